@@ -1,0 +1,159 @@
+// Local files, file search, local time and case rules on Linux.
+#include "kelvara/frame/LocalFiles.h"
+
+#include <cerrno>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace kelvara {
+namespace {
+
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
+
+int OpenRetrying(const char *path, int flags, mode_t mode = 0)
+{
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool IsDirectory(const char *path)
+{
+    struct stat st {};
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+} // namespace
+
+LocalFile::~LocalFile() { Close(); }
+
+bool LocalFile::OpenForRead(const std::string &path)
+{
+    Close();
+    const int fd = OpenRetrying(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return false;
+    if (IsDirectory(path.c_str())) {
+        ::close(fd);
+        return false;
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool LocalFile::Create(const std::string &path)
+{
+    Close();
+    const int fd = OpenRetrying(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    handle_ = fd;
+    return true;
+}
+
+long long LocalFile::Read(void *buffer, std::size_t size)
+{
+    if (!IsOpen())
+        return -1;
+    ssize_t n;
+    do {
+        n = ::read(Fd(handle_), buffer, size);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool LocalFile::Write(const void *buffer, std::size_t size)
+{
+    if (!IsOpen())
+        return false;
+    const auto *bytes = static_cast<const char *>(buffer);
+    while (size > 0) {
+        const ssize_t n = ::write(Fd(handle_), bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+long long LocalFile::Length()
+{
+    struct stat st {};
+    if (!IsOpen() || ::fstat(Fd(handle_), &st) != 0)
+        return -1;
+    return st.st_size;
+}
+
+void LocalFile::Close()
+{
+    if (IsOpen()) {
+        ::close(Fd(handle_));
+        handle_ = kClosed;
+    }
+}
+
+std::vector<FoundFile> FindFiles(const std::string &specification)
+{
+    // Wildcards apply to the last component, as in a Windows file search.
+    const std::size_t slash = specification.rfind('/');
+    const std::string directory = slash == std::string::npos ? std::string(".") : specification.substr(0, slash == 0 ? 1 : slash);
+    const std::string prefix = slash == std::string::npos ? std::string() : specification.substr(0, slash + 1);
+    const std::string pattern = slash == std::string::npos ? specification : specification.substr(slash + 1);
+
+    std::vector<FoundFile> found;
+    std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(directory.c_str()), ::closedir);
+    if (!dir)
+        return found;
+    while (const dirent *entry = ::readdir(dir.get())) {
+        if (::fnmatch(pattern.c_str(), entry->d_name, 0) != 0)
+            continue;
+        FoundFile file;
+        file.path = prefix + entry->d_name;
+        file.isDirectory = IsDirectory(file.path.c_str());
+        found.push_back(std::move(file));
+    }
+    // readdir's order is arbitrary; name order makes a search repeatable.
+    std::sort(found.begin(), found.end(), [](const FoundFile &a, const FoundFile &b) { return a.path < b.path; });
+    return found;
+}
+
+std::string_view LocalPathSeparators() { return "/"; }
+
+std::string LocalTimeStamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
+    return text;
+}
+
+std::string LowerText(std::string_view text)
+{
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), LowerAscii);
+    return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+} // namespace kelvara

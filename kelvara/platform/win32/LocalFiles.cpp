@@ -1,0 +1,141 @@
+// Local files, file search, local time and case rules on Windows. Names are
+// in the system code page and compared double-byte aware.
+#include "kelvara/frame/LocalFiles.h"
+
+#include "kelvara/platform/win32/WindowsHeaders.h"
+
+#include <mbstring.h>
+
+#include <ctime>
+#include <vector>
+
+namespace kelvara {
+namespace {
+
+HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+class FindHandle {
+public:
+    explicit FindHandle(HANDLE h) : h_(h) {}
+    ~FindHandle()
+    {
+        if (h_ != INVALID_HANDLE_VALUE)
+            ::FindClose(h_);
+    }
+    FindHandle(const FindHandle &) = delete;
+    FindHandle &operator=(const FindHandle &) = delete;
+    HANDLE get() const { return h_; }
+
+private:
+    HANDLE h_;
+};
+
+} // namespace
+
+LocalFile::~LocalFile() { Close(); }
+
+bool LocalFile::OpenForRead(const std::string &path)
+{
+    Close();
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+    return true;
+}
+
+bool LocalFile::Create(const std::string &path)
+{
+    Close();
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+    return true;
+}
+
+long long LocalFile::Read(void *buffer, std::size_t size)
+{
+    DWORD got = 0;
+    if (!IsOpen() || !::ReadFile(Handle(handle_), buffer, static_cast<DWORD>(size), &got, nullptr))
+        return -1;
+    return got;
+}
+
+bool LocalFile::Write(const void *buffer, std::size_t size)
+{
+    const auto *bytes = static_cast<const char *>(buffer);
+    while (size > 0) {
+        DWORD put = 0;
+        if (!IsOpen() || !::WriteFile(Handle(handle_), bytes, static_cast<DWORD>(size), &put, nullptr) || put == 0)
+            return false;
+        bytes += put;
+        size -= put;
+    }
+    return true;
+}
+
+long long LocalFile::Length()
+{
+    LARGE_INTEGER size{};
+    if (!IsOpen() || !::GetFileSizeEx(Handle(handle_), &size))
+        return -1;
+    return size.QuadPart;
+}
+
+void LocalFile::Close()
+{
+    if (IsOpen()) {
+        ::CloseHandle(Handle(handle_));
+        handle_ = kClosed;
+    }
+}
+
+std::vector<FoundFile> FindFiles(const std::string &specification)
+{
+    std::vector<FoundFile> found;
+    const std::size_t slash = specification.find_last_of("\\/:");
+    const std::string prefix = slash == std::string::npos ? std::string() : specification.substr(0, slash + 1);
+    WIN32_FIND_DATAA data{};
+    FindHandle search(::FindFirstFileA(specification.c_str(), &data));
+    if (search.get() == INVALID_HANDLE_VALUE)
+        return found;
+    do {
+        FoundFile file;
+        file.path = prefix + data.cFileName;
+        file.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        found.push_back(std::move(file));
+    } while (::FindNextFileA(search.get(), &data));
+    return found;
+}
+
+std::string_view LocalPathSeparators() { return "\\/"; }
+
+std::string LocalTimeStamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_s(&local, &now);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
+    return text;
+}
+
+std::string LowerText(std::string_view text)
+{
+    std::vector<unsigned char> buffer(text.begin(), text.end());
+    buffer.push_back(0);
+    ::_mbslwr(buffer.data());
+    return std::string(reinterpret_cast<const char *>(buffer.data()), text.size());
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    const std::string x(a), y(b);
+    return ::_mbsicmp(reinterpret_cast<const unsigned char *>(x.c_str()),
+                      reinterpret_cast<const unsigned char *>(y.c_str())) == 0;
+}
+
+} // namespace kelvara

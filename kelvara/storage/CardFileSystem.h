@@ -1,0 +1,150 @@
+// The card file system: page I/O with checksums and backups, the allocation
+// bitmap, the index chain and the file operations built on them. One object
+// lives as long as the library; every operation runs on the caller's thread.
+//
+// Safety rules kept throughout (the card holds users' tax data):
+// - nothing reaches the card's bit-table page until the new index is fully
+//   written, so an interrupted operation leaves the old directory in force;
+// - pages released by a delete or a replace are not handed out again until
+//   the index that releases them is saved, so the old file stays readable;
+// - a damaged index (bad record, bad page number, looping chain) fails the
+//   load without touching the card further.
+#pragma once
+
+#include "kelvara/frame/MessageBox.h"
+#include "kelvara/frame/PageDevice.h"
+#include "kelvara/storage/CardLayout.h"
+#include "kelvara/storage/PageCrc.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvara {
+
+// The content of one index page in memory.
+struct IndexChunk {
+    std::array<std::uint8_t, card::kIndexBytes> data{};
+    std::uint16_t length = 0;
+    std::uint16_t next = 0;
+};
+
+// One file of the card's directory.
+struct FileEntry {
+    std::string name;          // card path: directory ending in '\', then the file name
+    std::string time;          // "%Y%m%d%H%M%S"
+    std::string pages;         // packed 12-bit page list (may hold zero bytes)
+    std::uint16_t recordLength = 0;
+};
+
+enum class CardError { ReadError, WriteError, CrcError, NoSpace };
+
+class CardFileSystem {
+public:
+    CardFileSystem();
+    virtual ~CardFileSystem() = default;
+
+    // --- services -------------------------------------------------------
+    void BindReader(PageDevice *reader) { reader_ = reader; }
+    void SetMessageBox(MessageBoxService *box) { box_ = box; }
+    // The write time stamp of new files; defaults to the local clock.
+    void SetTimeSource(std::function<std::string()> source) { timeSource_ = std::move(source); }
+
+    // --- page I/O ---------------------------------------------------------
+    bool ReadBitTablePage();
+    bool WriteBitTablePage();
+    bool ReadIndexPage(int page, IndexChunk &chunk, int position);
+    bool WriteIndexPage(int page, const IndexChunk &chunk, std::uint16_t next, int position);
+    bool ReadDataPage(int page, std::uint8_t *buffer, std::uint16_t &length);
+    bool WriteDataPage(int page, const std::uint8_t *data, int length);
+    bool AskCardError(CardError kind);
+
+    // --- layout and allocation ------------------------------------------
+    std::uint16_t AllocPage();
+    void FreePage(int page);
+    bool UnpackBitmap();
+    bool PackBitmap();
+    bool IsFormatted() const { return formatted_; }
+    bool FormatCard();
+    // Pages from 1 to 2047 that may be handed out now.
+    int CountFreePages() const;
+
+    // --- index ------------------------------------------------------------
+    bool LoadIndex();
+    bool SaveIndex();
+    bool ReadIndexChain();
+    bool ParseIndex();      // false on a damaged index
+    bool SerializeIndex();
+    bool WriteIndexChain();
+    bool FileExists(std::string_view name) const;
+    bool FindFilePages(std::string_view name);
+
+    // --- file transfer ------------------------------------------------------
+    bool WriteFiles(std::string_view cardDirectory, const std::string &localSpecification);
+    bool WriteMatchingFiles(std::string_view cardDirectory, const std::string &specification);
+    bool WriteOneFile(std::string_view cardDirectory, const std::string &localPath);
+    bool HasSpace(std::string_view cardPath, long long size) const;
+    bool ReadFiles(const std::string &localDirectory, std::string_view pattern);
+    bool ReadFilesUnder(const std::string &localDirectory, std::string_view prefix);
+    bool ReadOneFile(const std::string &localDirectory, std::string_view cardPath);
+    bool DeleteFiles(std::string_view pattern);
+    bool DeleteFilesUnder(std::string_view prefix);
+    bool DeleteOneFile(std::string_view cardPath);
+    // The file-name part of a card path (after the last '\', then after a ':').
+    static std::string FileNameOf(std::string_view path);
+    // The same for a local path, which also splits at the OS's separators.
+    static std::string LocalFileNameOf(std::string_view path);
+
+    // --- queries ------------------------------------------------------------
+    std::string ListFiles() const;
+    std::string GetFileTime(std::string_view name) const;
+    std::string BitmapReport() const;
+
+    // --- state, for the exports and the Java binding --------------------
+    const std::list<FileEntry> &FileEntries() const { return fileEntries_; }
+    const std::string &ReadNames() const { return readNames_; }
+    void ClearReadNames() { readNames_.clear(); }
+    const std::array<std::uint8_t, card::kBitmapBytes> &Bitmap() const { return bitmap_; }
+    std::uint16_t FirstIndexPage() const { return firstIndexPage_; }
+    const std::vector<std::uint16_t> &FilePages() const { return filePages_; }
+    const std::vector<std::uint16_t> &StoredChainPages() const { return storedChainPages_; }
+    bool PageIsFree(int page) const { return page >= 0 && page < card::kPageCount && pageState_[page] == 1; }
+
+    // Packing of 12-bit page lists.
+    static std::string PackPages(const std::vector<std::uint16_t> &pages);
+    static std::vector<std::uint16_t> UnpackPages(std::string_view packed);
+    static std::size_t PackedLength(std::size_t pageCount) { return 3 * (pageCount / 2) + 2 * (pageCount % 2); }
+
+private:
+    bool ReadPage(int page, std::uint8_t *image);
+    bool WritePage(int page, const std::uint8_t *image);
+    void SealPage(std::uint8_t *image) const;
+    bool CrcMatches(const std::uint8_t *image) const;
+    // Marks a page of a deleted or replaced file for release at the next save.
+    void ReleaseLater(std::uint16_t page);
+    void ResetState();
+    std::list<FileEntry>::iterator FindEntry(std::string_view name);
+
+    PageDevice *reader_ = nullptr;
+    MessageBoxService *box_;
+    std::function<std::string()> timeSource_;
+    PageCrc crc_;
+
+    std::array<std::uint8_t, card::kPageCount> pageState_{};
+    std::string readNames_;
+    bool formatted_ = false;
+    std::array<std::uint8_t, card::kBitmapBytes> bitmap_{};
+    std::uint16_t firstIndexPage_ = 0;
+    std::vector<IndexChunk> indexChunks_;
+    std::vector<std::uint16_t> filePages_;
+    std::vector<std::uint16_t> storedChainPages_;
+    std::vector<std::uint16_t> releasedPages_;   // freed at the next successful save
+    std::vector<std::uint16_t> newChainPages_;   // the chain being saved
+    std::list<FileEntry> fileEntries_;
+};
+
+} // namespace kelvara

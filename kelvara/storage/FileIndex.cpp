@@ -1,0 +1,246 @@
+// The card's directory: index records, 12-bit page lists and the chain of
+// index pages, loaded and saved as a whole.
+#include "kelvara/storage/CardFileSystem.h"
+
+#include "kelvara/frame/LocalFiles.h"
+
+#include <algorithm>
+
+namespace kelvara {
+
+using namespace card;
+
+namespace {
+
+bool IsDataPageNumber(unsigned page)
+{
+    return page >= kFirstAllocatablePage && page <= kLastAllocatablePage;
+}
+
+} // namespace
+
+std::string CardFileSystem::PackPages(const std::vector<std::uint16_t> &pages)
+{
+    std::string out;
+    out.reserve(PackedLength(pages.size()));
+    std::size_t i = 0;
+    for (; i + 1 < pages.size(); i += 2) {
+        const unsigned p1 = pages[i], p2 = pages[i + 1];
+        out.push_back(static_cast<char>(p1 / 16));
+        out.push_back(static_cast<char>((p1 % 16) * 16 + p2 / 256));
+        out.push_back(static_cast<char>(p2 % 256));
+    }
+    if (i < pages.size()) {
+        const unsigned p = pages[i];
+        out.push_back(static_cast<char>(p / 16));
+        out.push_back(static_cast<char>((p % 16) * 16));
+    }
+    return out;
+}
+
+std::vector<std::uint16_t> CardFileSystem::UnpackPages(std::string_view packed)
+{
+    std::vector<std::uint16_t> pages;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned>(static_cast<std::uint8_t>(packed[i])); };
+    std::size_t i = 0;
+    while (i < packed.size()) {
+        if (i + 2 >= packed.size()) {
+            if (i + 1 < packed.size())
+                pages.push_back(static_cast<std::uint16_t>(byte(i) * 16 + byte(i + 1) / 16));
+            break;  // a lone final byte cannot be decoded (rejected at load)
+        }
+        pages.push_back(static_cast<std::uint16_t>(byte(i) * 16 + byte(i + 1) / 16));
+        pages.push_back(static_cast<std::uint16_t>((byte(i + 1) % 16) * 256 + byte(i + 2)));
+        i += 3;
+    }
+    return pages;
+}
+
+bool CardFileSystem::LoadIndex()
+{
+    formatted_ = false;
+    bitmap_.fill(0);
+    firstIndexPage_ = 0;
+    ResetState();
+    if (!ReadBitTablePage())
+        return false;
+    bitmap_[254] = 0x00;  // the backup area always counts as in use
+    bitmap_[255] = 0x00;
+    UnpackBitmap();
+    if (!ReadIndexChain())
+        return false;
+    return ParseIndex();
+}
+
+bool CardFileSystem::ReadIndexChain()
+{
+    storedChainPages_.clear();
+    indexChunks_.clear();
+    std::array<bool, kPageCount> visited{};
+    unsigned page = firstIndexPage_;
+    int position = 0;
+    // A link of 2048 or more ends the chain as if it were 0.
+    while (page != 0 && page < kPageCount) {
+        // A link into page 0 or the backup area, or back into the chain, is
+        // damage: walking on would loop or later free a page that must stay.
+        if (!IsDataPageNumber(page) || visited[page])
+            return false;
+        visited[page] = true;
+        IndexChunk chunk;
+        if (!ReadIndexPage(static_cast<int>(page), chunk, position))
+            return false;
+        ++position;
+        indexChunks_.push_back(chunk);
+        storedChainPages_.push_back(static_cast<std::uint16_t>(page));
+        page = chunk.next;
+    }
+    return true;
+}
+
+bool CardFileSystem::ParseIndex()
+{
+    std::string text;
+    for (const IndexChunk &chunk : indexChunks_)
+        text.append(reinterpret_cast<const char *>(chunk.data.data()), chunk.length);
+    if (text.empty())
+        return true;
+
+    std::list<FileEntry> entries;
+    std::string_view rest(text);
+    while (rest.size() >= 2) {
+        const std::size_t length = static_cast<std::uint8_t>(rest[0]) * 16u + static_cast<std::uint8_t>(rest[1]) / 16u;
+        // A record shorter than its fixed part, or running past the text,
+        // means the index is damaged; nothing of it can be trusted.
+        if (length < static_cast<std::size_t>(kMinRecordLength) || length > rest.size())
+            return false;
+        const std::string_view record = rest.substr(2, length - 2);
+        FileEntry entry;
+        const std::size_t star = record.find('*');
+        if (star == std::string_view::npos) {
+            entry.name = std::string(record);
+        } else {
+            entry.name = std::string(record.substr(0, star));
+            entry.time = std::string(record.substr(star + 1, kTimeLength));
+            if (star + 1 + kTimeLength < record.size())
+                entry.pages = std::string(record.substr(star + 1 + kTimeLength));
+        }
+        if (entry.pages.size() % 3 == 1)
+            return false;
+        for (std::uint16_t page : UnpackPages(entry.pages)) {
+            if (!IsDataPageNumber(page))
+                return false;
+        }
+        entry.recordLength = static_cast<std::uint16_t>(length);
+        entries.push_back(std::move(entry));
+        rest.remove_prefix(length);
+    }
+    // A final single byte is dropped.
+    fileEntries_ = std::move(entries);
+    return true;
+}
+
+bool CardFileSystem::SerializeIndex()
+{
+    std::string text;
+    for (const FileEntry &entry : fileEntries_) {
+        text.push_back(static_cast<char>(entry.recordLength / 16));
+        text.push_back(static_cast<char>((entry.recordLength % 16) * 16));
+        text += entry.name;
+        text.push_back('*');
+        text += entry.time;
+        text += entry.pages;
+    }
+    indexChunks_.clear();
+    for (std::size_t offset = 0; offset < text.size(); offset += kIndexBytes) {
+        IndexChunk chunk;
+        const std::size_t n = std::min<std::size_t>(kIndexBytes, text.size() - offset);
+        std::copy_n(reinterpret_cast<const std::uint8_t *>(text.data()) + offset, n, chunk.data.begin());
+        chunk.length = static_cast<std::uint16_t>(n);
+        indexChunks_.push_back(chunk);
+    }
+    return true;
+}
+
+bool CardFileSystem::WriteIndexChain()
+{
+    const std::size_t n = indexChunks_.size();
+    if (n == 0) {
+        firstIndexPage_ = 0;
+        return true;
+    }
+    // Every page of the new chain is taken before anything is written; when
+    // the card cannot hold the chain the save fails with the card untouched.
+    std::vector<std::uint16_t> pages;
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::uint16_t page = AllocPage();
+        if (page == 0) {
+            for (std::uint16_t taken : pages)
+                FreePage(taken);
+            return false;
+        }
+        pages.push_back(page);
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::uint16_t next = j + 1 < n ? pages[j + 1] : 0;
+        if (!WriteIndexPage(pages[j], indexChunks_[j], next, static_cast<int>(j)))
+            return false;
+    }
+    firstIndexPage_ = pages.front();
+    newChainPages_ = std::move(pages);
+    return true;
+}
+
+bool CardFileSystem::SaveIndex()
+{
+    const std::uint16_t previousFirst = firstIndexPage_;
+    newChainPages_.clear();
+    SerializeIndex();
+    if (!WriteIndexChain()) {
+        firstIndexPage_ = previousFirst;
+        return false;
+    }
+    // The old chain and the pages of deleted or replaced files become free
+    // with the single write of page 0; until it succeeds they stay in use.
+    const auto stateBefore = pageState_;
+    for (std::uint16_t page : storedChainPages_)
+        FreePage(page);
+    for (std::uint16_t page : releasedPages_)
+        FreePage(page);
+    PackBitmap();
+    if (!WriteBitTablePage()) {
+        pageState_ = stateBefore;
+        PackBitmap();
+        firstIndexPage_ = previousFirst;
+        return false;
+    }
+    // The chain just written is the one on the card now; a second save
+    // without a load releases it instead of leaking it.
+    storedChainPages_ = std::move(newChainPages_);
+    newChainPages_.clear();
+    releasedPages_.clear();
+    return true;
+}
+
+std::list<FileEntry>::iterator CardFileSystem::FindEntry(std::string_view name)
+{
+    return std::find_if(fileEntries_.begin(), fileEntries_.end(),
+                        [&](const FileEntry &entry) { return EqualsNoCase(entry.name, name); });
+}
+
+bool CardFileSystem::FileExists(std::string_view name) const
+{
+    return std::any_of(fileEntries_.begin(), fileEntries_.end(),
+                       [&](const FileEntry &entry) { return EqualsNoCase(entry.name, name); });
+}
+
+bool CardFileSystem::FindFilePages(std::string_view name)
+{
+    filePages_.clear();
+    const auto entry = FindEntry(name);
+    if (entry == fileEntries_.end())
+        return false;
+    filePages_ = UnpackPages(entry->pages);
+    return true;
+}
+
+} // namespace kelvara

@@ -1,0 +1,248 @@
+// Copying files between a local directory and the card, and deleting them.
+#include "kelvara/storage/CardFileSystem.h"
+
+#include "kelvara/frame/LocalFiles.h"
+
+#include <iterator>
+
+namespace kelvara {
+
+using namespace card;
+
+namespace {
+
+constexpr std::string_view kAllFilesPattern = "\\*.*";
+
+std::string CardDirectoryOf(std::string_view directory)
+{
+    std::string out(directory);
+    if (out.empty() || out.back() != '\\')
+        out.push_back('\\');
+    return out;
+}
+
+// Whether `name` lies under `prefix`: it starts with the prefix followed by a
+// backslash (files in deeper directories count as well).
+bool IsUnder(std::string_view name, std::string_view prefix)
+{
+    if (prefix.size() > name.size())
+        return false;
+    const std::size_t slash = name.find('\\', prefix.size());
+    return slash != std::string_view::npos && EqualsNoCase(name.substr(0, slash), prefix);
+}
+
+// A card file name becomes a local file name inside the directory given;
+// one that could name another place is refused.
+bool IsSafeLocalName(std::string_view name)
+{
+    if (name.empty() || name == "." || name == "..")
+        return false;
+    return name.find_first_of("/\\") == std::string_view::npos;
+}
+
+} // namespace
+
+std::string CardFileSystem::FileNameOf(std::string_view path)
+{
+    const std::size_t slash = path.rfind('\\');
+    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::size_t colon = name.find(':');
+    if (colon != std::string_view::npos)
+        name = name.substr(colon + 1);
+    return std::string(name);
+}
+
+std::string CardFileSystem::LocalFileNameOf(std::string_view path)
+{
+    const std::size_t separator = path.find_last_of(LocalPathSeparators());
+    return FileNameOf(separator == std::string_view::npos ? path : path.substr(separator + 1));
+}
+
+bool CardFileSystem::WriteFiles(std::string_view cardDirectory, const std::string &localSpecification)
+{
+    if (localSpecification.find_first_of("*?") != std::string::npos)
+        return WriteMatchingFiles(cardDirectory, localSpecification);
+    return WriteOneFile(cardDirectory, localSpecification);
+}
+
+bool CardFileSystem::WriteMatchingFiles(std::string_view cardDirectory, const std::string &specification)
+{
+    const std::vector<FoundFile> matches = FindFiles(specification);
+    if (matches.empty())
+        return false;
+    for (const FoundFile &match : matches) {
+        if (match.isDirectory)
+            continue;
+        if (!WriteOneFile(cardDirectory, match.path))
+            return false;
+    }
+    return true;
+}
+
+bool CardFileSystem::WriteOneFile(std::string_view cardDirectory, const std::string &localPath)
+{
+    // Local paths keep the caller's case; only the card path is lower-cased.
+    std::string fileName = LowerText(LocalFileNameOf(localPath));
+    if (fileName == "wqn_dll.zip")
+        fileName = "Wqn_dll.zip";
+    const std::string cardPath = CardDirectoryOf(cardDirectory) + fileName;
+    // "*" separates name and time in an index record, so a card path may not hold one.
+    if (fileName.empty() || cardPath.find('*') != std::string::npos)
+        return false;
+
+    LocalFile file;
+    if (!file.OpenForRead(localPath))
+        return false;
+    const long long size = file.Length();
+    if (size < 0)
+        return false;
+    const long long pageCount = (size + kDataBytes - 1) / kDataBytes;
+    // The record must fit its 12-bit length.
+    if (pageCount > kLastAllocatablePage ||
+        static_cast<long long>(2 + cardPath.size() + 1 + kTimeLength + PackedLength(static_cast<std::size_t>(pageCount))) >
+            kMaxRecordLength)
+        return false;
+
+    // A file of the same path is replaced; its pages are released only when
+    // the new index is saved, so a failed replace leaves the old file whole.
+    if (FileExists(cardPath) && !DeleteFiles(cardPath))
+        return false;
+    if (!HasSpace(cardPath, size)) {
+        AskCardError(CardError::NoSpace);
+        return false;
+    }
+
+    std::vector<std::uint16_t> pages;
+    long long remaining = size;
+    while (remaining > 0) {
+        std::uint8_t buffer[kDataBytes] = {};
+        const long long want = remaining < kDataBytes ? remaining : kDataBytes;
+        long long got = 0;
+        while (got < want) {
+            const long long n = file.Read(buffer + got, static_cast<std::size_t>(want - got));
+            if (n <= 0)
+                return false;  // the file shrank or failed under us
+            got += n;
+        }
+        const std::uint16_t page = AllocPage();
+        if (page == 0)
+            return false;
+        if (!WriteDataPage(page, buffer, static_cast<int>(got)))
+            return false;
+        pages.push_back(page);
+        remaining -= got;
+    }
+    file.Close();
+
+    FileEntry entry;
+    entry.name = cardPath;
+    entry.time = timeSource_();
+    entry.pages = PackPages(pages);
+    entry.recordLength = static_cast<std::uint16_t>(2 + entry.name.size() + 1 + entry.time.size() + entry.pages.size());
+    fileEntries_.push_back(std::move(entry));
+    return true;
+}
+
+bool CardFileSystem::HasSpace(std::string_view cardPath, long long size) const
+{
+    long long total = 0;
+    for (const FileEntry &entry : fileEntries_)
+        total += entry.recordLength;
+    const long long n = (size + 255) / 256;
+    const long long packed = 3 * n / 2 + (n % 2);
+    total += 2 + static_cast<long long>(cardPath.size()) + 1 + kTimeLength + packed;
+    const long long indexPages = (total + 255) / 256;
+    const long long dataPages = (size + kDataBytes - 1) / kDataBytes;
+    return indexPages + dataPages <= CountFreePages();
+}
+
+bool CardFileSystem::ReadFiles(const std::string &localDirectory, std::string_view pattern)
+{
+    const std::size_t at = pattern.find(kAllFilesPattern);
+    if (at != std::string_view::npos)
+        return ReadFilesUnder(localDirectory, pattern.substr(0, at));
+    return ReadOneFile(localDirectory, pattern);
+}
+
+bool CardFileSystem::ReadFilesUnder(const std::string &localDirectory, std::string_view prefix)
+{
+    std::vector<std::string> names;
+    for (const FileEntry &entry : fileEntries_) {
+        if (IsUnder(entry.name, prefix))
+            names.push_back(entry.name);
+    }
+    for (const std::string &name : names) {
+        if (!ReadOneFile(localDirectory, name))
+            return false;
+    }
+    return true;
+}
+
+bool CardFileSystem::ReadOneFile(const std::string &localDirectory, std::string_view cardPath)
+{
+    if (!FindFilePages(cardPath))
+        return true;
+    const std::string name = FileNameOf(cardPath);
+    if (!IsSafeLocalName(name))
+        return false;
+
+    // The whole file is read before the local file is touched, so a card
+    // error never leaves a truncated copy over an existing local file.
+    std::string content;
+    for (std::uint16_t page : filePages_) {
+        std::uint8_t buffer[kDataBytes];
+        std::uint16_t length = 0;
+        if (!ReadDataPage(page, buffer, length))
+            return false;
+        content.append(reinterpret_cast<const char *>(buffer), length);
+    }
+    LocalFile file;
+    if (!file.Create(localDirectory + name) || !file.Write(content.data(), content.size()))
+        return false;
+    file.Close();
+    filePages_.clear();
+
+    if (!readNames_.empty())
+        readNames_.push_back(',');
+    readNames_ += name;
+    return true;
+}
+
+bool CardFileSystem::DeleteFiles(std::string_view pattern)
+{
+    const std::size_t at = pattern.find(kAllFilesPattern);
+    if (at != std::string_view::npos)
+        return DeleteFilesUnder(pattern.substr(0, at));
+    return DeleteOneFile(pattern);
+}
+
+bool CardFileSystem::DeleteFilesUnder(std::string_view prefix)
+{
+    bool found = false;
+    for (auto it = fileEntries_.begin(); it != fileEntries_.end();) {
+        const auto current = it++;
+        if (!IsUnder(current->name, prefix))
+            continue;
+        found = true;
+        // Copy: deleting removes the entry that owns the name.
+        const std::string name = current->name;
+        if (!DeleteOneFile(name))
+            return false;
+    }
+    return found;
+}
+
+bool CardFileSystem::DeleteOneFile(std::string_view cardPath)
+{
+    const auto entry = FindEntry(cardPath);
+    if (entry == fileEntries_.end())
+        return false;
+    if (FindFilePages(cardPath)) {
+        for (std::uint16_t page : filePages_)
+            ReleaseLater(page);
+    }
+    fileEntries_.erase(entry);
+    return true;
+}
+
+} // namespace kelvara
