@@ -1,0 +1,8 @@
+// Linux shows no notice window unless the caller installs a handler.
+#include "kelvara/frame/Notice.h"
+
+namespace kelvara {
+
+void PlatformNotice(int, std::string_view) {}
+
+} // namespace kelvara
