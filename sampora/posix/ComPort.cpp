@@ -1,0 +1,220 @@
+// The serial port on Linux: a termios device. COMn is the path in the
+// environment variable WQN_COMn, else /dev/ttyS<n-1>.
+#include "sampora/ComPort.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace sampora {
+
+namespace {
+
+// Owns one file descriptor.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() { Reset(); }
+  Fd(const Fd &) = delete;
+  Fd &operator=(const Fd &) = delete;
+  Fd &operator=(Fd &&other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = other.fd_;
+      other.fd_ = -1;
+    }
+    return *this;
+  }
+  int get() const { return fd_; }
+  void Reset() {
+    if (fd_ >= 0) ::close(fd_);  // not retried: Linux releases the descriptor even on EINTR
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+std::string DevicePath(unsigned port) {
+  const std::string variable = "WQN_COM" + std::to_string(port);
+  if (const char *path = std::getenv(variable.c_str()); path != nullptr && *path != '\0') return path;
+  return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+bool SpeedFor(unsigned baud, speed_t &speed) {
+  switch (baud) {
+    case 50: speed = B50; return true;
+    case 75: speed = B75; return true;
+    case 110: speed = B110; return true;
+    case 134: speed = B134; return true;
+    case 150: speed = B150; return true;
+    case 200: speed = B200; return true;
+    case 300: speed = B300; return true;
+    case 600: speed = B600; return true;
+    case 1200: speed = B1200; return true;
+    case 1800: speed = B1800; return true;
+    case 2400: speed = B2400; return true;
+    case 4800: speed = B4800; return true;
+    case 9600: speed = B9600; return true;
+    case 19200: speed = B19200; return true;
+    case 38400: speed = B38400; return true;
+    case 57600: speed = B57600; return true;
+    case 115200: speed = B115200; return true;
+    case 230400: speed = B230400; return true;
+    case 460800: speed = B460800; return true;
+    case 921600: speed = B921600; return true;
+    default: return false;
+  }
+}
+
+bool SizeFor(unsigned bits, tcflag_t &size) {
+  switch (bits) {
+    case 5: size = CS5; return true;
+    case 6: size = CS6; return true;
+    case 7: size = CS7; return true;
+    case 8: size = CS8; return true;
+    default: return false;
+  }
+}
+
+int TcSetAttr(int fd, const termios &tio) {
+  int r;
+  do r = ::tcsetattr(fd, TCSANOW, &tio);
+  while (r != 0 && errno == EINTR);
+  return r;
+}
+
+void Configure(int fd, const LineSettings &line) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return;  // not a terminal: leave it as it is
+  // Binary transfer: no line editing, no echo, no character translation,
+  // no signals from control bytes (the end mark 0x03 is Ctrl-C), and reads
+  // that return at once.
+  tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                        IXOFF | IXANY | INPCK);
+  tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  tio.c_cflag |= CREAD | CLOCAL;
+  tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+
+  // A speed or byte size the driver cannot take leaves speed, size, parity
+  // and stop bits as they were, as a rejected line-settings request does
+  // under Windows; the binary transfer settings still apply.
+  speed_t speed;
+  tcflag_t size;
+  if (SpeedFor(line.baud, speed) && SizeFor(line.dataBits, size)) {
+    ::cfsetispeed(&tio, speed);
+    ::cfsetospeed(&tio, speed);
+    tio.c_cflag = (tio.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | size;
+    if (line.oddParity) tio.c_cflag |= PARENB | PARODD;
+    else tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
+    if (line.twoStopBits) tio.c_cflag |= CSTOPB;
+    else tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+  }
+  TcSetAttr(fd, tio);
+  // DTR and RTS on, as the reader expects; ptys reject this harmlessly.
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  ::ioctl(fd, TIOCMBIS, &lines);
+}
+
+}  // namespace
+
+struct ComPort::Impl {
+  Fd fd;
+};
+
+ComPort::ComPort() : impl_(std::make_unique<Impl>()) {}
+ComPort::~ComPort() { Close(); }
+
+bool ComPort::Open(const LineSettings &line) {
+  Close();
+  const std::string path = DevicePath(line.port);
+  int raw;
+  do raw = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  while (raw < 0 && errno == EINTR);
+  if (raw < 0) return false;
+  Fd fd(raw);
+  // No sharing: others cannot open the port while it is ours.
+  if (::ioctl(fd.get(), TIOCEXCL) != 0 && errno != ENOTTY) return false;
+  Configure(fd.get(), line);
+  impl_->fd = std::move(fd);
+  return true;
+}
+
+void ComPort::Close() {
+  if (impl_->fd.get() < 0) return;
+  ::ioctl(impl_->fd.get(), TIOCNXCL);  // the next open, ours or another's, must succeed
+  impl_->fd.Reset();
+}
+
+bool ComPort::IsOpen() const { return impl_->fd.get() >= 0; }
+
+int ComPort::Write(const std::uint8_t *bytes, std::size_t count) {
+  const int fd = impl_->fd.get();
+  if (fd < 0) return -1;
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(fd, bytes + done, count - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The driver's buffer is full: give it up to a second to drain.
+      pollfd p{fd, POLLOUT, 0};
+      int r;
+      do r = ::poll(&p, 1, 1000);
+      while (r < 0 && errno == EINTR);
+      if (r <= 0) return -1;
+      continue;
+    }
+    return -1;
+  }
+  return static_cast<int>(done);
+}
+
+int ComPort::Read(std::uint8_t *buffer, std::size_t maximum) {
+  const int fd = impl_->fd.get();
+  if (fd < 0) return -1;
+  int waiting = 0;
+  if (::ioctl(fd, FIONREAD, &waiting) != 0) waiting = static_cast<int>(maximum);  // not a tty: just try
+  if (waiting <= 0) return 0;
+  const std::size_t want = std::min<std::size_t>(static_cast<std::size_t>(waiting), maximum);
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, want);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    return -1;
+  }
+}
+
+void ComPort::WaitForInput(int milliseconds) {
+  const int fd = impl_->fd.get();
+  if (fd >= 0) {
+    pollfd p{fd, POLLIN, 0};
+    int r;
+    do r = ::poll(&p, 1, milliseconds);
+    while (r < 0 && errno == EINTR);
+    // Data to read ends the wait early. A hung-up line reports itself at
+    // once and for good; sleep instead so the caller does not spin.
+    if (r <= 0 || (p.revents & POLLIN) != 0) return;
+  }
+  timespec ts{0, static_cast<long>(milliseconds) * 1000000L};
+  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace sampora
