@@ -180,9 +180,11 @@ bool CardFileSystem::ReadFilesUnder(const std::string &localDirectory, std::stri
 
 bool CardFileSystem::ReadOneFile(const std::string &localDirectory, std::string_view cardPath)
 {
-    if (!FindFilePages(cardPath))
+    const auto entry = FindEntry(cardPath);
+    if (entry == fileEntries_.end() || !FindFilePages(cardPath))
         return true;
-    const std::string name = FileNameOf(cardPath);
+    // The local file takes the name as stored ("Wqn_dll.zip" keeps its capital).
+    const std::string name = FileNameOf(entry->name);
     if (!IsSafeLocalName(name))
         return false;
 

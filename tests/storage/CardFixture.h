@@ -4,11 +4,13 @@
 
 #include "kelvara/storage/CardFileSystem.h"
 #include "kelvara/storage/FileSystemExports.h"
+#include "kelvara/storage/PageCrc.h"
 #include "sim/card/FlashCard.h"
 #include "tests/support/ScriptedMessageBox.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -36,6 +38,39 @@ inline std::string Pattern(std::size_t size, unsigned seed = 1)
     for (std::size_t i = 0; i < size; ++i)
         s[i] = static_cast<char>((i * 31 + seed * 17 + (i >> 8)) & 0xFF);
     return s;
+}
+
+// Writes raw index text as a chain starting at `firstPage`, and a bit table naming it.
+inline void PlantIndex(wqn::sim::FlashCard &card, const std::string &text, std::vector<int> chain)
+{
+    PageCrc crc;
+    for (std::size_t k = 0; k < chain.size(); ++k) {
+        std::vector<std::uint8_t> page(264, 0);
+        const std::size_t offset = k * 256;
+        const std::size_t n = offset < text.size() ? std::min<std::size_t>(256, text.size() - offset) : 0;
+        std::copy_n(text.begin() + static_cast<long>(offset), n, page.begin());
+        card::Put16(page.data() + 256, static_cast<std::uint16_t>(n));
+        card::Put16(page.data() + 258, static_cast<std::uint16_t>(k + 1 < chain.size() ? chain[k + 1] : 0));
+        card::Put32(page.data() + 260, crc.ComputeCrc(page.data(), 260));
+        card.SetPage(chain[k], page.data());
+    }
+    std::vector<std::uint8_t> table(264, 0);
+    std::fill_n(table.begin(), 254, 0xFF);
+    table[0] = 0x01;  // pages 1-7 in use
+    card::Put16(table.data() + 256, static_cast<std::uint16_t>(chain.empty() ? 0 : chain[0]));
+    card::Put16(table.data() + 258, 0xABCD);
+    card::Put32(table.data() + 260, crc.ComputeCrc(table.data(), 260));
+    card.SetPage(0, table.data());
+    card.SetPage(2047, table.data());
+}
+
+inline std::string Record(const std::string &name, const std::string &pages, const std::string &time = "20240102030405")
+{
+    const std::size_t length = 2 + name.size() + 1 + time.size() + pages.size();
+    std::string r;
+    r.push_back(static_cast<char>(length / 16));
+    r.push_back(static_cast<char>((length % 16) * 16));
+    return r + name + "*" + time + pages;
 }
 
 class ScratchDirectory {

@@ -1,0 +1,232 @@
+// Copying files onto the card and back, deleting them, and the space check.
+#include "tests/storage/CardFixture.h"
+
+namespace kelvara::testing {
+namespace {
+
+using wqn::sim::FlashCard;
+
+class FileTransfer : public CardTest {};
+
+TEST_F(FileTransfer, ThreeHundredByteFileOnAFreshCard)
+{
+    ASSERT_EQ(storage_exports::Format(fs), 0);
+    const std::string content = Pattern(300);
+    ASSERT_EQ(Put("", "a.txt", content), 0);
+
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(card.Page(1)), 258), content.substr(0, 258));
+    EXPECT_EQ(card.Page(1)[258], 0x02);
+    EXPECT_EQ(card.Page(1)[259], 0x01);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(card.Page(2)), 42), content.substr(258));
+    EXPECT_EQ(card.Page(2)[258], 0x2A);
+    EXPECT_EQ(card.Page(2)[259], 0x00);
+    EXPECT_EQ(card.Page(0)[0], 0xF1);
+    for (int b = 1; b < 254; ++b)
+        ASSERT_EQ(card.Page(0)[b], 0xFF) << b;
+    EXPECT_EQ(card.Page(0)[254], 0x00);
+    EXPECT_EQ(card.Page(0)[255], 0x00);
+    EXPECT_EQ(card.Page(0)[256], 0x03);
+    EXPECT_EQ(card.Page(0)[257], 0x00);
+    EXPECT_EQ(PageBytes(0), PageBytes(2047));
+    EXPECT_EQ(PageBytes(3), PageBytes(2032));
+
+    std::string names;
+    ASSERT_EQ(Get("\\a.txt", names), 0);
+    EXPECT_EQ(names, "a.txt");
+    EXPECT_EQ(ReadLocal(out.path() / "a.txt"), content);
+}
+
+TEST_F(FileTransfer, NeverFormattedCardIsFormattedByTheFirstWrite)
+{
+    ASSERT_EQ(Put("docs", "Report.TXT", "hello"), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    EXPECT_TRUE(fs.IsFormatted());
+    ASSERT_EQ(fs.FileEntries().size(), 1u);
+    EXPECT_EQ(fs.FileEntries().front().name, "docs\\report.txt");
+}
+
+TEST_F(FileTransfer, PageBoundariesAndEmptyFiles)
+{
+    for (std::size_t size : {0u, 1u, 257u, 258u, 259u, 516u, 517u, 5000u}) {
+        const std::string name = "f" + std::to_string(size);
+        ASSERT_EQ(Put("\\sizes", name, Pattern(size, static_cast<unsigned>(size))), 0) << size;
+    }
+    ASSERT_TRUE(fs.LoadIndex());
+    for (std::size_t size : {0u, 258u, 259u}) {
+        ASSERT_TRUE(fs.FindFilePages("\\sizes\\f" + std::to_string(size)));
+        EXPECT_EQ(fs.FilePages().size(), (size + 257) / 258) << size;
+    }
+    std::string names;
+    ASSERT_EQ(Get("\\sizes\\*.*", names), 0);
+    EXPECT_EQ(names, "f0,f1,f257,f258,f259,f516,f517,f5000");
+    for (std::size_t size : {0u, 1u, 257u, 258u, 259u, 516u, 517u, 5000u})
+        EXPECT_EQ(ReadLocal(out.path() / ("f" + std::to_string(size))), Pattern(size, static_cast<unsigned>(size))) << size;
+}
+
+TEST_F(FileTransfer, WqnDllZipKeepsItsCapital)
+{
+    ASSERT_EQ(Put("", "WQN_DLL.ZIP", "zip"), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    EXPECT_EQ(fs.FileEntries().front().name, "\\Wqn_dll.zip");
+    std::string names;
+    ASSERT_EQ(Get("\\WQN_DLL.ZIP", names), 0);
+    EXPECT_EQ(names, "Wqn_dll.zip");
+    EXPECT_EQ(ReadLocal(out.path() / "Wqn_dll.zip"), "zip");
+}
+
+TEST_F(FileTransfer, RewritingAFileMovesItToTheEndWithTheNewTime)
+{
+    ASSERT_EQ(Put("", "a.txt", "old"), 0);
+    ASSERT_EQ(Put("", "b.txt", "bee"), 0);
+    now = "20250101000000";
+    ASSERT_EQ(Put("", "a.txt", "new content"), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    EXPECT_EQ(fs.ListFiles(), "\\b.txt*20240102030405,\\a.txt*20250101000000,");
+    std::string names;
+    ASSERT_EQ(Get("\\a.txt", names), 0);
+    EXPECT_EQ(ReadLocal(out.path() / "a.txt"), "new content");
+}
+
+TEST_F(FileTransfer, WildcardsCopyEveryMatchingFileButNoDirectory)
+{
+    WriteLocal(local.path() / "One.dat", "1");
+    WriteLocal(local.path() / "two.dat", "22");
+    WriteLocal(local.path() / "skip.txt", "no");
+    std::filesystem::create_directory(local.path() / "sub.dat");
+    ASSERT_EQ(storage_exports::WriteIcFiles(fs, "\\IN", (local.path() / "*.dat").string()), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    EXPECT_EQ(fs.ListFiles(), "\\in\\one.dat*20240102030405,\\in\\two.dat*20240102030405,");
+
+    EXPECT_EQ(storage_exports::WriteIcFiles(fs, "\\in", (local.path() / "*.none").string()), -1);
+    EXPECT_EQ(storage_exports::WriteIcFiles(fs, "\\in", (local.path() / "t?o.dat").string()), 0);
+}
+
+TEST_F(FileTransfer, LocalPathKeepsTheCaseTheCallerGave)
+{
+    std::filesystem::create_directory(local.path() / "MixedCase");
+    WriteLocal(local.path() / "MixedCase" / "Data.BIN", "bytes");
+    ASSERT_EQ(storage_exports::WriteIcFiles(fs, "", (local.path() / "MixedCase" / "Data.BIN").string()), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    EXPECT_EQ(fs.FileEntries().front().name, "\\data.bin");
+}
+
+TEST_F(FileTransfer, MissingLocalFileOrStarInTheCardPathFails)
+{
+    ASSERT_EQ(storage_exports::Format(fs), 0);
+    card.ResetCounters();
+    EXPECT_EQ(storage_exports::WriteIcFiles(fs, "", (local.path() / "absent.txt").string()), -1);
+    EXPECT_EQ(Put("bad*dir", "a.txt", "x"), -1);
+    EXPECT_EQ(Put("", "we*ird.txt", "x"), -1);
+    EXPECT_EQ(card.TotalWrites(), 0);
+}
+
+TEST_F(FileTransfer, PatternsReadAndDeleteWholeDirectoriesWithSubdirectories)
+{
+    ASSERT_EQ(Put("\\tax", "a.txt", "A"), 0);
+    ASSERT_EQ(Put("\\tax\\2024", "b.txt", "B"), 0);
+    ASSERT_EQ(Put("\\taxes", "c.txt", "C"), 0);
+    ASSERT_EQ(Put("", "d.txt", "D"), 0);
+
+    std::string names;
+    ASSERT_EQ(Get("\\TAX\\*.*", names), 0);
+    EXPECT_EQ(names, "a.txt,b.txt");
+    ASSERT_EQ(Get("\\*.*", names), 0);
+    EXPECT_EQ(names, "a.txt,b.txt,c.txt,d.txt");
+    ASSERT_EQ(Get("\\nothing.txt", names), 0);
+    EXPECT_EQ(names, "");
+
+    card.ResetCounters();
+    EXPECT_EQ(storage_exports::DelIcFiles(fs, "\\empty\\*.*"), 0);
+    EXPECT_EQ(storage_exports::DelIcFiles(fs, "\\no.txt"), 0);
+    EXPECT_EQ(card.TotalWrites(), 0);
+
+    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\tax\\*.*"), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    EXPECT_EQ(fs.ListFiles(), "\\taxes\\c.txt*20240102030405,\\d.txt*20240102030405,");
+}
+
+TEST_F(FileTransfer, DeletedPagesReturnToTheFreePoolAfterTheSave)
+{
+    ASSERT_EQ(storage_exports::Format(fs), 0);
+    ASSERT_EQ(Put("", "big", Pattern(258 * 10)), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    const int freeWithFile = fs.CountFreePages();
+    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\BIG"), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    EXPECT_EQ(fs.CountFreePages(), freeWithFile + 10 + 1);  // data pages and the index page
+    EXPECT_EQ(fs.CountFreePages(), 2031);
+}
+
+TEST_F(FileTransfer, ReadingIntoAnUnformattedCardOrWithoutFilesBehaves)
+{
+    std::string names = "stale";
+    EXPECT_EQ(Get("\\a.txt", names), -1);
+    EXPECT_EQ(names, "");
+    EXPECT_EQ(storage_exports::DelIcFiles(fs, "\\a.txt"), 0);
+    EXPECT_EQ(card.TotalWrites(), 0);
+}
+
+TEST_F(FileTransfer, CardNamesThatCouldEscapeTheLocalDirectoryAreRefused)
+{
+    const std::uint8_t data[1] = {'!'};
+    for (const std::string name : {"\\dir\\..", "\\dir\\.", "\\dir\\", "\\a/b", "\\x:..", "\\x:"}) {
+        PlantIndex(card, Record(name, std::string("\x00\x10", 2)), {3});
+        ASSERT_TRUE(fs.WriteDataPage(1, data, 1));
+        std::string names;
+        EXPECT_EQ(Get(name, names), -1) << name;
+        EXPECT_EQ(names, "") << name;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(out.path()));
+    // A plain name under the same conditions is read.
+    PlantIndex(card, Record("\\dir\\ok", std::string("\x00\x10", 2)), {3});
+    std::string names;
+    ASSERT_EQ(Get("\\dir\\ok", names), 0);
+    EXPECT_EQ(ReadLocal(out.path() / "ok"), "!");
+}
+
+TEST_F(FileTransfer, ReadErrorLeavesAnExistingLocalFileAlone)
+{
+    ASSERT_EQ(Put("", "a.txt", Pattern(600)), 0);
+    WriteLocal(out.path() / "a.txt", "precious");
+    card.FailReads(2, FlashCard::Repeat::Always);
+    std::string names;
+    EXPECT_EQ(Get("\\a.txt", names), -1);
+    EXPECT_EQ(ReadLocal(out.path() / "a.txt"), "precious");
+    EXPECT_EQ(box.Texts(), std::vector<std::string>{"读卡出错! 重试?"});
+}
+
+TEST_F(FileTransfer, NoSpaceRefusalLeavesTheCardUnchanged)
+{
+    ASSERT_EQ(storage_exports::Format(fs), 0);
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(Put("", "fill" + std::to_string(i), Pattern(258 * 200, static_cast<unsigned>(i))), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    const int free = fs.CountFreePages();
+    long long records = 0;
+    for (const FileEntry &entry : fs.FileEntries())
+        records += entry.recordLength;
+    // The largest file that fits: its data pages plus the whole new index
+    // (estimated with 256 bytes a page) within the free pages.
+    const auto needed = [&](long long dataPages) {
+        const long long n = (258 * dataPages + 255) / 256;
+        const long long total = records + 2 + 6 + 1 + 14 + 3 * n / 2 + n % 2;
+        return dataPages + (total + 255) / 256;
+    };
+    long long fits = 0;
+    while (needed(fits + 1) <= free)
+        ++fits;
+    ASSERT_GT(fits, 1);
+
+    const auto before = card.Image();
+    box.SetFallback(mb::kIdOk);
+    EXPECT_EQ(Put("", "tight", Pattern(static_cast<std::size_t>(258 * (fits + 1)))), -1);
+    EXPECT_EQ(box.Texts(), std::vector<std::string>{"IC卡空间不足!"});
+    EXPECT_EQ(card.Image(), before);
+    ASSERT_EQ(Put("", "tight", Pattern(static_cast<std::size_t>(258 * fits))), 0);
+    std::string names;
+    ASSERT_EQ(Get("\\tight", names), 0);
+    EXPECT_EQ(ReadLocal(out.path() / "tight"), Pattern(static_cast<std::size_t>(258 * fits)));
+}
+
+} // namespace
+} // namespace kelvara::testing
