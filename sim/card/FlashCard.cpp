@@ -58,6 +58,7 @@ bool FlashCard::WriteBlock(int page, int offset, int length, const std::uint8_t 
     if (!InRange(page, offset, length) || (length > 0 && buffer == nullptr))
         return false;
     ++writes_[static_cast<std::size_t>(page)];
+    writeLog_.push_back(page);
     if (powerCut_)
         return false;
     if (writesUntilCut_) {
@@ -156,6 +157,7 @@ void FlashCard::ResetCounters()
 {
     reads_.fill(0);
     writes_.fill(0);
+    writeLog_.clear();
 }
 
 } // namespace wqn::sim

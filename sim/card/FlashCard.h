@@ -64,6 +64,8 @@ public:
     int Writes(int page) const { return writes_[static_cast<std::size_t>(page)]; }
     long long TotalWrites() const;
     long long TotalReads() const;
+    // Every page write attempted since the last reset, in order.
+    const std::vector<int> &WriteLog() const { return writeLog_; }
     void ResetCounters();
 
 private:
@@ -81,6 +83,7 @@ private:
     bool powerCut_ = false;
     std::array<int, kPageCount> reads_{};
     std::array<int, kPageCount> writes_{};
+    std::vector<int> writeLog_;
 };
 
 } // namespace wqn::sim

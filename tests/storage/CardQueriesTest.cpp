@@ -1,0 +1,95 @@
+// Listing, file times, the card test box and the bitmap report.
+#include "tests/storage/CardFixture.h"
+
+namespace kelvara::testing {
+namespace {
+
+class CardQueries : public CardTest {};
+
+TEST_F(CardQueries, EmptyFormattedCardListsNothing)
+{
+    ASSERT_EQ(storage_exports::Format(fs), 0);
+    const auto listing = local.path() / "dir.txt";
+    WriteLocal(listing, "old content");
+    EXPECT_EQ(storage_exports::DirIcFiles(fs, listing.string()), 1);
+    EXPECT_EQ(ReadLocal(listing), "");
+    EXPECT_EQ(storage_exports::Test(fs, box), 0);
+    ASSERT_EQ(box.calls.size(), 1u);
+    EXPECT_EQ(box.calls[0].text, "");
+    EXPECT_EQ(box.calls[0].caption, "");
+    EXPECT_EQ(box.calls[0].type, mb::kOk);
+}
+
+TEST_F(CardQueries, ListingOfTwoFiles)
+{
+    ASSERT_EQ(Put("\\d", "one.txt", "1"), 0);
+    now = "20241231235959";
+    ASSERT_EQ(Put("", "two.txt", "2"), 0);
+    const std::string expected = "\\d\\one.txt*20240102030405,\\two.txt*20241231235959,";
+    const auto listing = local.path() / "dir.txt";
+    EXPECT_EQ(storage_exports::DirIcFiles(fs, listing.string()), 1);
+    EXPECT_EQ(ReadLocal(listing), expected);
+    EXPECT_EQ(storage_exports::Test(fs, box), 0);
+    EXPECT_EQ(box.calls.at(0).text, expected);
+    EXPECT_EQ(storage_exports::DirIcFiles(fs, (local.path() / "no" / "such" / "dir.txt").string()), 0);
+}
+
+TEST_F(CardQueries, UnformattedCardIsRefusedByListingAndTest)
+{
+    EXPECT_EQ(storage_exports::DirIcFiles(fs, (local.path() / "dir.txt").string()), -1);
+    EXPECT_EQ(storage_exports::Test(fs, box), -1);
+    EXPECT_TRUE(box.calls.empty());
+    std::string time = "stale";
+    EXPECT_EQ(storage_exports::FileTime(fs, "a.txt", time), 0);
+    EXPECT_EQ(time, "");
+}
+
+TEST_F(CardQueries, FileTimeIsTheMinuteOfTheFirstMatchingPath)
+{
+    ASSERT_EQ(Put("\\tax", "data.txt", "d"), 0);
+    now = "20250607080910";
+    ASSERT_EQ(Put("\\tax", "a.txt", "a"), 0);
+    std::string time;
+    ASSERT_EQ(storage_exports::FileTime(fs, "\\tax\\a.txt", time), 0);
+    EXPECT_EQ(time, "202506070809");
+    ASSERT_EQ(storage_exports::FileTime(fs, "\\TAX\\A.TXT", time), 0);
+    EXPECT_EQ(time, "202506070809");
+    // A bare name is a substring search: data.txt comes first and contains a.txt.
+    ASSERT_EQ(storage_exports::FileTime(fs, "a.txt", time), 0);
+    EXPECT_EQ(time, "202401020304");
+    ASSERT_EQ(storage_exports::FileTime(fs, "missing", time), 0);
+    EXPECT_EQ(time, "");
+}
+
+TEST_F(CardQueries, ShortStoredTimeGivesThePlaceholder)
+{
+    PlantIndex(card, Record("\\an-old-file.txt", "", "2024"), {3});
+    ASSERT_TRUE(fs.LoadIndex());
+    EXPECT_EQ(fs.GetFileTime("old"), "000101010101");
+}
+
+TEST_F(CardQueries, BitTableReportAfterFormatAndAfterOneFile)
+{
+    const auto report = local.path() / "bits.txt";
+    ASSERT_EQ(storage_exports::Format(fs), 0);
+    ASSERT_EQ(storage_exports::GetBitTable(fs, report.string()), 1);
+    EXPECT_EQ(ReadLocal(report), std::string(2032, '1') + std::string(16, '0'));
+
+    ASSERT_EQ(Put("", "a.txt", Pattern(300)), 0);
+    ASSERT_EQ(storage_exports::GetBitTable(fs, report.string()), 1);
+    EXPECT_EQ(ReadLocal(report), "1000" + std::string(2028, '1') + std::string(16, '0'));
+}
+
+TEST_F(CardQueries, BitTableReportOfABlankCardIsAllZeros)
+{
+    const auto report = local.path() / "bits.txt";
+    ASSERT_EQ(storage_exports::GetBitTable(fs, report.string()), 1);
+    EXPECT_EQ(ReadLocal(report), std::string(2048, '0'));
+    EXPECT_EQ(storage_exports::GetBitTable(fs, (local.path() / "x" / "y").string()), 0);
+    card.FailReads(0, wqn::sim::FlashCard::Repeat::Always);
+    card.FailReads(2047, wqn::sim::FlashCard::Repeat::Always);
+    EXPECT_EQ(storage_exports::GetBitTable(fs, report.string()), 0);
+}
+
+} // namespace
+} // namespace kelvara::testing
