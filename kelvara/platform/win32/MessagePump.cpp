@@ -1,0 +1,18 @@
+// The Windows message pump: every message waiting for this thread, any
+// window, removed, translated and dispatched.
+#include "kelvara/frame/MessagePump.h"
+
+#include "kelvara/platform/win32/WindowsHeaders.h"
+
+namespace kelvara {
+
+void PumpMessages()
+{
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+    }
+}
+
+} // namespace kelvara
