@@ -1,0 +1,56 @@
+// The connection notice goes to the caller's handler when one is set; the
+// Linux message box answers without waiting for anyone.
+#include "kelvara/frame/Clock.h"
+#include "kelvara/frame/MessageBox.h"
+#include "kelvara/frame/Notice.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kelvara {
+namespace {
+
+struct Recorded {
+    std::vector<std::pair<int, std::string>> calls;
+};
+
+void Record(void *ctx, int op, const char *text)
+{
+    static_cast<Recorded *>(ctx)->calls.emplace_back(op, text != nullptr ? text : "<null>");
+}
+
+TEST(Notice, HandlerReceivesShowTextAndHide)
+{
+    Recorded seen;
+    SetNoticeHandler(&Record, &seen);
+    ShowNotice();
+    SetNoticeText("正在连接读卡器\r\n请稍候...");
+    HideNotice();
+    SetNoticeHandler(nullptr, &seen);
+    ShowNotice();  // back to the platform's notice: nothing recorded
+    ASSERT_EQ(seen.calls.size(), 3u);
+    EXPECT_EQ(seen.calls[0], std::make_pair(notice::kShow, std::string()));
+    EXPECT_EQ(seen.calls[1], std::make_pair(notice::kSetText, std::string("正在连接读卡器\r\n请稍候...")));
+    EXPECT_EQ(seen.calls[2], std::make_pair(notice::kHide, std::string()));
+}
+
+TEST(PlatformMessageBox, AnswersOkOnlyForAnOkBox)
+{
+    EXPECT_EQ(ShowPlatformMessageBox("t", "提示", mb::kOk | mb::kIconInformation), mb::kIdOk);
+    EXPECT_EQ(ShowPlatformMessageBox("t", "提示", mb::kOkCancel | mb::kSystemModal), mb::kIdCancel);
+    EXPECT_EQ(ShowPlatformMessageBox("t", "提示", mb::kRetryCancel | mb::kIconError), mb::kIdCancel);
+}
+
+TEST(SystemClock, CountsForwardAndSleeps)
+{
+    Clock &clock = SystemClock();
+    const std::int64_t before = clock.NowMs();
+    EXPECT_GE(before, 0);
+    clock.SleepMs(5);
+    EXPECT_GE(clock.NowMs() - before, 5);
+}
+
+} // namespace
+} // namespace kelvara
