@@ -25,7 +25,7 @@ void Usage(std::FILE *to)
         "  --pace              let bytes take their time on the line\n"
         "  --no-card Q|S       no card ready: answer 'Q' or 'S'\n"
         "  --fail-page N       READ and WRTE of page N answer 'R' (repeatable)\n"
-        "  --fault SPEC        KIND[:COMMAND[:SKIP[:COUNT]]], KIND one of silence,\n"
+        "  --fault FAULT       KIND[:COMMAND[:SKIP[:COUNT]]], KIND one of silence,\n"
         "                      garble, short, badcheck, refuse; COMMAND a mnemonic\n"
         "                      or DATA for the WRTE data phase (repeatable)\n"
         "  --log FILE          log every frame (RX/TX/RXDATA lines in hex)\n",
