@@ -1,6 +1,7 @@
 // The serial port on Linux: a termios device. COMn is the path in the
 // environment variable WQN_COMn, else /dev/ttyS<n-1>.
 #include "sampora/ComPort.h"
+#include "sampora/posix/LineTermios.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -50,42 +51,6 @@ std::string DevicePath(unsigned port) {
   return "/dev/ttyS" + std::to_string(port - 1);
 }
 
-bool SpeedFor(unsigned baud, speed_t &speed) {
-  switch (baud) {
-    case 50: speed = B50; return true;
-    case 75: speed = B75; return true;
-    case 110: speed = B110; return true;
-    case 134: speed = B134; return true;
-    case 150: speed = B150; return true;
-    case 200: speed = B200; return true;
-    case 300: speed = B300; return true;
-    case 600: speed = B600; return true;
-    case 1200: speed = B1200; return true;
-    case 1800: speed = B1800; return true;
-    case 2400: speed = B2400; return true;
-    case 4800: speed = B4800; return true;
-    case 9600: speed = B9600; return true;
-    case 19200: speed = B19200; return true;
-    case 38400: speed = B38400; return true;
-    case 57600: speed = B57600; return true;
-    case 115200: speed = B115200; return true;
-    case 230400: speed = B230400; return true;
-    case 460800: speed = B460800; return true;
-    case 921600: speed = B921600; return true;
-    default: return false;
-  }
-}
-
-bool SizeFor(unsigned bits, tcflag_t &size) {
-  switch (bits) {
-    case 5: size = CS5; return true;
-    case 6: size = CS6; return true;
-    case 7: size = CS7; return true;
-    case 8: size = CS8; return true;
-    default: return false;
-  }
-}
-
 int TcSetAttr(int fd, const termios &tio) {
   int r;
   do r = ::tcsetattr(fd, TCSANOW, &tio);
@@ -96,32 +61,7 @@ int TcSetAttr(int fd, const termios &tio) {
 void Configure(int fd, const LineSettings &line) {
   termios tio{};
   if (::tcgetattr(fd, &tio) != 0) return;  // not a terminal: leave it as it is
-  // Binary transfer: no line editing, no echo, no character translation,
-  // no signals from control bytes (the end mark 0x03 is Ctrl-C), and reads
-  // that return at once.
-  tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
-                                        IXOFF | IXANY | INPCK);
-  tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-  tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  tio.c_cflag |= CREAD | CLOCAL;
-  tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
-  tio.c_cc[VMIN] = 0;
-  tio.c_cc[VTIME] = 0;
-
-  // A speed or byte size the driver cannot take leaves speed, size, parity
-  // and stop bits as they were, as a rejected line-settings request does
-  // under Windows; the binary transfer settings still apply.
-  speed_t speed;
-  tcflag_t size;
-  if (SpeedFor(line.baud, speed) && SizeFor(line.dataBits, size)) {
-    ::cfsetispeed(&tio, speed);
-    ::cfsetospeed(&tio, speed);
-    tio.c_cflag = (tio.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | size;
-    if (line.oddParity) tio.c_cflag |= PARENB | PARODD;
-    else tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
-    if (line.twoStopBits) tio.c_cflag |= CSTOPB;
-    else tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
-  }
+  SetLineSettings(tio, line);
   TcSetAttr(fd, tio);
   // DTR and RTS on, as the reader expects; ptys reject this harmlessly.
   int lines = TIOCM_DTR | TIOCM_RTS;
