@@ -1,0 +1,54 @@
+/* Kelvara: smart-card reader access and the card file system.
+ *
+ * Texts are 8-bit and zero-terminated: UTF-8 on Linux, the system code page
+ * on Windows. Results: 0 success, -1 failure, unless stated otherwise.
+ * Call TS_CheckKelvara first and TS_ReleaseKelvara last; one call at a time. */
+#ifndef KELVARA_H
+#define KELVARA_H
+
+#if defined(_WIN32)
+#define KELVARA_CALL __stdcall
+#else
+#define KELVARA_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Reader and raw pages. */
+int KELVARA_CALL TS_CheckKelvara(void);
+void KELVARA_CALL TS_ReleaseKelvara(void);
+/* A page has 264 bytes (pages 0-2047). With `crc` set, bytes 260-263 of a
+ * buffer of at least 264 bytes carry the page checksum. */
+int KELVARA_CALL TS_ReadBlock(int page, int offset, int length, unsigned char *buffer, unsigned char crc);
+int KELVARA_CALL TS_WriteBlock(int page, int offset, int length, unsigned char *buffer, unsigned char crc);
+int KELVARA_CALL TS_IcCardLock(void); /* 1 accepted, 0 otherwise */
+int KELVARA_CALL TS_IcCardExit(void); /* 1 accepted, 0 otherwise */
+void KELVARA_CALL TS_GetVersion(char *text); /* text: at least 51 bytes */
+void KELVARA_CALL TS_SetPortSpeed(int unused);
+
+/* The card file system. */
+int KELVARA_CALL TS_FileTime(const char *name, char *time); /* time: at least 13 bytes */
+int KELVARA_CALL TS_ReadIcFiles(const char *localDirectory, const char *cardPattern, char *readNames);
+int KELVARA_CALL TS_WriteIcFiles(const char *cardDirectory, const char *localSpecification);
+int KELVARA_CALL TS_DelIcFiles(const char *cardPattern);
+int KELVARA_CALL TS_IsFormat(void);
+int KELVARA_CALL TS_Format(void);
+int KELVARA_CALL TS_DirIcFiles(const char *outputPath);   /* 1 written, 0 file not opened, -1 failure */
+int KELVARA_CALL TS_Test(void);
+int KELVARA_CALL TS_GetBitTable(const char *outputPath); /* 1 written, 0 otherwise */
+
+/* Message boxes: `type` holds the Windows MB_ flags, texts are UTF-8, the
+ * handler returns IDOK 1, IDCANCEL 2 or IDRETRY 4. A null handler restores
+ * the default box. */
+void KelvaraSetMessageBoxHandler(int (*handler)(void *ctx, const char *text, const char *caption, unsigned int type),
+                                 void *ctx);
+/* The connection notice: op 0 show, 1 set text, 2 hide. */
+void KelvaraSetNoticeHandler(void (*handler)(void *ctx, int op, const char *text), void *ctx);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KELVARA_H */

@@ -1,0 +1,227 @@
+// The exported C interface. Every export runs inside the same frame: no
+// exception leaves it, null texts count as empty, and each result is the
+// documented failure value when anything goes wrong.
+#include "kelvara.h"
+
+#include "kelvara/frame/CardApp.h"
+#include "kelvara/frame/MessageBox.h"
+#include "kelvara/frame/Notice.h"
+#include "kelvara/storage/FileSystemExports.h"
+#include "kelvara/storage/PageCrc.h"
+
+#include <cstring>
+#include <string>
+
+using namespace kelvara;
+
+namespace {
+
+template <class Result, class Body>
+Result Guarded(Result failure, Body body) noexcept
+{
+    try {
+        return body();
+    } catch (...) {
+        return failure;
+    }
+}
+
+template <class Body>
+void GuardedVoid(Body body) noexcept
+{
+    try {
+        body();
+    } catch (...) {
+    }
+}
+
+std::string Text(const char *text) { return text != nullptr ? std::string(text) : std::string(); }
+
+void CopyOut(char *out, const std::string &text)
+{
+    if (out != nullptr)
+        std::memcpy(out, text.c_str(), text.size() + 1);
+}
+
+// The frame of the file-system exports: connect when there is no reader
+// manager yet, then bind the file system to it.
+template <class Body>
+int WithFileSystem(int noReader, Body body)
+{
+    CardApp &app = CardApp::Instance();
+    if (!app.HasReader() && !app.CheckReader())
+        return noReader;
+    CardFileSystem &fs = app.FileSystem();
+    fs.SetMessageBox(&SystemMessageBox());
+    fs.BindReader(app.Reader());
+    return body(fs);
+}
+
+} // namespace
+
+extern "C" {
+
+int KELVARA_CALL TS_CheckKelvara(void)
+{
+    return Guarded(-1, [] { return CardApp::Instance().CheckReader() ? 0 : -1; });
+}
+
+void KELVARA_CALL TS_ReleaseKelvara(void)
+{
+    GuardedVoid([] { CardApp::Instance().ReleaseReader(); });
+}
+
+int KELVARA_CALL TS_ReadBlock(int page, int offset, int length, unsigned char *buffer, unsigned char crc)
+{
+    return Guarded(-1, [&] {
+        CardApp &app = CardApp::Instance();
+        if (!app.HasReader() || !app.Reader()->ReadBlock(page, offset, length, buffer))
+            return -1;
+        if (crc != 0 && buffer != nullptr) {
+            const std::uint32_t computed = PageCrc().ComputeCrc(buffer, 260);
+            const std::uint32_t stored = static_cast<std::uint32_t>(buffer[260]) | (static_cast<std::uint32_t>(buffer[261]) << 8) |
+                                         (static_cast<std::uint32_t>(buffer[262]) << 16) |
+                                         (static_cast<std::uint32_t>(buffer[263]) << 24);
+            if (computed != stored)
+                SystemMessageBox().Show("CRC校验出错!", kNoticeTitle, mb::kOk | mb::kIconInformation);
+        }
+        return 0;
+    });
+}
+
+int KELVARA_CALL TS_WriteBlock(int page, int offset, int length, unsigned char *buffer, unsigned char crc)
+{
+    return Guarded(-1, [&] {
+        CardApp &app = CardApp::Instance();
+        if (!app.HasReader())
+            return -1;
+        if (crc != 0 && buffer != nullptr) {
+            const std::uint32_t computed = PageCrc().ComputeCrc(buffer, 260);
+            for (int i = 0; i < 4; ++i)
+                buffer[260 + i] = static_cast<unsigned char>((computed >> (8 * i)) & 0xFF);
+        }
+        return app.Reader()->WriteBlock(page, offset, length, buffer) ? 0 : -1;
+    });
+}
+
+int KELVARA_CALL TS_IcCardLock(void)
+{
+    return Guarded(0, [] {
+        CardApp &app = CardApp::Instance();
+        return app.HasReader() && app.Reader()->CardLock() ? 1 : 0;
+    });
+}
+
+int KELVARA_CALL TS_IcCardExit(void)
+{
+    return Guarded(0, [] {
+        CardApp &app = CardApp::Instance();
+        return app.HasReader() && app.Reader()->CardExit() ? 1 : 0;
+    });
+}
+
+void KELVARA_CALL TS_GetVersion(char *text)
+{
+    GuardedVoid([&] {
+        CopyOut(text, "");
+        CardApp &app = CardApp::Instance();
+        if (app.HasReader())
+            CopyOut(text, app.Reader()->GetVersion());
+    });
+}
+
+void KELVARA_CALL TS_SetPortSpeed(int)
+{
+    // The reader-settings dialog exists only in the Windows build; elsewhere
+    // the settings are edited with the kelvara tool.
+}
+
+int KELVARA_CALL TS_FileTime(const char *name, char *time)
+{
+    return Guarded(-1, [&] {
+        CopyOut(time, "");
+        return WithFileSystem(-1, [&](CardFileSystem &fs) {
+            std::string result;
+            const int r = storage_exports::FileTime(fs, Text(name), result);
+            CopyOut(time, result.substr(0, 12));
+            return r;
+        });
+    });
+}
+
+int KELVARA_CALL TS_ReadIcFiles(const char *localDirectory, const char *cardPattern, char *readNames)
+{
+    return Guarded(-1, [&] {
+        CopyOut(readNames, "");
+        CardApp &app = CardApp::Instance();
+        if (!app.HasReader())
+            return -1;  // reading never connects by itself
+        return WithFileSystem(-1, [&](CardFileSystem &fs) {
+            std::string names;
+            const int r = storage_exports::ReadIcFiles(fs, Text(localDirectory), Text(cardPattern), names);
+            if (r == 0)
+                CopyOut(readNames, names);
+            return r;
+        });
+    });
+}
+
+int KELVARA_CALL TS_WriteIcFiles(const char *cardDirectory, const char *localSpecification)
+{
+    return Guarded(-1, [&] {
+        return WithFileSystem(-1, [&](CardFileSystem &fs) {
+            return storage_exports::WriteIcFiles(fs, Text(cardDirectory), Text(localSpecification));
+        });
+    });
+}
+
+int KELVARA_CALL TS_DelIcFiles(const char *cardPattern)
+{
+    return Guarded(-1, [&] {
+        return WithFileSystem(-1, [&](CardFileSystem &fs) { return storage_exports::DelIcFiles(fs, Text(cardPattern)); });
+    });
+}
+
+int KELVARA_CALL TS_IsFormat(void)
+{
+    return Guarded(-1, [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return storage_exports::IsFormat(fs); }); });
+}
+
+int KELVARA_CALL TS_Format(void)
+{
+    return Guarded(-1, [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return storage_exports::Format(fs); }); });
+}
+
+int KELVARA_CALL TS_DirIcFiles(const char *outputPath)
+{
+    return Guarded(-1, [&] {
+        return WithFileSystem(-1, [&](CardFileSystem &fs) { return storage_exports::DirIcFiles(fs, Text(outputPath)); });
+    });
+}
+
+int KELVARA_CALL TS_Test(void)
+{
+    return Guarded(-1, [] {
+        return WithFileSystem(-1, [](CardFileSystem &fs) { return storage_exports::Test(fs, SystemMessageBox()); });
+    });
+}
+
+int KELVARA_CALL TS_GetBitTable(const char *outputPath)
+{
+    return Guarded(0, [&] {
+        return WithFileSystem(0, [&](CardFileSystem &fs) { return storage_exports::GetBitTable(fs, Text(outputPath)); });
+    });
+}
+
+void KelvaraSetMessageBoxHandler(int (*handler)(void *ctx, const char *text, const char *caption, unsigned int type),
+                                 void *ctx)
+{
+    SetMessageBoxHandler(handler, ctx);
+}
+
+void KelvaraSetNoticeHandler(void (*handler)(void *ctx, int op, const char *text), void *ctx)
+{
+    SetNoticeHandler(handler, ctx);
+}
+
+} // extern "C"
