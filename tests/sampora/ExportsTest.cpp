@@ -323,7 +323,7 @@ TEST_F(SamporaExports, SmallestSuccessReplyAndOneSplitAfterItsStartMark) {
   Sim("silent");
   std::thread reader([&] { EXPECT_EQ(CloseCard(), 1); });
   // The literal reply frame, sent once the command is out.
-  for (int i = 0; i < 100 && sim_.Received().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int i = 0; i < 150 && sim_.Received().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   Sim("send 60 01 01 60 03");
   reader.join();
   Sim("split 1 50");
@@ -362,7 +362,9 @@ TEST_F(SamporaExports, LateReplyIsTakenByTheNextCommand) {
   Sim("late 1200");
   unsigned int id = 0;
   EXPECT_EQ(OpenCard(&id), -1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  // The reply arrives 200 ms after the time-out; the worker's next idle
+  // poll is a second after it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(OpenCard(&id), 1);
   EXPECT_EQ(id, 0xDDCCBBAAu) << "the late reply, not the answer to this command";
 }
@@ -416,7 +418,7 @@ TEST_F(SamporaExports, ReSendWritesFiveBytesWithoutWaiting) {
 TEST_F(SamporaExports, IdleWorkerDrainsUnsolicitedReplies) {
   Open();
   Sim("send 60 01 05 64 03");  // an unsolicited status-5 frame while idle
-  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1600));  // the first idle poll comes after 1 s
   EXPECT_EQ(CloseCard(), 1) << "the worker must have consumed the stray frame";
 }
 
