@@ -152,7 +152,7 @@ void ComPort::WaitForInput(int milliseconds) {
     // once and for good; sleep instead so the caller does not spin.
     if (r <= 0 || (p.revents & POLLIN) != 0) return;
   }
-  timespec ts{0, static_cast<long>(milliseconds) * 1000000L};
+  timespec ts{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
   while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
   }
 }
