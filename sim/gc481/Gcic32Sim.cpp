@@ -1,0 +1,174 @@
+// libgcic32.so: a simulated GC481 vendor library. It exports the functions
+// of the library's call contract with their argument and result types and
+// keeps the card in an image file, so Kelvara's GC481 adapter can be run
+// without the vendor's reader. Every call is appended to a log.
+//
+// Configuration, read from the environment at every port open:
+//   WQN_GC481_IMAGE       card image file (540672 bytes; created blank if
+//                         missing). Unset: a blank card in memory, fresh at
+//                         every open.
+//   WQN_GC481_PORTS       port indexes (0 = COM1) with a reader, "0,1", or "none";
+//                         default "0". IC_InitComm_Baud fails on the others.
+//   WQN_GC481_SPEEDS      speeds the reader opens at, "115200,9600"; default
+//                         all seven.
+//   WQN_GC481_STATUS      what IC_Status gives: "N" for every port or
+//                         "P:N,..." per port; default 0 (card ready). -133
+//                         and -134 mean "no usable card".
+//   WQN_GC481_FAIL_READ   pages whose IC_DirectRead fails ("7,9:once")
+//   WQN_GC481_FAIL_WRITE  pages whose IC_DirectWrite fails
+//   WQN_GC481_LOG         call log: one line per call,
+//                         "gc481 <Function> <arguments> -> <result>"
+//
+// Built twice more for tests: without IC_DirectWrite (an entry point the
+// adapter needs) and without IC_Down (one it never calls).
+#include "sim/gc481/VendorSimSupport.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#define GC481_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+using namespace wqn::sim::vendor;
+
+constexpr const char *kLog = "WQN_GC481_LOG";
+constexpr std::int16_t kFailed = -1;
+
+struct State {
+    SimCard card {"WQN_GC481_IMAGE", "WQN_GC481_FAIL_READ", "WQN_GC481_FAIL_WRITE"};
+    std::map<std::int32_t, long> open;  // handle -> port
+    std::int32_t nextHandle = 0x10;
+};
+
+State &Sim()
+{
+    static State state;
+    return state;
+}
+
+void Record(const std::string &call, long result) { Log(kLog, "gc481 " + call + " -> " + std::to_string(result)); }
+
+bool ReaderAt(long port, long baud)
+{
+    const std::string ports = EnvText("WQN_GC481_PORTS");
+    const auto portSet = ParseNumbers(ports.empty() ? "0" : ports == "none" ? "" : ports);
+    const std::string speeds = EnvText("WQN_GC481_SPEEDS");
+    const auto speedSet = ParseNumbers(speeds.empty() ? "4800,9600,14400,19200,38400,57600,115200" : speeds);
+    return portSet && speedSet && portSet->count(port) != 0 && speedSet->count(baud) != 0;
+}
+
+// Runs `body`; an exception becomes `failure` so none crosses an export.
+template <class Result, class Body>
+Result Guard(Result failure, Body body) noexcept
+{
+    try {
+        return body();
+    } catch (...) {
+        return failure;
+    }
+}
+
+} // namespace
+
+GC481_EXPORT std::int32_t IC_InitComm_Baud(std::int16_t port, std::int32_t baud)
+{
+    return Guard<std::int32_t>(-1, [&]() -> std::int32_t {
+        State &s = Sim();
+        std::int32_t handle = -1;
+        if (ReaderAt(port, baud) && s.card.Load()) {
+            handle = s.nextHandle++;
+            s.open[handle] = port;
+        }
+        Record("IC_InitComm_Baud " + std::to_string(port) + " " + std::to_string(baud), handle);
+        return handle;
+    });
+}
+
+GC481_EXPORT std::int16_t IC_ExitComm(std::int32_t handle)
+{
+    return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
+        State &s = Sim();
+        const std::int16_t r = s.open.erase(handle) != 0 ? 0 : kFailed;
+        if (s.open.empty())
+            s.card.Unload();
+        Record("IC_ExitComm " + std::to_string(handle), r);
+        return r;
+    });
+}
+
+GC481_EXPORT std::int16_t IC_InitType(std::int32_t handle, std::int32_t type)
+{
+    return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
+        const std::int16_t r = Sim().open.count(handle) != 0 ? 0 : kFailed;
+        Record("IC_InitType " + std::to_string(handle) + " " + std::to_string(type), r);
+        return r;
+    });
+}
+
+GC481_EXPORT std::int16_t IC_Status(std::int32_t handle)
+{
+    return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
+        State &s = Sim();
+        std::int16_t r = kFailed;
+        if (const auto it = s.open.find(handle); it != s.open.end()) {
+            const auto status = ParsePerPort(EnvText("WQN_GC481_STATUS"), 0);
+            r = status ? std::int16_t(status->For(it->second)) : kFailed;
+        }
+        Record("IC_Status " + std::to_string(handle), r);
+        return r;
+    });
+}
+
+#ifndef WQN_GC481_SIM_WITHOUT_DOWN
+GC481_EXPORT std::int16_t IC_Down(std::int32_t handle)
+{
+    return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
+        Record("IC_Down " + std::to_string(handle), 0);
+        return 0;
+    });
+}
+#endif
+
+GC481_EXPORT std::int16_t IC_WhatIsType(std::int32_t handle)
+{
+    return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
+        Record("IC_WhatIsType " + std::to_string(handle), 0x41);
+        return 0x41;
+    });
+}
+
+GC481_EXPORT std::int16_t IC_DirectRead(std::int32_t handle, std::int16_t page, std::int16_t offset,
+                                        std::int16_t length, std::uint8_t *buffer)
+{
+    return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
+        State &s = Sim();
+        const bool ok = s.open.count(handle) != 0 && page >= 0 && page < wqn::sim::FlashCard::kPageCount &&
+                        offset >= 0 && length >= 0 && offset + length <= wqn::sim::FlashCard::kPageSize &&
+                        s.card.Read(long(page) * wqn::sim::FlashCard::kPageSize + offset, length, buffer);
+        const std::int16_t r = ok ? 0 : kFailed;
+        Record("IC_DirectRead " + std::to_string(handle) + " " + std::to_string(page) + " " + std::to_string(offset) +
+                   " " + std::to_string(length),
+               r);
+        return r;
+    });
+}
+
+#ifndef WQN_GC481_SIM_WITHOUT_DIRECT_WRITE
+GC481_EXPORT std::int16_t IC_DirectWrite(std::int32_t handle, std::int16_t page, std::int16_t offset,
+                                         std::int16_t length, const std::uint8_t *buffer)
+{
+    return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
+        State &s = Sim();
+        const bool ok = s.open.count(handle) != 0 && page >= 0 && page < wqn::sim::FlashCard::kPageCount &&
+                        offset >= 0 && length >= 0 && offset + length <= wqn::sim::FlashCard::kPageSize &&
+                        s.card.Write(long(page) * wqn::sim::FlashCard::kPageSize + offset, length, buffer);
+        const std::int16_t r = ok ? 0 : kFailed;
+        Record("IC_DirectWrite " + std::to_string(handle) + " " + std::to_string(page) + " " +
+                   std::to_string(offset) + " " + std::to_string(length) + " " + Hex(buffer, length),
+               r);
+        return r;
+    });
+}
+#endif

@@ -1,0 +1,101 @@
+// What the vendor adapter tests share: a scratch directory with its own
+// settings file, card image and call log; environment changes undone at the
+// end of each test; the notice texts seen; pages carrying their checksum.
+#pragma once
+
+#include "kelvara/frame/Notice.h"
+#include "kelvara/frame/Settings.h"
+#include "kelvara/storage/PageCrc.h"
+#include "sim/card/FlashCard.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kelvara::testing {
+
+class VendorFixture : public ::testing::Test {
+protected:
+    VendorFixture()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kelvara-vendor-XXXXXX").string();
+        dir_ = ::mkdtemp(pattern.data());
+        SetEnv("KELVARA_SETTINGS", (dir_ / "settings.ini").string());
+        SetNoticeHandler(&VendorFixture::OnNotice, this);
+    }
+    ~VendorFixture() override
+    {
+        SetNoticeHandler(nullptr, nullptr);
+        for (const auto &[name, old] : savedEnv_) {
+            if (old)
+                ::setenv(name.c_str(), old->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    void SetEnv(const std::string &name, const std::string &value)
+    {
+        if (savedEnv_.count(name) == 0) {
+            const char *old = std::getenv(name.c_str());
+            savedEnv_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        }
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+
+    std::filesystem::path Path(const std::string &name) const { return dir_ / name; }
+
+    // The lines of a call log, optionally only those naming `function`.
+    std::vector<std::string> LogLines(const std::string &name, const std::string &function = {}) const
+    {
+        std::vector<std::string> lines;
+        std::ifstream in(Path(name));
+        for (std::string line; std::getline(in, line);) {
+            if (function.empty() || line.find(" " + function + " ") != std::string::npos ||
+                line.find(" " + function + " ->") != std::string::npos)
+                lines.push_back(line);
+        }
+        return lines;
+    }
+    void ClearLog(const std::string &name) const { std::ofstream(Path(name), std::ios::trunc); }
+
+    // A page of `fill` bytes whose last four bytes hold the checksum.
+    static std::vector<std::uint8_t> PageWithChecksum(std::uint8_t fill)
+    {
+        std::vector<std::uint8_t> page(264, fill);
+        for (int i = 0; i < 260; ++i)
+            page[std::size_t(i)] = std::uint8_t(fill + i);
+        const std::uint32_t crc = PageCrc().ComputeCrc(page.data(), 260);
+        for (int i = 0; i < 4; ++i)
+            page[std::size_t(260 + i)] = std::uint8_t(crc >> (8 * i));
+        return page;
+    }
+
+    static std::vector<std::uint8_t> CardPage(const std::filesystem::path &image, int page)
+    {
+        wqn::sim::FlashCard card(image.string());
+        return std::vector<std::uint8_t>(card.Page(page), card.Page(page) + 264);
+    }
+
+    std::vector<std::string> notices;
+
+private:
+    static void OnNotice(void *ctx, int op, const char *text)
+    {
+        if (op == notice::kSetText)
+            static_cast<VendorFixture *>(ctx)->notices.push_back(text);
+    }
+
+    std::filesystem::path dir_;
+    std::map<std::string, std::optional<std::string>> savedEnv_;
+};
+
+} // namespace kelvara::testing
