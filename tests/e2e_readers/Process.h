@@ -1,0 +1,155 @@
+// Child processes for the end-to-end tests: started with an explicit
+// environment and a pipe on stdout, read line by line with a bound on every
+// wait, and never left behind.
+#pragma once
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kelvara::testing {
+
+class Process {
+public:
+    Process() = default;
+    ~Process() { Kill(); }
+    Process(const Process &) = delete;
+    Process &operator=(const Process &) = delete;
+
+    // Starts `argv` with exactly `env`; false when it cannot be started.
+    bool Start(const std::vector<std::string> &argv, const std::vector<std::string> &env)
+    {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        std::vector<char *> args, envp;
+        for (const auto &a : argv)
+            args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        for (const auto &e : env)
+            envp.push_back(const_cast<char *>(e.c_str()));
+        envp.push_back(nullptr);
+        const int r = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        if (r != 0) {
+            ::close(fds[0]);
+            pid_ = -1;
+            return false;
+        }
+        out_ = fds[0];
+        return true;
+    }
+
+    // The next line of stdout within `timeoutMs`; false on time-out or end.
+    bool ReadLine(std::string *line, int timeoutMs)
+    {
+        const std::int64_t deadline = NowMs() + timeoutMs;
+        for (;;) {
+            const auto nl = buffer_.find('\n');
+            if (nl != std::string::npos) {
+                *line = buffer_.substr(0, nl);
+                buffer_.erase(0, nl + 1);
+                return true;
+            }
+            if (!Fill(deadline))
+                return false;
+        }
+    }
+
+    // Everything up to the end of stdout, within `timeoutMs`; then waits for
+    // the exit. False (and the child killed) on time-out.
+    bool Finish(std::string *all, int timeoutMs)
+    {
+        const std::int64_t deadline = NowMs() + timeoutMs;
+        while (Fill(deadline)) {
+        }
+        *all = buffer_;
+        buffer_.clear();
+        if (NowMs() >= deadline) {
+            Kill();
+            return false;
+        }
+        Reap();
+        return true;
+    }
+
+    void Terminate()
+    {
+        if (pid_ > 0)
+            ::kill(pid_, SIGTERM);
+        Reap();
+    }
+
+    void Kill()
+    {
+        if (pid_ > 0)
+            ::kill(pid_, SIGKILL);
+        Reap();
+    }
+
+private:
+    static std::int64_t NowMs()
+    {
+        timespec ts {};
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    }
+
+    bool Fill(std::int64_t deadline)
+    {
+        if (out_ < 0)
+            return false;
+        const std::int64_t left = deadline - NowMs();
+        if (left <= 0)
+            return false;
+        pollfd p {out_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, int(left));
+        if (ready < 0 && errno == EINTR)
+            return true;
+        if (ready <= 0)
+            return false;
+        char chunk[4096];
+        const ssize_t n = ::read(out_, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            return true;
+        if (n <= 0) {
+            ::close(out_);
+            out_ = -1;
+            return false;
+        }
+        buffer_.append(chunk, std::size_t(n));
+        return true;
+    }
+
+    void Reap()
+    {
+        if (pid_ > 0) {
+            int status = 0;
+            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+            }
+            pid_ = -1;
+        }
+        if (out_ >= 0) {
+            ::close(out_);
+            out_ = -1;
+        }
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string buffer_;
+};
+
+} // namespace kelvara::testing
