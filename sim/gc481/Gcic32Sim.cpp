@@ -42,10 +42,24 @@ struct State {
     std::int32_t nextHandle = 0x10;
 };
 
+// Lives only while a port is open: a process that exits with a port still
+// open closes it from its own exit handlers, possibly after this library's
+// static objects are gone, so the state must not be one of them.
+State *g_state = nullptr;
+
 State &Sim()
 {
-    static State state;
-    return state;
+    if (g_state == nullptr)
+        g_state = new State;
+    return *g_state;
+}
+
+void ReleaseIfIdle()
+{
+    if (g_state != nullptr && g_state->open.empty()) {
+        delete g_state;
+        g_state = nullptr;
+    }
 }
 
 void Record(const std::string &call, long result) { Log(kLog, "gc481 " + call + " -> " + std::to_string(result)); }
@@ -64,8 +78,11 @@ template <class Result, class Body>
 Result Guard(Result failure, Body body) noexcept
 {
     try {
-        return body();
+        const auto result = body();
+        ReleaseIfIdle();
+        return result;
     } catch (...) {
+        ReleaseIfIdle();
         return failure;
     }
 }

@@ -41,10 +41,24 @@ struct State {
     bool cardOpen = false;
 };
 
+// Lives only while a port is open: a process that exits with a port still
+// open closes it from its own exit handlers, possibly after this library's
+// static objects are gone, so the state must not be one of them.
+State *g_state = nullptr;
+
 State &Sim()
 {
-    static State state;
-    return state;
+    if (g_state == nullptr)
+        g_state = new State;
+    return *g_state;
+}
+
+void ReleaseIfIdle()
+{
+    if (g_state != nullptr && g_state->port < 0) {
+        delete g_state;
+        g_state = nullptr;
+    }
 }
 
 void Record(const std::string &call, long result) { Log(kLog, "mcs " + call + " -> " + std::to_string(result)); }
@@ -62,8 +76,11 @@ template <class Body>
 std::int16_t Guard(Body body) noexcept
 {
     try {
-        return body();
+        const auto result = body();
+        ReleaseIfIdle();
+        return result;
     } catch (...) {
+        ReleaseIfIdle();
         return kFailed;
     }
 }

@@ -229,7 +229,7 @@ std::uint32_t UsbChannel::Transfer(std::uint32_t request, std::uint32_t length, 
         result = answer.status;
     } else {
         const std::size_t moved = std::min<std::size_t>(answer.bytes.size(), length);
-        if (usb_wire::CarriesAnswerBytes(request))
+        if (usb_wire::CarriesAnswerBytes(request) && moved > 0)
             std::memcpy(reply, answer.bytes.data(), moved);
         return usb_wire::IsLegacy(request) && moved == 0 ? usb_error::kBufferOverflow : 0;
     }
