@@ -201,22 +201,22 @@ TEST_F(UsbReaderTest, LegacyReadsComeInPiecesOfFiftySeven)
 TEST_F(UsbReaderTest, LegacyReadFailsWholeWhenAnyPieceFails)
 {
     // The connection's own check reads the last page with RE98 and four PARTs.
-    for (const char *spec : {"sendfail:PART:4:1", "badcheck:PART:6:1", "recvfail:RE98:1:1"}) {
+    for (const char *faultText : {"sendfail:PART:4:1", "badcheck:PART:6:1", "recvfail:RE98:1:1"}) {
         wqn::sim::UsbSimOptions options;
         wqn::sim::UsbFault fault;
-        ASSERT_TRUE(wqn::sim::ParseUsbFault(spec, &fault));
+        ASSERT_TRUE(wqn::sim::ParseUsbFault(faultText, &fault));
         options.faults.push_back(fault);
         auto &sim = StartSim(options);
         UsbReader reader(UsbReader::Transfers::Legacy, kTimeoutMs);
-        ASSERT_EQ(reader.Connect(), 2) << spec;
+        ASSERT_EQ(reader.Connect(), 2) << faultText;
         sim.ClearLog();
         std::vector<std::uint8_t> out(264, 0x5A);
-        EXPECT_EQ(reader.ReadBlock(0, 0, 264, out.data()), 0) << spec;
-        EXPECT_EQ(out, std::vector<std::uint8_t>(264, 0x5A)) << spec;
+        EXPECT_EQ(reader.ReadBlock(0, 0, 264, out.data()), 0) << faultText;
+        EXPECT_EQ(out, std::vector<std::uint8_t>(264, 0x5A)) << faultText;
         const auto requests = Requests();
         ASSERT_GE(requests.size(), 2u);
-        const bool failedRequest = spec[0] != 'b';
-        EXPECT_EQ(requests.back().substr(0, 7) == "RECOVER", failedRequest) << spec;
+        const bool failedRequest = faultText[0] != 'b';
+        EXPECT_EQ(requests.back().substr(0, 7) == "RECOVER", failedRequest) << faultText;
         StopSim();
     }
 }
