@@ -37,7 +37,7 @@ bool CardApp::CheckReader()
         if (r == connect_result::kReady)
             return true;
         if (r == connect_result::kNoCard) {
-            if (box.Show("请将IC卡插入读卡器中!", kNoticeTitle, mb::kOkCancel | mb::kIconInformation | mb::kSystemModal) ==
+            if (box.Show("请将IC卡插入读卡器中!", kNoticeTitle, mb::kOkCancel | mb::kIconInformation | mb::kSystemModal) !=
                 mb::kIdOk)
                 return false;
             continue;

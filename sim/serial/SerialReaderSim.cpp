@@ -435,6 +435,11 @@ void SerialReaderSim::WritePaced(const std::vector<std::uint8_t> &bytes)
 void SerialReaderSim::AddLog(const std::string &line)
 {
     std::lock_guard<std::mutex> lock(logMutex_);
+    // A reader left running for days must not grow without bound: the newest
+    // lines are what tests and users look at.
+    constexpr std::size_t kKeptLines = 100000;
+    if (log_.size() >= kKeptLines)
+        log_.erase(log_.begin(), log_.begin() + kKeptLines / 2);
     log_.push_back(line);
     if (logFile_ != nullptr) {
         std::fprintf(logFile_, "%s\n", line.c_str());

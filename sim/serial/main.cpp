@@ -13,8 +13,12 @@
 namespace {
 
 std::atomic<bool> g_stop {false};
+wqn::sim::SerialReaderSim *g_sim = nullptr;
 
 void OnSignal(int) { g_stop.store(true); }
+
+// A user (or a test) inserts and takes out the card while the reader runs.
+void OnCardSignal(int signal) { g_sim->SetNoCard(signal == SIGUSR1 ? 0 : 'Q'); }
 
 void Usage(std::FILE *to)
 {
@@ -28,7 +32,8 @@ void Usage(std::FILE *to)
         "  --fault FAULT       KIND[:COMMAND[:SKIP[:COUNT]]], KIND one of silence,\n"
         "                      garble, short, badcheck, refuse; COMMAND a mnemonic\n"
         "                      or DATA for the WRTE data phase (repeatable)\n"
-        "  --log FILE          log every frame (RX/TX/RXDATA lines in hex)\n",
+        "  --log FILE          log every frame (RX/TX/RXDATA lines in hex)\n"
+        "signals: SIGUSR1 inserts the card, SIGUSR2 takes it out ('Q')\n",
         to);
 }
 
@@ -99,6 +104,9 @@ int main(int argc, char **argv)
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGPIPE, SIG_IGN);
+    g_sim = &sim;
+    std::signal(SIGUSR1, OnCardSignal);
+    std::signal(SIGUSR2, OnCardSignal);
     std::printf("%s\n", sim.SlavePath().c_str());
     std::fflush(stdout);
     sim.Run(g_stop);

@@ -1,0 +1,244 @@
+// End-to-end support: the serial reader simulator as a child program, fresh
+// library processes, scripted message boxes and the notice, settings files.
+#pragma once
+
+#include "kelvara.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char **environ;
+
+namespace kelvara::e2e {
+
+inline std::string ReadFile(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFile(const std::filesystem::path &path, const std::string &content)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+class Scratch {
+public:
+    Scratch()
+    {
+        std::string templ = (std::filesystem::temp_directory_path() / "kelvara-e2e-XXXXXX").string();
+        path_ = ::mkdtemp(templ.data());
+    }
+    ~Scratch()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    std::string File(const std::string &name) const { return (path_ / name).string(); }
+    const std::filesystem::path &path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// kelvara-serial-sim as a user starts it; stopped at the end of the test.
+class SerialSim {
+public:
+    explicit SerialSim(std::vector<std::string> args)
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        args.insert(args.begin(), KELVARA_SERIAL_SIM_PATH);
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        char c;
+        pollfd p{fds[0], POLLIN, 0};
+        while (pid_ > 0 && ::poll(&p, 1, 10000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+            path_ += c;
+        ::close(fds[0]);
+    }
+    ~SerialSim() { Stop(); }
+    SerialSim(const SerialSim &) = delete;
+    SerialSim &operator=(const SerialSim &) = delete;
+
+    void Stop()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+            pid_ = -1;
+        }
+    }
+    void InsertCard() const { ::kill(pid_, SIGUSR1); }
+    const std::string &Path() const { return path_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string path_;
+};
+
+// The frames the simulator received (hex, "53 54 41 54 ..."), from its log.
+inline std::vector<std::string> ReceivedFrames(const std::string &logPath)
+{
+    std::vector<std::string> frames;
+    std::istringstream in(ReadFile(logPath));
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("RX ", 0) == 0)
+            frames.push_back(line.substr(3));
+    }
+    return frames;
+}
+
+inline std::vector<std::string> LogLines(const std::string &logPath, const std::string &kind)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(logPath));
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(kind + " ", 0) == 0)
+            lines.push_back(line.substr(kind.size() + 1));
+    }
+    return lines;
+}
+
+// "Name=value" of the settings file, or "" when absent.
+inline std::string Setting(const std::string &settingsPath, const std::string &name)
+{
+    std::istringstream in(ReadFile(settingsPath));
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.rfind(name + "=", 0) == 0)
+            return line.substr(name.size() + 1);
+    }
+    return "";
+}
+
+// What the library showed, and the answers a test scripts for it.
+struct Prompt {
+    std::string text;
+    std::string caption;
+    unsigned type;
+};
+
+struct UserScript {
+    std::vector<Prompt> prompts;
+    std::vector<std::pair<int, std::string>> notices;
+    // Answers each box; the default cancels (or OKs an OK-only box).
+    std::function<int(const Prompt &)> answer = [](const Prompt &p) { return (p.type & 0xF) == 0 ? 1 : 2; };
+
+    void Install()
+    {
+        KelvaraSetMessageBoxHandler(
+            [](void *ctx, const char *text, const char *caption, unsigned type) {
+                auto *self = static_cast<UserScript *>(ctx);
+                self->prompts.push_back({text, caption, type});
+                return self->answer(self->prompts.back());
+            },
+            this);
+        KelvaraSetNoticeHandler(
+            [](void *ctx, int op, const char *text) {
+                static_cast<UserScript *>(ctx)->notices.emplace_back(op, text != nullptr ? text : "");
+            },
+            this);
+    }
+
+    std::vector<std::string> Texts() const
+    {
+        std::vector<std::string> texts;
+        for (const Prompt &p : prompts)
+            texts.push_back(p.text);
+        return texts;
+    }
+};
+
+// Runs `scenario` in a forked child, so the library starts as in a new
+// process; failures inside it fail the test.
+inline void InFreshProcess(const std::function<void()> &scenario)
+{
+    std::fflush(stdout);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        scenario();
+        std::fflush(stdout);
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "the library process died";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the library process reported failures (see above)";
+}
+
+// The environment every scenario runs in: its own settings file, and COM
+// ports that lead only where the test says.
+class E2eTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        settings = scratch.File("settings.ini");
+        log = scratch.File("frames.log");
+        image = scratch.File("card.img");
+        ::setenv("KELVARA_SETTINGS", settings.c_str(), 1);
+        for (int n = 1; n <= 6; ++n)
+            ::setenv(("WQN_COM" + std::to_string(n)).c_str(), scratch.File("no-port-" + std::to_string(n)).c_str(), 1);
+        ::unsetenv("WQN_USB_READER");
+    }
+
+    void UseReaderOn(int com, const SerialSim &sim)
+    {
+        ::setenv(("WQN_COM" + std::to_string(com)).c_str(), sim.Path().c_str(), 1);
+    }
+
+    std::vector<std::string> SimArgs(std::vector<std::string> extra = {}) const
+    {
+        std::vector<std::string> args{"--image", image, "--log", log};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+
+    Scratch scratch;
+    std::string settings, log, image;
+};
+
+// Frames of the serial reader (hex as the simulator logs them).
+inline constexpr const char *kStatFrame = "53 54 41 54 59 5A 5B 5C 5D 5E 61 15";
+inline constexpr const char *kStatReplyP = "53 54 41 54 50 8C 42";
+inline constexpr const char *kLockFrame = "4C 4F 43 4B 00 00 00 5C 5D 5E 40 54";
+inline constexpr const char *kExitFrame = "45 58 49 54 00 00 00 5C 5D 5E 51 5F";
+inline constexpr const char *kBdrt6Frame = "42 44 52 54 06 5A 5B 5C 5D 5E FE 58";
+inline constexpr const char *kReleaseReadFrame = "52 45 41 44 FF 07 00 00 10 00 32 FA";
+
+inline int Count(const std::vector<std::string> &items, const std::string &item)
+{
+    return static_cast<int>(std::count(items.begin(), items.end(), item));
+}
+
+} // namespace kelvara::e2e

@@ -1,0 +1,124 @@
+// The file-system exports of libkelvara.so on a card image behind the serial
+// reader simulator, across library processes and simulator restarts.
+#include "tests/e2e/E2eSupport.h"
+
+namespace kelvara::e2e {
+namespace {
+
+std::string Content(std::size_t size, int seed)
+{
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>((i * 13 + static_cast<std::size_t>(seed) * 7) & 0xFF);
+    return s;
+}
+
+class FileExportsE2e : public E2eTest {
+protected:
+    void SetUp() override
+    {
+        E2eTest::SetUp();
+        std::filesystem::create_directories(scratch.path() / "in");
+        std::filesystem::create_directories(scratch.path() / "out");
+        WriteFile(scratch.path() / "in" / "Return2024.xml", Content(1000, 1));
+        WriteFile(scratch.path() / "in" / "a.txt", Content(300, 2));
+        WriteFile(scratch.path() / "in" / "b.txt", Content(0, 3));
+    }
+    std::string In(const std::string &name) const { return (scratch.path() / "in" / name).string(); }
+    std::string Out() const { return (scratch.path() / "out").string() + "/"; }
+};
+
+TEST_F(FileExportsE2e, EveryFileExportOnACardImage)
+{
+    {
+        SerialSim sim(SimArgs());
+        UseReaderOn(1, sim);
+        InFreshProcess([&] {
+            UserScript user;
+            user.Install();
+            // Without TS_CheckKelvara: the file exports connect by themselves.
+            EXPECT_EQ(TS_IsFormat(), -1);  // a blank card
+            EXPECT_EQ(TS_Format(), 0);
+            EXPECT_EQ(TS_IsFormat(), 0);
+            const std::string bits = scratch.File("bits.txt");
+            EXPECT_EQ(TS_GetBitTable(bits.c_str()), 1);
+            EXPECT_EQ(ReadFile(bits), std::string(2032, '1') + std::string(16, '0'));
+
+            EXPECT_EQ(TS_WriteIcFiles("", In("a.txt").c_str()), 0);
+            EXPECT_EQ(TS_GetBitTable(bits.c_str()), 1);
+            EXPECT_EQ(ReadFile(bits), "1000" + std::string(2028, '1') + std::string(16, '0'));
+            EXPECT_EQ(TS_WriteIcFiles("\\TAX", In("*.xml").c_str()), 0);
+            EXPECT_EQ(TS_WriteIcFiles("\\tax", In("b.txt").c_str()), 0);
+            EXPECT_EQ(TS_WriteIcFiles("\\tax", In("missing.txt").c_str()), -1);
+
+            const std::string dir = scratch.File("dir.txt");
+            EXPECT_EQ(TS_DirIcFiles(dir.c_str()), 1);
+            const std::string listing = ReadFile(dir);
+            EXPECT_NE(listing.find("\\a.txt*"), std::string::npos);
+            EXPECT_NE(listing.find("\\tax\\return2024.xml*"), std::string::npos);
+            EXPECT_EQ(listing.back(), ',');
+
+            char time[13] = "xxxxxxxxxxxx";
+            EXPECT_EQ(TS_FileTime("RETURN2024.XML", time), 0);
+            EXPECT_EQ(std::string(time).size(), 12u);
+            EXPECT_EQ(TS_FileTime("nothing-like-it", time), 0);
+            EXPECT_STREQ(time, "");
+
+            user.prompts.clear();
+            EXPECT_EQ(TS_Test(), 0);
+            ASSERT_EQ(user.prompts.size(), 1u);
+            EXPECT_EQ(user.prompts[0].text, listing);
+            TS_ReleaseKelvara();
+        });
+    }
+    // A new simulator on the same image and a new library process.
+    SerialSim sim(SimArgs());
+    UseReaderOn(1, sim);
+    InFreshProcess([&] {
+        ASSERT_EQ(TS_CheckKelvara(), 0);
+        char names[256] = "stale";
+        ASSERT_EQ(TS_ReadIcFiles(Out().c_str(), "\\tax\\*.*", names), 0);
+        EXPECT_STREQ(names, "return2024.xml,b.txt");
+        ASSERT_EQ(TS_ReadIcFiles(Out().c_str(), "\\A.TXT", names), 0);
+        EXPECT_STREQ(names, "a.txt");
+        EXPECT_EQ(ReadFile(scratch.path() / "out" / "return2024.xml"), Content(1000, 1));
+        EXPECT_EQ(ReadFile(scratch.path() / "out" / "a.txt"), Content(300, 2));
+        EXPECT_TRUE(std::filesystem::exists(scratch.path() / "out" / "b.txt"));
+        EXPECT_EQ(std::filesystem::file_size(scratch.path() / "out" / "b.txt"), 0u);
+
+        EXPECT_EQ(TS_DelIcFiles("\\tax\\*.*"), 0);
+        EXPECT_EQ(TS_DelIcFiles("\\tax\\*.*"), 0);  // nothing left: still 0
+        const std::string dir = scratch.File("dir2.txt");
+        EXPECT_EQ(TS_DirIcFiles(dir.c_str()), 1);
+        EXPECT_EQ(ReadFile(dir).find("\\tax\\"), std::string::npos);
+        EXPECT_EQ(TS_DirIcFiles(scratch.File("no/such/dir.txt").c_str()), 0);
+        TS_ReleaseKelvara();
+    });
+}
+
+TEST_F(FileExportsE2e, FailingPageShowsTheCardPromptAndKeepsTheCard)
+{
+    {
+        SerialSim sim(SimArgs());
+        UseReaderOn(1, sim);
+        InFreshProcess([&] {
+            ASSERT_EQ(TS_Format(), 0);
+            ASSERT_EQ(TS_WriteIcFiles("", In("a.txt").c_str()), 0);  // data pages 1 and 2
+        });
+    }
+    SerialSim sim(SimArgs({"--fail-page", "2"}));
+    UseReaderOn(1, sim);
+    InFreshProcess([&] {
+        UserScript user;
+        user.Install();
+        ASSERT_EQ(TS_CheckKelvara(), 0);
+        char names[64] = "";
+        EXPECT_EQ(TS_ReadIcFiles(Out().c_str(), "\\a.txt", names), -1);
+        EXPECT_EQ(user.Texts(), std::vector<std::string>{"读卡出错! 重试?"});
+        EXPECT_FALSE(std::filesystem::exists(scratch.path() / "out" / "a.txt"));
+        EXPECT_EQ(TS_IsFormat(), 0);
+    });
+}
+
+} // namespace
+} // namespace kelvara::e2e
