@@ -36,8 +36,5 @@ if [ -f "$so" ]; then
   fi
 fi
 
-for extra in scripts/check-exports-*.sh; do
-  [ -x "$extra" ] && { "$extra" || status=1; }
-done
 [ $status = 0 ] && echo "export tables: ok"
 exit $status

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what the build needs on a fresh Debian 12 machine (as root; a
+# no-op for other users, who install the same packages themselves).
+set -euo pipefail
+if [ "$(id -u)" != 0 ]; then
+  exit 0
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends \
+  cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev \
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
+  python3
