@@ -3,6 +3,7 @@
 #pragma once
 
 #include "kelvara.h"
+#include "sim/common/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -62,46 +63,16 @@ class SerialSim {
 public:
     explicit SerialSim(std::vector<std::string> args)
     {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
         args.insert(args.begin(), KELVARA_SERIAL_SIM_PATH);
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(fds[1]);
-        char c;
-        pollfd p{fds[0], POLLIN, 0};
-        while (pid_ > 0 && ::poll(&p, 1, 10000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n')
-            path_ += c;
-        ::close(fds[0]);
+        if (!process_.Start(args, wqn::sim::ChildProcess::CurrentEnvironment()) || !process_.ReadLine(&path_, 10000))
+            path_.clear();
     }
-    ~SerialSim() { Stop(); }
-    SerialSim(const SerialSim &) = delete;
-    SerialSim &operator=(const SerialSim &) = delete;
-
-    void Stop()
-    {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-            pid_ = -1;
-        }
-    }
-    void InsertCard() const { ::kill(pid_, SIGUSR1); }
+    void Stop() { process_.Terminate(); }
+    void InsertCard() const { process_.Signal(SIGUSR1); }
     const std::string &Path() const { return path_; }
 
 private:
-    pid_t pid_ = -1;
+    wqn::sim::ChildProcess process_;
     std::string path_;
 };
 

@@ -5,8 +5,8 @@
 //   write CARD_DIRECTORY LOCAL_FILE | read LOCAL_DIRECTORY CARD_PATTERN
 //   mark TEXT   (appends "mark TEXT" to the log file named by E2E_LOG)
 // Each prints one line "<command> <result>[ <text>]". Message boxes print
-// "box <type> <text>" and are answered OK for OK and OK/Cancel boxes (which
-// ends a connection prompt) and Cancel for Retry/Cancel boxes; notices print
+// "box <type> <text>" and are answered OK when OK is the only button and
+// Cancel otherwise (which ends a connection prompt); notices print
 // "notice <op> <text>".
 #include "kelvara.h"
 
@@ -21,7 +21,7 @@ int OnMessageBox(void *, const char *text, const char *, unsigned int type)
 {
     std::printf("box %u %s\n", type, text);
     std::fflush(stdout);
-    return (type & 0xF) == 0x5 ? 2 : 1;
+    return (type & 0xF) == 0x0 ? 1 : 2;
 }
 
 void OnNotice(void *, int op, const char *text) { std::printf("notice %d %s\n", op, text); }

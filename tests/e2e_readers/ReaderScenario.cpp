@@ -161,7 +161,7 @@ ReaderScenario::Run ReaderScenario::RunDriver(const std::vector<std::string> &co
     for (const auto &[name, value] : env_)
         env.push_back(name + "=" + value);
     Run run;
-    Process driver;
+    wqn::sim::ChildProcess driver;
     if (!driver.Start(argv, env))
         return run;
     std::string out;

@@ -7,7 +7,7 @@
 // the one log, so the order of the connection attempts can be read there.
 #pragma once
 
-#include "tests/e2e_readers/Process.h"
+#include "sim/common/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -67,8 +67,8 @@ private:
     std::filesystem::path dir_;
     std::filesystem::path bin_;
     std::map<std::string, std::string> env_;
-    Process usb_;
-    Process serial_;
+    wqn::sim::ChildProcess usb_;
+    wqn::sim::ChildProcess serial_;
     std::atomic<bool> stopLine_ {false};
     std::thread line_;
     int lineMaster_ = -1;

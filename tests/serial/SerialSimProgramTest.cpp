@@ -4,15 +4,13 @@
 
 #include "PtyTestSupport.h"
 #include "kelvara/frame/Settings.h"
+#include "sim/common/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <fstream>
-#include <spawn.h>
 #include <sys/wait.h>
-
-extern char **environ;
 
 namespace kelvara {
 namespace {
@@ -20,50 +18,19 @@ namespace {
 using testing::ScopedEnv;
 using testing::ScratchDir;
 
-// One run of the simulator program; stopped with SIGTERM at the end.
+// One run of the simulator program; stopped at the end.
 class SimProcess {
 public:
     explicit SimProcess(std::vector<std::string> args)
     {
-        int fds[2];
-        if (::pipe(fds) != 0) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
         args.insert(args.begin(), KELVARA_SERIAL_SIM_PATH);
-        std::vector<char *> argv;
-        for (std::string &a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(fds[1]);
-        // The first line is the port's path; bounded by a 10 s poll.
-        char c;
-        pollfd p {fds[0], POLLIN, 0};
-        while (pid_ > 0 && ::poll(&p, 1, 10000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') {
-            path_ += c;
-        }
-        ::close(fds[0]);
-    }
-    ~SimProcess()
-    {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-        }
+        if (!process_.Start(args, wqn::sim::ChildProcess::CurrentEnvironment()) || !process_.ReadLine(&path_, 10000))
+            path_.clear();
     }
     const std::string &Path() const { return path_; }
 
 private:
-    pid_t pid_ = -1;
+    wqn::sim::ChildProcess process_;
     std::string path_;
 };
 

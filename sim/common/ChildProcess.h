@@ -1,6 +1,6 @@
-// Child processes for the end-to-end tests: started with an explicit
-// environment and a pipe on stdout, read line by line with a bound on every
-// wait, and never left behind.
+// A child program with a pipe on its stdout, read line by line with a bound on
+// every wait, and never left behind: how tests, benchmarks and scripts start
+// the simulators (each prints its port or socket on its first line).
 #pragma once
 
 #include <cerrno>
@@ -15,14 +15,32 @@
 #include <unistd.h>
 #include <vector>
 
-namespace kelvara::testing {
+extern char **environ;
 
-class Process {
+namespace wqn::sim {
+
+class ChildProcess {
 public:
-    Process() = default;
-    ~Process() { Kill(); }
-    Process(const Process &) = delete;
-    Process &operator=(const Process &) = delete;
+    ChildProcess() = default;
+    ~ChildProcess() { Kill(); }
+    ChildProcess(const ChildProcess &) = delete;
+    ChildProcess &operator=(const ChildProcess &) = delete;
+
+    // The environment of this process, for starting a child with it.
+    static std::vector<std::string> CurrentEnvironment()
+    {
+        std::vector<std::string> env;
+        for (char **e = environ; e != nullptr && *e != nullptr; ++e)
+            env.emplace_back(*e);
+        return env;
+    }
+
+    // Sends `signal` to the child while it runs.
+    void Signal(int signal) const
+    {
+        if (pid_ > 0)
+            ::kill(pid_, signal);
+    }
 
     // Starts `argv` with exactly `env`; false when it cannot be started.
     bool Start(const std::vector<std::string> &argv, const std::vector<std::string> &env)
@@ -152,4 +170,4 @@ private:
     std::string buffer_;
 };
 
-} // namespace kelvara::testing
+} // namespace wqn::sim
