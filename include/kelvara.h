@@ -31,7 +31,7 @@ void KELVARA_CALL TS_SetPortSpeed(int unused);
 /* The card file system. */
 int KELVARA_CALL TS_FileTime(const char *name, char *time); /* time: at least 13 bytes */
 int KELVARA_CALL TS_ReadIcFiles(const char *localDirectory, const char *cardPattern, char *readNames);
-int KELVARA_CALL TS_WriteIcFiles(const char *cardDirectory, const char *localSpecification);
+int KELVARA_CALL TS_WriteIcFiles(const char *cardDirectory, const char *localFiles);
 int KELVARA_CALL TS_DelIcFiles(const char *cardPattern);
 int KELVARA_CALL TS_IsFormat(void);
 int KELVARA_CALL TS_Format(void);

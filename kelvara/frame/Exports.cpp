@@ -166,11 +166,11 @@ int KELVARA_CALL TS_ReadIcFiles(const char *localDirectory, const char *cardPatt
     });
 }
 
-int KELVARA_CALL TS_WriteIcFiles(const char *cardDirectory, const char *localSpecification)
+int KELVARA_CALL TS_WriteIcFiles(const char *cardDirectory, const char *localFiles)
 {
     return Guarded(-1, [&] {
         return WithFileSystem(-1, [&](CardFileSystem &fs) {
-            return storage_exports::WriteIcFiles(fs, Text(cardDirectory), Text(localSpecification));
+            return storage_exports::WriteIcFiles(fs, Text(cardDirectory), Text(localFiles));
         });
     });
 }

@@ -37,9 +37,9 @@ struct FoundFile {
     bool isDirectory = false;
 };
 
-// Every entry matching a specification whose last component may hold "*"
+// Every entry matching a path whose last component may hold "*"
 // and "?", in the order the file system returns them; empty when none.
-std::vector<FoundFile> FindFiles(const std::string &specification);
+std::vector<FoundFile> FindFiles(const std::string &wildcards);
 
 // The characters that separate the components of a local path.
 std::string_view LocalPathSeparators();

@@ -84,8 +84,8 @@ public:
     bool FindFilePages(std::string_view name);
 
     // --- file transfer ------------------------------------------------------
-    bool WriteFiles(std::string_view cardDirectory, const std::string &localSpecification);
-    bool WriteMatchingFiles(std::string_view cardDirectory, const std::string &specification);
+    bool WriteFiles(std::string_view cardDirectory, const std::string &localFiles);
+    bool WriteMatchingFiles(std::string_view cardDirectory, const std::string &wildcards);
     bool WriteOneFile(std::string_view cardDirectory, const std::string &localPath);
     bool HasSpace(std::string_view cardPath, long long size) const;
     bool ReadFiles(const std::string &localDirectory, std::string_view pattern);

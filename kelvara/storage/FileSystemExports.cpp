@@ -19,15 +19,15 @@ int Format(CardFileSystem &fs)
     return fs.FormatCard() ? 0 : -1;
 }
 
-int WriteIcFiles(CardFileSystem &fs, std::string_view cardDirectory, const std::string &localSpecification)
+int WriteIcFiles(CardFileSystem &fs, std::string_view cardDirectory, const std::string &localFiles)
 {
     if (!fs.LoadIndex())
         return -1;
     if (!fs.IsFormatted() && !fs.FormatCard())
         return -1;
-    // The local specification keeps its case (the local file system may
+    // The local files keeps its case (the local file system may
     // care); the card side is lower-cased.
-    if (!fs.WriteFiles(LowerText(cardDirectory), localSpecification))
+    if (!fs.WriteFiles(LowerText(cardDirectory), localFiles))
         return -1;
     return fs.SaveIndex() ? 0 : -1;
 }

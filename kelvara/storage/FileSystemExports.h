@@ -11,7 +11,7 @@
 namespace kelvara::storage_exports {
 
 int Format(CardFileSystem &fs);                                                        // 0 / -1
-int WriteIcFiles(CardFileSystem &fs, std::string_view cardDirectory, const std::string &localSpecification);  // 0 / -1
+int WriteIcFiles(CardFileSystem &fs, std::string_view cardDirectory, const std::string &localFiles);  // 0 / -1
 int ReadIcFiles(CardFileSystem &fs, const std::string &localDirectory, std::string_view cardPattern,
                 std::string &readNames);                                               // 0 / -1
 int DelIcFiles(CardFileSystem &fs, std::string_view cardPattern);                      // 0 / -1

@@ -58,16 +58,16 @@ std::string CardFileSystem::LocalFileNameOf(std::string_view path)
     return FileNameOf(separator == std::string_view::npos ? path : path.substr(separator + 1));
 }
 
-bool CardFileSystem::WriteFiles(std::string_view cardDirectory, const std::string &localSpecification)
+bool CardFileSystem::WriteFiles(std::string_view cardDirectory, const std::string &localFiles)
 {
-    if (localSpecification.find_first_of("*?") != std::string::npos)
-        return WriteMatchingFiles(cardDirectory, localSpecification);
-    return WriteOneFile(cardDirectory, localSpecification);
+    if (localFiles.find_first_of("*?") != std::string::npos)
+        return WriteMatchingFiles(cardDirectory, localFiles);
+    return WriteOneFile(cardDirectory, localFiles);
 }
 
-bool CardFileSystem::WriteMatchingFiles(std::string_view cardDirectory, const std::string &specification)
+bool CardFileSystem::WriteMatchingFiles(std::string_view cardDirectory, const std::string &wildcards)
 {
-    const std::vector<FoundFile> matches = FindFiles(specification);
+    const std::vector<FoundFile> matches = FindFiles(wildcards);
     if (matches.empty())
         return false;
     for (const FoundFile &match : matches) {

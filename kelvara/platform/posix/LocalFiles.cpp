@@ -106,13 +106,13 @@ void LocalFile::Close()
     }
 }
 
-std::vector<FoundFile> FindFiles(const std::string &specification)
+std::vector<FoundFile> FindFiles(const std::string &wildcards)
 {
     // Wildcards apply to the last component, as in a Windows file search.
-    const std::size_t slash = specification.rfind('/');
-    const std::string directory = slash == std::string::npos ? std::string(".") : specification.substr(0, slash == 0 ? 1 : slash);
-    const std::string prefix = slash == std::string::npos ? std::string() : specification.substr(0, slash + 1);
-    const std::string pattern = slash == std::string::npos ? specification : specification.substr(slash + 1);
+    const std::size_t slash = wildcards.rfind('/');
+    const std::string directory = slash == std::string::npos ? std::string(".") : wildcards.substr(0, slash == 0 ? 1 : slash);
+    const std::string prefix = slash == std::string::npos ? std::string() : wildcards.substr(0, slash + 1);
+    const std::string pattern = slash == std::string::npos ? wildcards : wildcards.substr(slash + 1);
 
     std::vector<FoundFile> found;
     std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(directory.c_str()), ::closedir);

@@ -93,13 +93,13 @@ void LocalFile::Close()
     }
 }
 
-std::vector<FoundFile> FindFiles(const std::string &specification)
+std::vector<FoundFile> FindFiles(const std::string &wildcards)
 {
     std::vector<FoundFile> found;
-    const std::size_t slash = specification.find_last_of("\\/:");
-    const std::string prefix = slash == std::string::npos ? std::string() : specification.substr(0, slash + 1);
+    const std::size_t slash = wildcards.find_last_of("\\/:");
+    const std::string prefix = slash == std::string::npos ? std::string() : wildcards.substr(0, slash + 1);
     WIN32_FIND_DATAA data{};
-    FindHandle search(::FindFirstFileA(specification.c_str(), &data));
+    FindHandle search(::FindFirstFileA(wildcards.c_str(), &data));
     if (search.get() == INVALID_HANDLE_VALUE)
         return found;
     do {
