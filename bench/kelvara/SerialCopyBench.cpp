@@ -74,19 +74,10 @@ private:
 
 // kelvara-serial-sim as a child program; its first line of output is the
 // pty's path. Stopped when this object goes.
-class SerialSim {
+class SerialSim : public wqn::sim::SimulatorProgram {
 public:
-    explicit SerialSim(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), KELVARA_SERIAL_SIM_PATH);
-        if (!process_.Start(args, wqn::sim::ChildProcess::CurrentEnvironment()) || !process_.ReadLine(&path_, 10000))
-            path_.clear();
-    }
-    const std::string &Path() const { return path_; }
-
-private:
-    wqn::sim::ChildProcess process_;
-    std::string path_;
+    explicit SerialSim(std::vector<std::string> args) : SimulatorProgram(KELVARA_SERIAL_SIM_PATH, std::move(args)) {}
+    const std::string &Path() const { return Port(); }
 };
 
 // What the simulator's log says about a stretch of traffic.

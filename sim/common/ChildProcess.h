@@ -170,4 +170,23 @@ private:
     std::string buffer_;
 };
 
+// A simulator started as its user would: it prints where it listens (a pty
+// path or a socket) on its first line, and stops with this object.
+class SimulatorProgram {
+public:
+    SimulatorProgram(const std::string &program, std::vector<std::string> args)
+    {
+        args.insert(args.begin(), program);
+        if (!process_.Start(args, ChildProcess::CurrentEnvironment()) || !process_.ReadLine(&port_, 10000))
+            port_.clear();
+    }
+    const std::string &Port() const { return port_; }
+    void Signal(int signal) const { process_.Signal(signal); }
+    void Stop() { process_.Terminate(); }
+
+private:
+    ChildProcess process_;
+    std::string port_;
+};
+
 } // namespace wqn::sim

@@ -59,21 +59,11 @@ private:
 };
 
 // kelvara-serial-sim as a user starts it; stopped at the end of the test.
-class SerialSim {
+class SerialSim : public wqn::sim::SimulatorProgram {
 public:
-    explicit SerialSim(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), KELVARA_SERIAL_SIM_PATH);
-        if (!process_.Start(args, wqn::sim::ChildProcess::CurrentEnvironment()) || !process_.ReadLine(&path_, 10000))
-            path_.clear();
-    }
-    void Stop() { process_.Terminate(); }
-    void InsertCard() const { process_.Signal(SIGUSR1); }
-    const std::string &Path() const { return path_; }
-
-private:
-    wqn::sim::ChildProcess process_;
-    std::string path_;
+    explicit SerialSim(std::vector<std::string> args) : SimulatorProgram(KELVARA_SERIAL_SIM_PATH, std::move(args)) {}
+    const std::string &Path() const { return Port(); }
+    void InsertCard() const { Signal(SIGUSR1); }
 };
 
 // The frames the simulator received (hex, "53 54 41 54 ..."), from its log.

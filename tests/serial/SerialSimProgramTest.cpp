@@ -19,19 +19,10 @@ using testing::ScopedEnv;
 using testing::ScratchDir;
 
 // One run of the simulator program; stopped at the end.
-class SimProcess {
+class SimProcess : public wqn::sim::SimulatorProgram {
 public:
-    explicit SimProcess(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), KELVARA_SERIAL_SIM_PATH);
-        if (!process_.Start(args, wqn::sim::ChildProcess::CurrentEnvironment()) || !process_.ReadLine(&path_, 10000))
-            path_.clear();
-    }
-    const std::string &Path() const { return path_; }
-
-private:
-    wqn::sim::ChildProcess process_;
-    std::string path_;
+    explicit SimProcess(std::vector<std::string> args) : SimulatorProgram(KELVARA_SERIAL_SIM_PATH, std::move(args)) {}
+    const std::string &Path() const { return Port(); }
 };
 
 TEST(SerialSimProgram, ServesTheLibraryAndKeepsTheCardBetweenRuns)

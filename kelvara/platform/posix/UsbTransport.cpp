@@ -238,24 +238,4 @@ std::uint32_t UsbChannel::Transfer(std::uint32_t request, std::uint32_t length, 
     return result;
 }
 
-std::uint32_t UsbChannel::SendLegacy(std::uint32_t length, const std::uint8_t *frame, std::uint8_t *reply)
-{
-    return Transfer(usb_request::kSendLegacy, length, frame, reply);
-}
-
-std::uint32_t UsbChannel::ReceiveLegacy(std::uint32_t length, const std::uint8_t *frame, std::uint8_t *reply)
-{
-    return Transfer(usb_request::kReceiveLegacy, length, frame, reply);
-}
-
-std::uint32_t UsbChannel::Send(std::uint32_t length, const std::uint8_t *frame, std::uint8_t *reply)
-{
-    return Transfer(usb_request::kSend, length, frame, reply);
-}
-
-std::uint32_t UsbChannel::Receive(std::uint32_t length, const std::uint8_t *frame, std::uint8_t *reply)
-{
-    return Transfer(usb_request::kReceive, length, frame, reply);
-}
-
 } // namespace kelvara

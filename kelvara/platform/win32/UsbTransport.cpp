@@ -125,24 +125,4 @@ std::uint32_t UsbChannel::Transfer(std::uint32_t request, std::uint32_t length, 
     return legacy && moved == 0 ? usb_error::kBufferOverflow : 0;
 }
 
-std::uint32_t UsbChannel::SendLegacy(std::uint32_t length, const std::uint8_t *frame, std::uint8_t *reply)
-{
-    return Transfer(usb_request::kSendLegacy, length, frame, reply);
-}
-
-std::uint32_t UsbChannel::ReceiveLegacy(std::uint32_t length, const std::uint8_t *frame, std::uint8_t *reply)
-{
-    return Transfer(usb_request::kReceiveLegacy, length, frame, reply);
-}
-
-std::uint32_t UsbChannel::Send(std::uint32_t length, const std::uint8_t *frame, std::uint8_t *reply)
-{
-    return Transfer(usb_request::kSend, length, frame, reply);
-}
-
-std::uint32_t UsbChannel::Receive(std::uint32_t length, const std::uint8_t *frame, std::uint8_t *reply)
-{
-    return Transfer(usb_request::kReceive, length, frame, reply);
-}
-
 } // namespace kelvara
