@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <unistd.h>
+#include <random>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -32,7 +32,7 @@ TEST(FlashCard, BlankCardReadsErasedAndChecksBounds)
 
 TEST(FlashCard, ImageFileSurvivesBetweenRuns)
 {
-    const auto path = std::filesystem::temp_directory_path() / ("flashcard-" + std::to_string(::getpid()) + ".img");
+    const auto path = std::filesystem::temp_directory_path() / ("flashcard-" + std::to_string(std::random_device()()) + ".img");
     std::filesystem::remove(path);
     {
         FlashCard card(path.string());

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -77,8 +78,14 @@ class ScratchDirectory {
 public:
     ScratchDirectory()
     {
-        std::string templ = (std::filesystem::temp_directory_path() / "kelvara-test-XXXXXX").string();
-        path_ = ::mkdtemp(templ.data());
+        // A fresh directory under the system's temporary directory (the
+        // tests also run as Windows programs, so no mkdtemp).
+        std::random_device random;
+        for (;;) {
+            path_ = std::filesystem::temp_directory_path() / ("kelvara-test-" + std::to_string(random()));
+            if (std::filesystem::create_directory(path_))
+                break;
+        }
     }
     ~ScratchDirectory()
     {

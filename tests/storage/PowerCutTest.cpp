@@ -87,8 +87,7 @@ protected:
     {
         // Copies local file `from` under the card name `as`.
         return {"replace " + as, [dir, from, as](CardFileSystem &fs, const ScratchDirectory &local) {
-                    std::filesystem::copy_file(local.path() / from, local.path() / as,
-                                               std::filesystem::copy_options::overwrite_existing);
+                    WriteLocal(local.path() / as, ReadLocal(local.path() / from));
                     return storage_exports::WriteIcFiles(fs, dir, (local.path() / as).string());
                 }};
     }
