@@ -14,7 +14,8 @@ if [ -z "$wine" ]; then
   exit 1
 fi
 
-export WINEPREFIX="$PWD/build/mingw-x86_64/wineprefix" WINEDEBUG=-all
+# A Chinese locale gives the programs code page 936, as on the target systems.
+export WINEPREFIX="$PWD/build/mingw-x86_64/wineprefix" WINEDEBUG=-all LC_ALL=zh_CN.UTF-8
 status=0
 for exe in build/mingw-x86_64/tests/storage/storage_tests.exe build/mingw-x86_64/tests/sim/sim_card_tests.exe; do
   echo "== $exe under Wine"

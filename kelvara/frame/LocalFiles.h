@@ -52,4 +52,9 @@ std::string LocalTimeStamp();
 std::string LowerText(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
+// Bytes taken by the character that starts at text[pos]: 2 for a double-byte
+// character of the system code page on Windows (its trail byte may look like
+// '\' or a letter), 1 otherwise and always on Linux.
+std::size_t CharLengthAt(std::string_view text, std::size_t pos);
+
 } // namespace kelvara

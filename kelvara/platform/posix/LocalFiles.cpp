@@ -156,4 +156,9 @@ bool EqualsNoCase(std::string_view a, std::string_view b)
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
+std::size_t CharLengthAt(std::string_view, std::size_t)
+{
+    return 1;  // UTF-8 continuation bytes never equal an ASCII character
+}
+
 } // namespace kelvara

@@ -96,7 +96,14 @@ void LocalFile::Close()
 std::vector<FoundFile> FindFiles(const std::string &wildcards)
 {
     std::vector<FoundFile> found;
-    const std::size_t slash = wildcards.find_last_of("\\/:");
+    // The directory part ends at the last separator that is a character of
+    // its own, not the trail byte of a double-byte character.
+    std::size_t slash = std::string::npos;
+    for (std::size_t pos = 0; pos < wildcards.size(); pos += CharLengthAt(wildcards, pos)) {
+        const char c = wildcards[pos];
+        if (CharLengthAt(wildcards, pos) == 1 && (c == '\\' || c == '/' || c == ':'))
+            slash = pos;
+    }
     const std::string prefix = slash == std::string::npos ? std::string() : wildcards.substr(0, slash + 1);
     WIN32_FIND_DATAA data{};
     FindHandle search(::FindFirstFileA(wildcards.c_str(), &data));
@@ -136,6 +143,11 @@ bool EqualsNoCase(std::string_view a, std::string_view b)
     const std::string x(a), y(b);
     return ::_mbsicmp(reinterpret_cast<const unsigned char *>(x.c_str()),
                       reinterpret_cast<const unsigned char *>(y.c_str())) == 0;
+}
+
+std::size_t CharLengthAt(std::string_view text, std::size_t pos)
+{
+    return pos + 1 < text.size() && ::IsDBCSLeadByte(static_cast<BYTE>(text[pos])) ? 2 : 1;
 }
 
 } // namespace kelvara
