@@ -2,7 +2,7 @@
 #include "kelvara/storage/CardFileSystem.h"
 
 #include "kelvara/frame/LocalFiles.h"
-#include "kelvara/storage/CardText.h"
+#include "kelvara/frame/NameText.h"
 
 #include <iterator>
 
@@ -17,7 +17,7 @@ constexpr std::string_view kAllFilesPattern = "\\*.*";
 std::string CardDirectoryOf(std::string_view directory)
 {
     std::string out(directory);
-    if (!card_text::EndsWith(out, '\\'))
+    if (!name_text::EndsWith(out, '\\'))
         out.push_back('\\');
     return out;
 }
@@ -28,8 +28,8 @@ bool IsUnder(std::string_view name, std::string_view prefix)
 {
     if (prefix.size() > name.size())
         return false;
-    const std::size_t slash = card_text::Find(name, "\\", prefix.size());
-    return slash != card_text::npos && EqualsNoCase(name.substr(0, slash), prefix);
+    const std::size_t slash = name_text::Find(name, "\\", prefix.size());
+    return slash != name_text::npos && EqualsNoCase(name.substr(0, slash), prefix);
 }
 
 // A card file name becomes a local file name inside the directory given;
@@ -38,15 +38,15 @@ bool IsSafeLocalName(std::string_view name)
 {
     if (name.empty() || name == "." || name == "..")
         return false;
-    return card_text::FindFirstOf(name, "/\\") == card_text::npos;
+    return name_text::FindFirstOf(name, "/\\") == name_text::npos;
 }
 
 } // namespace
 
 std::string CardFileSystem::FileNameOf(std::string_view path)
 {
-    const std::size_t slash = card_text::FindLastOf(path, "\\");
-    std::string_view name = slash == card_text::npos ? path : path.substr(slash + 1);
+    const std::size_t slash = name_text::FindLastOf(path, "\\");
+    std::string_view name = slash == name_text::npos ? path : path.substr(slash + 1);
     const std::size_t colon = name.find(':');
     if (colon != std::string_view::npos)
         name = name.substr(colon + 1);
@@ -55,8 +55,8 @@ std::string CardFileSystem::FileNameOf(std::string_view path)
 
 std::string CardFileSystem::LocalFileNameOf(std::string_view path)
 {
-    const std::size_t separator = card_text::FindLastOf(path, LocalPathSeparators());
-    return FileNameOf(separator == card_text::npos ? path : path.substr(separator + 1));
+    const std::size_t separator = name_text::FindLastOf(path, LocalPathSeparators());
+    return FileNameOf(separator == name_text::npos ? path : path.substr(separator + 1));
 }
 
 bool CardFileSystem::WriteFiles(std::string_view cardDirectory, const std::string &localFiles)
@@ -159,8 +159,8 @@ bool CardFileSystem::HasSpace(std::string_view cardPath, long long size) const
 
 bool CardFileSystem::ReadFiles(const std::string &localDirectory, std::string_view pattern)
 {
-    const std::size_t at = card_text::Find(pattern, kAllFilesPattern);
-    if (at != card_text::npos)
+    const std::size_t at = name_text::Find(pattern, kAllFilesPattern);
+    if (at != name_text::npos)
         return ReadFilesUnder(localDirectory, pattern.substr(0, at));
     return ReadOneFile(localDirectory, pattern);
 }
@@ -213,8 +213,8 @@ bool CardFileSystem::ReadOneFile(const std::string &localDirectory, std::string_
 
 bool CardFileSystem::DeleteFiles(std::string_view pattern)
 {
-    const std::size_t at = card_text::Find(pattern, kAllFilesPattern);
-    if (at != card_text::npos)
+    const std::size_t at = name_text::Find(pattern, kAllFilesPattern);
+    if (at != name_text::npos)
         return DeleteFilesUnder(pattern.substr(0, at));
     return DeleteOneFile(pattern);
 }

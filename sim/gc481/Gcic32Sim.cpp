@@ -21,7 +21,7 @@
 //
 // Built twice more for tests: without IC_DirectWrite (an entry point the
 // adapter needs) and without IC_Down (one it never calls).
-#include "sim/gc481/VendorSimSupport.h"
+#include "sim/vendor/VendorSimSupport.h"
 
 #include <cstdint>
 #include <map>
@@ -64,15 +64,6 @@ void ReleaseIfIdle()
 
 void Record(const std::string &call, long result) { Log(kLog, "gc481 " + call + " -> " + std::to_string(result)); }
 
-bool ReaderAt(long port, long baud)
-{
-    const std::string ports = EnvText("WQN_GC481_PORTS");
-    const auto portSet = ParseNumbers(ports.empty() ? "0" : ports == "none" ? "" : ports);
-    const std::string speeds = EnvText("WQN_GC481_SPEEDS");
-    const auto speedSet = ParseNumbers(speeds.empty() ? "4800,9600,14400,19200,38400,57600,115200" : speeds);
-    return portSet && speedSet && portSet->count(port) != 0 && speedSet->count(baud) != 0;
-}
-
 // Runs `body`; an exception becomes `failure` so none crosses an export.
 template <class Result, class Body>
 Result Guard(Result failure, Body body) noexcept
@@ -94,7 +85,7 @@ GC481_EXPORT std::int32_t IC_InitComm_Baud(std::int16_t port, std::int32_t baud)
     return Guard<std::int32_t>(-1, [&]() -> std::int32_t {
         State &s = Sim();
         std::int32_t handle = -1;
-        if (ReaderAt(port, baud) && s.card.Load()) {
+        if (ReaderAt("WQN_GC481", port, baud) && s.card.Load()) {
             handle = s.nextHandle++;
             s.open[handle] = port;
         }

@@ -21,7 +21,7 @@
 //   WQN_MCS_FAIL_WRITE  pages whose AT45D_BundleWriteChar fails
 //   WQN_MCS_LOG         call log: one line per call,
 //                       "mcs <Function> <arguments> -> <result>"
-#include "sim/gc481/VendorSimSupport.h"
+#include "sim/vendor/VendorSimSupport.h"
 
 #include <cstdint>
 #include <string>
@@ -63,15 +63,6 @@ void ReleaseIfIdle()
 
 void Record(const std::string &call, long result) { Log(kLog, "mcs " + call + " -> " + std::to_string(result)); }
 
-bool ReaderAt(long port, long baud)
-{
-    const std::string ports = EnvText("WQN_MCS_PORTS");
-    const auto portSet = ParseNumbers(ports.empty() ? "0" : ports == "none" ? "" : ports);
-    const std::string speeds = EnvText("WQN_MCS_SPEEDS");
-    const auto speedSet = ParseNumbers(speeds.empty() ? "4800,9600,14400,19200,38400,57600,115200" : speeds);
-    return portSet && speedSet && portSet->count(port) != 0 && speedSet->count(baud) != 0;
-}
-
 template <class Body>
 std::int16_t Guard(Body body) noexcept
 {
@@ -92,7 +83,7 @@ MCS_EXPORT std::int16_t MCS_InitComm(std::uint8_t port, std::uint32_t baud)
     return Guard([&]() -> std::int16_t {
         State &s = Sim();
         std::int16_t r = kFailed;
-        if (s.port < 0 && ReaderAt(port, long(baud)) && s.card.Load()) {
+        if (s.port < 0 && ReaderAt("WQN_MCS", port, long(baud)) && s.card.Load()) {
             s.port = port;
             r = 0;
         }

@@ -16,16 +16,6 @@ const char *const kMcsFileName = "libmcs_sr.so";
 const char kPathSeparator = '/';
 } // namespace vendor_library
 
-DynamicLibrary &DynamicLibrary::operator=(DynamicLibrary &&other) noexcept
-{
-    if (this != &other) {
-        Free();
-        module_ = other.module_;
-        other.module_ = nullptr;
-    }
-    return *this;
-}
-
 bool DynamicLibrary::Load(const std::string &name)
 {
     Free();
@@ -61,12 +51,6 @@ std::string ExecutableFileName()
             return std::string(buffer.data(), static_cast<std::size_t>(n));
         buffer.resize(buffer.size() * 2);  // truncated: try a larger buffer
     }
-}
-
-std::string DirectoryOf(std::string_view path)
-{
-    const auto cut = path.find_last_of('/');
-    return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut));
 }
 
 } // namespace kelvara

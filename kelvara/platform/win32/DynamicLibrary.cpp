@@ -14,16 +14,6 @@ const char *const kMcsFileName = "MCS_SR.DLL";
 const char kPathSeparator = '\\';
 } // namespace vendor_library
 
-DynamicLibrary &DynamicLibrary::operator=(DynamicLibrary &&other) noexcept
-{
-    if (this != &other) {
-        Free();
-        module_ = other.module_;
-        other.module_ = nullptr;
-    }
-    return *this;
-}
-
 bool DynamicLibrary::Load(const std::string &name)
 {
     Free();
@@ -57,12 +47,6 @@ std::string ExecutableFileName()
             return std::string(buffer.data(), n);
         buffer.resize(buffer.size() * 2);  // truncated: try a larger buffer
     }
-}
-
-std::string DirectoryOf(std::string_view path)
-{
-    const auto cut = path.find_last_of("\\/");
-    return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut));
 }
 
 } // namespace kelvara

@@ -1,4 +1,4 @@
-// Searches in 8-bit card paths and local names that respect double-byte
+// Searches in 8-bit card paths, local paths and names that respect double-byte
 // characters: a match starts only at a character boundary, so the trail byte
 // of a double-byte character (which may be 0x5C, '\') is never taken for a
 // path separator.
@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace kelvara::card_text {
+namespace kelvara::name_text {
 
 inline constexpr std::size_t npos = std::string_view::npos;
 
@@ -18,4 +18,4 @@ std::size_t FindFirstOf(std::string_view text, std::string_view chars);
 std::size_t FindLastOf(std::string_view text, std::string_view chars);
 bool EndsWith(std::string_view text, char ch);
 
-} // namespace kelvara::card_text
+} // namespace kelvara::name_text

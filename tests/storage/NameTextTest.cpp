@@ -5,7 +5,7 @@
 #include "tests/storage/CardFixture.h"
 
 #include "kelvara/frame/LocalFiles.h"
-#include "kelvara/storage/CardText.h"
+#include "kelvara/frame/NameText.h"
 
 namespace kelvara::testing {
 namespace {
@@ -16,30 +16,30 @@ const std::string kLetterTrail = "\xB0\x41";
 
 bool DoubleByteCodePage() { return CharLengthAt(kBackslashTrail, 0) == 2; }
 
-TEST(CardText, SingleByteSearches)
+TEST(NameText, SingleByteSearches)
 {
-    EXPECT_EQ(card_text::Find("\\a\\b\\*.*", "\\*.*"), 4u);
-    EXPECT_EQ(card_text::Find("\\a\\b", "\\", 1), 2u);
-    EXPECT_EQ(card_text::Find("\\a", "\\", 1), card_text::npos);
-    EXPECT_EQ(card_text::FindLastOf("\\a\\b", "\\"), 2u);
-    EXPECT_EQ(card_text::FindFirstOf("ab/c\\", "/\\"), 2u);
-    EXPECT_TRUE(card_text::EndsWith("dir\\", '\\'));
-    EXPECT_FALSE(card_text::EndsWith("", '\\'));
+    EXPECT_EQ(name_text::Find("\\a\\b\\*.*", "\\*.*"), 4u);
+    EXPECT_EQ(name_text::Find("\\a\\b", "\\", 1), 2u);
+    EXPECT_EQ(name_text::Find("\\a", "\\", 1), name_text::npos);
+    EXPECT_EQ(name_text::FindLastOf("\\a\\b", "\\"), 2u);
+    EXPECT_EQ(name_text::FindFirstOf("ab/c\\", "/\\"), 2u);
+    EXPECT_TRUE(name_text::EndsWith("dir\\", '\\'));
+    EXPECT_FALSE(name_text::EndsWith("", '\\'));
     EXPECT_EQ(CardFileSystem::FileNameOf("\\dir\\c:name.txt"), "name.txt");
 }
 
-TEST(CardText, TrailBytesAreNeverSeparators)
+TEST(NameText, TrailBytesAreNeverSeparators)
 {
     if (!DoubleByteCodePage())
         GTEST_SKIP() << "the system code page has no double-byte characters";
     const std::string name = kBackslashTrail + ".txt";
     EXPECT_EQ(CardFileSystem::FileNameOf("\\dir\\" + name), name);
-    EXPECT_EQ(card_text::FindLastOf("\\" + kBackslashTrail, "\\"), 0u);
-    EXPECT_FALSE(card_text::EndsWith("dir" + kBackslashTrail, '\\'));
-    EXPECT_EQ(card_text::Find(kBackslashTrail + "*.*", "\\*.*"), card_text::npos);
+    EXPECT_EQ(name_text::FindLastOf("\\" + kBackslashTrail, "\\"), 0u);
+    EXPECT_FALSE(name_text::EndsWith("dir" + kBackslashTrail, '\\'));
+    EXPECT_EQ(name_text::Find(kBackslashTrail + "*.*", "\\*.*"), name_text::npos);
 }
 
-TEST(CardText, CaseRulesLeaveDoubleByteCharactersAlone)
+TEST(NameText, CaseRulesLeaveDoubleByteCharactersAlone)
 {
     if (!DoubleByteCodePage())
         GTEST_SKIP() << "the system code page has no double-byte characters";

@@ -20,6 +20,11 @@ std::string EnvText(const char *name);
 // A comma-separated list of integers ("0,1"); nullopt when malformed.
 std::optional<std::set<long>> ParseNumbers(const std::string &text);
 
+// Whether a reader answers on port index `port` at `baud`: the ports in
+// <prefix>_PORTS (default "0", "none" for no port) and the speeds in
+// <prefix>_SPEEDS (default all seven).
+bool ReaderAt(const std::string &envPrefix, long port, long baud);
+
 // A value that may differ per port: "N" for every port, or "P:N,P:N" for
 // chosen ports with `fallback` for the others (both forms may be mixed:
 // "5,0:0" means port 0 gives 0 and every other port 5).
@@ -52,6 +57,10 @@ public:
     bool Write(long address, long length, const std::uint8_t *buffer);
 
 private:
+    // Runs `transfer` over each page piece of [address, address + length).
+    template <class Bytes, class PageTransfer>
+    bool Walk(long address, long length, Bytes *buffer, PageTransfer transfer);
+
     const char *imageEnv_;
     const char *failReadEnv_;
     const char *failWriteEnv_;

@@ -1,9 +1,9 @@
 // Character-boundary searches over 8-bit names.
-#include "kelvara/storage/CardText.h"
+#include "kelvara/frame/NameText.h"
 
 #include "kelvara/frame/LocalFiles.h"
 
-namespace kelvara::card_text {
+namespace kelvara::name_text {
 
 std::size_t Find(std::string_view text, std::string_view what, std::size_t from)
 {
@@ -39,4 +39,4 @@ bool EndsWith(std::string_view text, char ch)
     return last != npos && last + 1 == text.size();
 }
 
-} // namespace kelvara::card_text
+} // namespace kelvara::name_text

@@ -1,5 +1,5 @@
 // Shared parts of the simulated vendor libraries.
-#include "sim/gc481/VendorSimSupport.h"
+#include "sim/vendor/VendorSimSupport.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -119,6 +119,15 @@ void Log(const char *envName, const std::string &line)
     ::close(fd);
 }
 
+bool ReaderAt(const std::string &envPrefix, long port, long baud)
+{
+    const std::string ports = EnvText((envPrefix + "_PORTS").c_str());
+    const auto portSet = ParseNumbers(ports.empty() ? "0" : ports == "none" ? "" : ports);
+    const std::string speeds = EnvText((envPrefix + "_SPEEDS").c_str());
+    const auto speedSet = ParseNumbers(speeds.empty() ? "4800,9600,14400,19200,38400,57600,115200" : speeds);
+    return portSet && speedSet && portSet->count(port) != 0 && speedSet->count(baud) != 0;
+}
+
 SimCard::SimCard(const char *imageEnv, const char *failReadEnv, const char *failWriteEnv)
     : imageEnv_(imageEnv), failReadEnv_(failReadEnv), failWriteEnv_(failWriteEnv)
 {
@@ -138,7 +147,8 @@ bool SimCard::Load()
     return true;
 }
 
-bool SimCard::Read(long address, long length, std::uint8_t *buffer)
+template <class Bytes, class PageTransfer>
+bool SimCard::Walk(long address, long length, Bytes *buffer, PageTransfer transfer)
 {
     if (!card_ || address < 0 || length < 0 || buffer == nullptr ||
         address + length > long(FlashCard::kImageSize))
@@ -147,7 +157,7 @@ bool SimCard::Read(long address, long length, std::uint8_t *buffer)
         const int page = int(address / FlashCard::kPageSize);
         const int offset = int(address % FlashCard::kPageSize);
         const int piece = int(std::min<long>(length, FlashCard::kPageSize - offset));
-        if (!card_->ReadBlock(page, offset, piece, buffer))
+        if (!transfer(page, offset, piece, buffer))
             return false;
         address += piece;
         length -= piece;
@@ -156,22 +166,18 @@ bool SimCard::Read(long address, long length, std::uint8_t *buffer)
     return true;
 }
 
+bool SimCard::Read(long address, long length, std::uint8_t *buffer)
+{
+    return Walk(address, length, buffer, [this](int page, int offset, int piece, std::uint8_t *bytes) {
+        return card_->ReadBlock(page, offset, piece, bytes);
+    });
+}
+
 bool SimCard::Write(long address, long length, const std::uint8_t *buffer)
 {
-    if (!card_ || address < 0 || length < 0 || buffer == nullptr ||
-        address + length > long(FlashCard::kImageSize))
-        return false;
-    while (length > 0) {
-        const int page = int(address / FlashCard::kPageSize);
-        const int offset = int(address % FlashCard::kPageSize);
-        const int piece = int(std::min<long>(length, FlashCard::kPageSize - offset));
-        if (!card_->WriteBlock(page, offset, piece, buffer))
-            return false;
-        address += piece;
-        length -= piece;
-        buffer += piece;
-    }
-    return true;
+    return Walk(address, length, buffer, [this](int page, int offset, int piece, const std::uint8_t *bytes) {
+        return card_->WriteBlock(page, offset, piece, bytes);
+    });
 }
 
 std::string Hex(const std::uint8_t *bytes, long count, long limit)
