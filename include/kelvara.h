@@ -35,7 +35,7 @@ int KELVARA_CALL TS_WriteIcFiles(const char *cardDirectory, const char *localFil
 int KELVARA_CALL TS_DelIcFiles(const char *cardPattern);
 int KELVARA_CALL TS_IsFormat(void);
 int KELVARA_CALL TS_Format(void);
-int KELVARA_CALL TS_DirIcFiles(const char *outputPath);   /* 1 written, 0 file not opened, -1 failure */
+int KELVARA_CALL TS_DirIcFiles(const char *outputPath); /* 1 written, 0 file not opened, -1 failure */
 int KELVARA_CALL TS_Test(void);
 int KELVARA_CALL TS_GetBitTable(const char *outputPath); /* 1 written, 0 otherwise */
 

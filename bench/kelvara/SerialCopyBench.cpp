@@ -25,16 +25,15 @@
 #include <string>
 #include <vector>
 
-
 namespace {
 
 namespace fs = std::filesystem;
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr std::size_t kFileSize = 64 * 1024;
-constexpr double kLineBytesPerSecond = 11520.0;  // 115200 bit/s, 10 bits a byte
+constexpr double kLineBytesPerSecond = 11520.0; // 115200 bit/s, 10 bits a byte
 constexpr double kRatioTarget = 0.90;
-constexpr double kCpuTarget = 5.0;  // percent of wall time
+constexpr double kCpuTarget = 5.0; // percent of wall time
 
 std::string ReadFile(const fs::path &path)
 {
@@ -76,15 +75,18 @@ private:
 // pty's path. Stopped when this object goes.
 class SerialSim : public wqn::sim::SimulatorProgram {
 public:
-    explicit SerialSim(std::vector<std::string> args) : SimulatorProgram(KELVARA_SERIAL_SIM_PATH, std::move(args)) {}
+    explicit SerialSim(std::vector<std::string> args)
+        : SimulatorProgram(KELVARA_SERIAL_SIM_PATH, std::move(args))
+    {
+    }
     const std::string &Path() const { return Port(); }
 };
 
 // What the simulator's log says about a stretch of traffic.
 struct WireCount {
-    std::size_t bytes = 0;   // every byte of RX, TX and RXDATA lines
-    std::size_t frames = 0;  // RX lines: frames the reader took in
-    std::size_t other = 0;   // anything that is not plain traffic (BAD, LOST, SILENT, ...)
+    std::size_t bytes = 0; // every byte of RX, TX and RXDATA lines
+    std::size_t frames = 0; // RX lines: frames the reader took in
+    std::size_t other = 0; // anything that is not plain traffic (BAD, LOST, SILENT, ...)
     std::vector<std::string> otherLines;
 };
 
@@ -126,10 +128,13 @@ double CpuSeconds()
 }
 
 struct Leg {
-    explicit Leg(const char *n) : name(n) {}
+    explicit Leg(const char *n)
+        : name(n)
+    {
+    }
     const char *name;
-    double wall = 0;  // seconds
-    double cpu = 0;   // seconds
+    double wall = 0; // seconds
+    double cpu = 0; // seconds
     WireCount wire;
 
     double LineLimit() const { return double(wire.bytes) / kLineBytesPerSecond; }
@@ -198,8 +203,8 @@ int main()
         nullptr);
     KelvaraSetNoticeHandler([](void *, int, const char *) {}, nullptr);
 
-    std::printf("kelvara-serial-bench: %zu KiB onto the card and back, simulator paced (pty %s)\n",
-                kFileSize / 1024, sim.Path().c_str());
+    std::printf("kelvara-serial-bench: %zu KiB onto the card and back, simulator paced (pty %s)\n", kFileSize / 1024,
+                sim.Path().c_str());
     std::fflush(stdout);
 
     if (TS_CheckKelvara() != 0)

@@ -13,10 +13,7 @@ CardApp &CardApp::Instance()
 
 CardApp::CardApp() = default;
 
-CardApp::~CardApp()
-{
-    reader_.reset();
-}
+CardApp::~CardApp() { reader_.reset(); }
 
 bool CardApp::CheckReader()
 {
@@ -37,8 +34,8 @@ bool CardApp::CheckReader()
         if (r == connect_result::kReady)
             return true;
         if (r == connect_result::kNoCard) {
-            if (box.Show("请将IC卡插入读卡器中!", kNoticeTitle, mb::kOkCancel | mb::kIconInformation | mb::kSystemModal) !=
-                mb::kIdOk)
+            if (box.Show("请将IC卡插入读卡器中!", kNoticeTitle,
+                         mb::kOkCancel | mb::kIconInformation | mb::kSystemModal) != mb::kIdOk)
                 return false;
             continue;
         }

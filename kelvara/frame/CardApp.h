@@ -16,7 +16,7 @@ public:
     static CardApp &Instance();
 
     CardApp();
-    ~CardApp();  // drops the reader manager without the final read
+    ~CardApp(); // drops the reader manager without the final read
     CardApp(const CardApp &) = delete;
     CardApp &operator=(const CardApp &) = delete;
 

@@ -22,7 +22,11 @@ public:
     ~DynamicLibrary() { Free(); }
     DynamicLibrary(const DynamicLibrary &) = delete;
     DynamicLibrary &operator=(const DynamicLibrary &) = delete;
-    DynamicLibrary(DynamicLibrary &&other) noexcept : module_(other.module_) { other.module_ = nullptr; }
+    DynamicLibrary(DynamicLibrary &&other) noexcept
+        : module_(other.module_)
+    {
+        other.module_ = nullptr;
+    }
     DynamicLibrary &operator=(DynamicLibrary &&other) noexcept;
 
     // Loads `name`: a bare name is looked for in the system's search order,
@@ -38,7 +42,7 @@ public:
     void *Symbol(const char *name) const;
 
 private:
-    void *module_ = nullptr;  // HMODULE or the dlopen handle
+    void *module_ = nullptr; // HMODULE or the dlopen handle
 };
 
 // The full file name of the running program's executable; empty when the

@@ -79,9 +79,9 @@ int KELVARA_CALL TS_ReadBlock(int page, int offset, int length, unsigned char *b
             return -1;
         if (crc != 0 && buffer != nullptr) {
             const std::uint32_t computed = PageCrc().ComputeCrc(buffer, 260);
-            const std::uint32_t stored = static_cast<std::uint32_t>(buffer[260]) | (static_cast<std::uint32_t>(buffer[261]) << 8) |
-                                         (static_cast<std::uint32_t>(buffer[262]) << 16) |
-                                         (static_cast<std::uint32_t>(buffer[263]) << 24);
+            const std::uint32_t stored = static_cast<std::uint32_t>(buffer[260]) |
+                (static_cast<std::uint32_t>(buffer[261]) << 8) | (static_cast<std::uint32_t>(buffer[262]) << 16) |
+                (static_cast<std::uint32_t>(buffer[263]) << 24);
             if (computed != stored)
                 SystemMessageBox().Show("CRC校验出错!", kNoticeTitle, mb::kOk | mb::kIconInformation);
         }
@@ -155,7 +155,7 @@ int KELVARA_CALL TS_ReadIcFiles(const char *localDirectory, const char *cardPatt
         CopyOut(readNames, "");
         CardApp &app = CardApp::Instance();
         if (!app.HasReader())
-            return -1;  // reading never connects by itself
+            return -1; // reading never connects by itself
         return WithFileSystem(-1, [&](CardFileSystem &fs) {
             std::string names;
             const int r = storage_exports::ReadIcFiles(fs, Text(localDirectory), Text(cardPattern), names);
@@ -178,24 +178,28 @@ int KELVARA_CALL TS_WriteIcFiles(const char *cardDirectory, const char *localFil
 int KELVARA_CALL TS_DelIcFiles(const char *cardPattern)
 {
     return Guarded(-1, [&] {
-        return WithFileSystem(-1, [&](CardFileSystem &fs) { return storage_exports::DelIcFiles(fs, Text(cardPattern)); });
+        return WithFileSystem(-1,
+                              [&](CardFileSystem &fs) { return storage_exports::DelIcFiles(fs, Text(cardPattern)); });
     });
 }
 
 int KELVARA_CALL TS_IsFormat(void)
 {
-    return Guarded(-1, [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return storage_exports::IsFormat(fs); }); });
+    return Guarded(-1,
+                   [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return storage_exports::IsFormat(fs); }); });
 }
 
 int KELVARA_CALL TS_Format(void)
 {
-    return Guarded(-1, [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return storage_exports::Format(fs); }); });
+    return Guarded(-1,
+                   [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return storage_exports::Format(fs); }); });
 }
 
 int KELVARA_CALL TS_DirIcFiles(const char *outputPath)
 {
     return Guarded(-1, [&] {
-        return WithFileSystem(-1, [&](CardFileSystem &fs) { return storage_exports::DirIcFiles(fs, Text(outputPath)); });
+        return WithFileSystem(-1,
+                              [&](CardFileSystem &fs) { return storage_exports::DirIcFiles(fs, Text(outputPath)); });
     });
 }
 
@@ -209,7 +213,8 @@ int KELVARA_CALL TS_Test(void)
 int KELVARA_CALL TS_GetBitTable(const char *outputPath)
 {
     return Guarded(0, [&] {
-        return WithFileSystem(0, [&](CardFileSystem &fs) { return storage_exports::GetBitTable(fs, Text(outputPath)); });
+        return WithFileSystem(0,
+                              [&](CardFileSystem &fs) { return storage_exports::GetBitTable(fs, Text(outputPath)); });
     });
 }
 

@@ -18,22 +18,22 @@ public:
     LocalFile(const LocalFile &) = delete;
     LocalFile &operator=(const LocalFile &) = delete;
 
-    bool OpenForRead(const std::string &path);   // binary, read only
-    bool Create(const std::string &path);        // create or truncate, read/write
+    bool OpenForRead(const std::string &path); // binary, read only
+    bool Create(const std::string &path); // create or truncate, read/write
     // Up to `size` bytes; the count read (0 at the end), or -1 on an error.
     long long Read(void *buffer, std::size_t size);
-    bool Write(const void *buffer, std::size_t size);  // all bytes or false
-    long long Length();                          // -1 on an error
+    bool Write(const void *buffer, std::size_t size); // all bytes or false
+    long long Length(); // -1 on an error
     void Close();
     bool IsOpen() const { return handle_ != kClosed; }
 
 private:
     static constexpr std::intptr_t kClosed = -1;
-    std::intptr_t handle_ = kClosed;  // file descriptor or HANDLE
+    std::intptr_t handle_ = kClosed; // file descriptor or HANDLE
 };
 
 struct FoundFile {
-    std::string path;       // full path as the caller would open it
+    std::string path; // full path as the caller would open it
     bool isDirectory = false;
 };
 

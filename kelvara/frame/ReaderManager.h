@@ -35,13 +35,16 @@ namespace connect_result {
 inline constexpr int kNoReader = 0;
 inline constexpr int kNoCard = 1;
 inline constexpr int kReady = 2;
-inline constexpr int kCardUnusable = 100;  // USB reader only
+inline constexpr int kCardUnusable = 100; // USB reader only
 } // namespace connect_result
 
 template <class Serial, class Usb, class Gc481, class Mcs>
 class BasicReaderManager final : public PageDevice {
 public:
-    explicit BasicReaderManager(Clock &clock = SystemClock()) : clock_(&clock) {}
+    explicit BasicReaderManager(Clock &clock = SystemClock())
+        : clock_(&clock)
+    {
+    }
     BasicReaderManager(const BasicReaderManager &) = delete;
     BasicReaderManager &operator=(const BasicReaderManager &) = delete;
 
@@ -127,7 +130,7 @@ int BasicReaderManager<S, U, G, M>::Connect()
         r = mcs_.Connect();
         break;
     default:
-        break;  // no preferred attempt
+        break; // no preferred attempt
     }
     if (r != 0)
         return Found(mode_, r);
@@ -170,7 +173,7 @@ bool BasicReaderManager<S, U, G, M>::InRange(int page, int offset, int length, c
     // end of the page are refused too: a reader would otherwise be asked to
     // touch bytes of another page, or the caller's buffer overrun.
     return page >= 0 && page < 2048 && offset >= 0 && offset < 264 && length >= 0 && offset + length <= 264 &&
-           (length == 0 || buffer != nullptr);
+        (length == 0 || buffer != nullptr);
 }
 
 template <class S, class U, class G, class M>
@@ -224,7 +227,8 @@ bool BasicReaderManager<S, U, G, M>::WriteBlock(int page, int offset, int length
     case reader_mode::kGc481:
         return gc481_.IsConnected() && Attempt([&] { return gc481_.WriteBlock(page, offset, length, buffer); });
     case reader_mode::kUsb:
-        return usb_.IsConnected() && Attempt([&] { return static_cast<bool>(usb_.WriteBlock(page, offset, length, buffer)); });
+        return usb_.IsConnected() &&
+            Attempt([&] { return static_cast<bool>(usb_.WriteBlock(page, offset, length, buffer)); });
     default:
         return false;
     }

@@ -10,12 +10,12 @@ namespace kelvara {
 
 // The values the library keeps, with the defaults used when one is missing.
 namespace setting {
-inline constexpr std::string_view kPortMode = "PortMode";          // default 0
-inline constexpr std::string_view kComPortID = "ComPortID";        // default 0
+inline constexpr std::string_view kPortMode = "PortMode"; // default 0
+inline constexpr std::string_view kComPortID = "ComPortID"; // default 0
 inline constexpr std::string_view kBaudRateIndex = "BaudRateIndex"; // default 6
-inline constexpr std::string_view kBaudRateMax = "BaudRateMax";    // default 6
-inline constexpr std::string_view kComPortName = "ComPortName";    // default "com1"
-inline constexpr std::string_view kWaitMS = "WaitMS";              // written as 5000
+inline constexpr std::string_view kBaudRateMax = "BaudRateMax"; // default 6
+inline constexpr std::string_view kComPortName = "ComPortName"; // default "com1"
+inline constexpr std::string_view kWaitMS = "WaitMS"; // written as 5000
 
 inline constexpr int kPortModeDefault = 0;
 inline constexpr int kComPortIDDefault = 0;

@@ -18,7 +18,7 @@ CheckBytes ComputeCheckBytes(std::span<const std::uint8_t> bytes)
 
 CommandFrame BuildCommand(std::string_view mnemonic, std::span<const std::uint8_t> parameters)
 {
-    CommandFrame f {};
+    CommandFrame f{};
     for (std::size_t k = 0; k < 4; ++k) {
         f[k] = k < mnemonic.size() ? std::uint8_t(mnemonic[k]) : 0;
     }
@@ -62,7 +62,10 @@ CommandFrame WriteFrame(int page, int offset, int length) { return PageCommand("
 CommandFrame LockFrame() { return BuildCommand("LOCK", kThreeZeros); }
 CommandFrame ExitFrame() { return BuildCommand("EXIT", kThreeZeros); }
 
-ReplyAssembler::ReplyAssembler(std::size_t bodyLength) : bodyLength_(bodyLength) {}
+ReplyAssembler::ReplyAssembler(std::size_t bodyLength)
+    : bodyLength_(bodyLength)
+{
+}
 
 void ReplyAssembler::Commit(std::size_t count)
 {

@@ -22,11 +22,11 @@ using CommandFrame = std::array<std::uint8_t, kCommandFrameSize>;
 
 // Status codes of a reply, as the reader's commands read them.
 namespace reply {
-inline constexpr int kDone = 0;      // 'P'; to STAT: card ready
-inline constexpr int kNoCardQ = 1;   // 'Q'; to STAT: reader present, no card
-inline constexpr int kNoCardS = 2;   // 'S'; to STAT: reader present, no card
-inline constexpr int kFailed = -1;   // 'R', another letter, bad 'P', read error
-inline constexpr int kSilence = -2;  // no byte for more than 200 ms
+inline constexpr int kDone = 0; // 'P'; to STAT: card ready
+inline constexpr int kNoCardQ = 1; // 'Q'; to STAT: reader present, no card
+inline constexpr int kNoCardS = 2; // 'S'; to STAT: reader present, no card
+inline constexpr int kFailed = -1; // 'R', another letter, bad 'P', read error
+inline constexpr int kSilence = -2; // no byte for more than 200 ms
 } // namespace reply
 
 // Sum modulo 256 and exclusive-or of a run of bytes: the reader's check bytes.
@@ -72,7 +72,7 @@ public:
     std::span<const std::uint8_t> Data() const;
 
 private:
-    std::array<std::uint8_t, kReplyBufferSize> buffer_ {};
+    std::array<std::uint8_t, kReplyBufferSize> buffer_{};
     std::size_t bodyLength_;
     std::size_t expected_ = kShortReplySize;
     std::size_t received_ = 0;

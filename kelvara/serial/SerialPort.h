@@ -25,12 +25,12 @@ inline constexpr std::uint8_t kTwoStopBits = 2;
 
 // Results of OpenPort.
 namespace open_result {
-inline constexpr int kOpened = 1;        // open and configured
+inline constexpr int kOpened = 1; // open and configured
 inline constexpr int kNotConfigured = 0; // opened, refused the settings; closed again
-inline constexpr int kNotOpened = -1;    // missing, in use or not accessible
+inline constexpr int kNotOpened = -1; // missing, in use or not accessible
 } // namespace open_result
 
-inline constexpr std::uint32_t kSerialQueueSize = 1024;  // largest write and read
+inline constexpr std::uint32_t kSerialQueueSize = 1024; // largest write and read
 
 // The device a port name opens. Linux: "comN" (any case) is the path in
 // environment variable WQN_COMN if set, else /dev/ttyS<N-1>; any other name
@@ -40,7 +40,7 @@ std::string SerialDevicePath(std::string_view name);
 class SerialPort : public ReplyChannel {
 public:
     SerialPort() = default;
-    ~SerialPort() override;  // closes the port if open
+    ~SerialPort() override; // closes the port if open
     SerialPort(const SerialPort &) = delete;
     SerialPort &operator=(const SerialPort &) = delete;
 
@@ -89,7 +89,7 @@ public:
 
 private:
     static constexpr std::intptr_t kNoHandle = -1;
-    std::intptr_t handle_ = kNoHandle;  // file descriptor or HANDLE
+    std::intptr_t handle_ = kNoHandle; // file descriptor or HANDLE
     std::string name_;
     std::uint32_t baudRate_ = 0;
     std::uint8_t byteSize_ = 0;

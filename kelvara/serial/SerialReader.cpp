@@ -11,8 +11,8 @@ namespace kelvara {
 namespace {
 
 constexpr int kNegotiationAttempts = 7;
-constexpr int kSettleDelayMs = 200;     // after reopening at a new speed
-constexpr int kRecoveryDelayMs = 1000;  // after a refused or garbled reply
+constexpr int kSettleDelayMs = 200; // after reopening at a new speed
+constexpr int kRecoveryDelayMs = 1000; // after a refused or garbled reply
 constexpr int kMaxPage = 2047;
 constexpr int kPageSize = 264;
 
@@ -33,7 +33,10 @@ bool PageArgumentsValid(int page, int offset, int length)
 
 } // namespace
 
-SerialReader::SerialReader(Clock &clock) : clock_(&clock) {}
+SerialReader::SerialReader(Clock &clock)
+    : clock_(&clock)
+{
+}
 
 int SerialReader::OpenAt(std::string_view port, std::uint8_t speedIndex)
 {

@@ -37,7 +37,7 @@ class SerialReader {
 public:
     // `clock` measures every time-out and delay; the real clock by default.
     explicit SerialReader(Clock &clock = SystemClock());
-    ~SerialReader() = default;  // the port closes itself
+    ~SerialReader() = default; // the port closes itself
     SerialReader(const SerialReader &) = delete;
     SerialReader &operator=(const SerialReader &) = delete;
 

@@ -35,9 +35,9 @@ struct IndexChunk {
 
 // One file of the card's directory.
 struct FileEntry {
-    std::string name;          // card path: directory ending in '\', then the file name
-    std::string time;          // "%Y%m%d%H%M%S"
-    std::string pages;         // packed 12-bit page list (may hold zero bytes)
+    std::string name; // card path: directory ending in '\', then the file name
+    std::string time; // "%Y%m%d%H%M%S"
+    std::string pages; // packed 12-bit page list (may hold zero bytes)
     std::uint16_t recordLength = 0;
 };
 
@@ -77,7 +77,7 @@ public:
     bool LoadIndex();
     bool SaveIndex();
     bool ReadIndexChain();
-    bool ParseIndex();      // false on a damaged index
+    bool ParseIndex(); // false on a damaged index
     bool SerializeIndex();
     bool WriteIndexChain();
     bool FileExists(std::string_view name) const;
@@ -142,8 +142,8 @@ private:
     std::vector<IndexChunk> indexChunks_;
     std::vector<std::uint16_t> filePages_;
     std::vector<std::uint16_t> storedChainPages_;
-    std::vector<std::uint16_t> releasedPages_;   // freed at the next successful save
-    std::vector<std::uint16_t> newChainPages_;   // the chain being saved
+    std::vector<std::uint16_t> releasedPages_; // freed at the next successful save
+    std::vector<std::uint16_t> newChainPages_; // the chain being saved
     std::list<FileEntry> fileEntries_;
 };
 

@@ -5,15 +5,15 @@
 
 namespace kelvara::card {
 
-inline constexpr int kPageSize = 264;            // bytes per page
-inline constexpr int kPageCount = 2048;          // pages 0..2047
-inline constexpr int kCrcOffset = 260;           // page CRC over bytes 0..259, little-endian
+inline constexpr int kPageSize = 264; // bytes per page
+inline constexpr int kPageCount = 2048; // pages 0..2047
+inline constexpr int kCrcOffset = 260; // page CRC over bytes 0..259, little-endian
 inline constexpr int kCheckedBytes = 260;
 
 inline constexpr int kBitTablePage = 0;
 inline constexpr int kBitTableBackupPage = 2047;
-inline constexpr int kIndexBackupBase = 2032;    // chain position k is backed up in 2032 + k
-inline constexpr int kBackedUpIndexPages = 15;   // positions 0..14
+inline constexpr int kIndexBackupBase = 2032; // chain position k is backed up in 2032 + k
+inline constexpr int kBackedUpIndexPages = 15; // positions 0..14
 inline constexpr int kFirstAllocatablePage = 1;
 inline constexpr int kLastAllocatablePage = 2031;
 
@@ -34,14 +34,14 @@ inline constexpr int kDataLengthOffset = 258;
 
 // Index records.
 inline constexpr int kTimeLength = 14;
-inline constexpr int kMinRecordLength = 2 + 1 + kTimeLength;  // empty name, no pages
-inline constexpr int kMaxRecordLength = 4095;                 // 12-bit header
+inline constexpr int kMinRecordLength = 2 + 1 + kTimeLength; // empty name, no pages
+inline constexpr int kMaxRecordLength = 4095; // 12-bit header
 
 inline std::uint16_t Get16(const std::uint8_t *p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 inline std::uint32_t Get32(const std::uint8_t *p)
 {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 inline void Put16(std::uint8_t *p, std::uint16_t v)
 {

@@ -8,7 +8,8 @@ namespace kelvara {
 using namespace card;
 
 CardFileSystem::CardFileSystem()
-    : box_(&SystemMessageBox()), timeSource_(LocalTimeStamp)
+    : box_(&SystemMessageBox()),
+      timeSource_(LocalTimeStamp)
 {
 }
 

@@ -12,10 +12,7 @@ using namespace card;
 
 namespace {
 
-bool IsDataPageNumber(unsigned page)
-{
-    return page >= kFirstAllocatablePage && page <= kLastAllocatablePage;
-}
+bool IsDataPageNumber(unsigned page) { return page >= kFirstAllocatablePage && page <= kLastAllocatablePage; }
 
 } // namespace
 
@@ -47,7 +44,7 @@ std::vector<std::uint16_t> CardFileSystem::UnpackPages(std::string_view packed)
         if (i + 2 >= packed.size()) {
             if (i + 1 < packed.size())
                 pages.push_back(static_cast<std::uint16_t>(byte(i) * 16 + byte(i + 1) / 16));
-            break;  // a lone final byte cannot be decoded (rejected at load)
+            break; // a lone final byte cannot be decoded (rejected at load)
         }
         pages.push_back(static_cast<std::uint16_t>(byte(i) * 16 + byte(i + 1) / 16));
         pages.push_back(static_cast<std::uint16_t>((byte(i + 1) % 16) * 256 + byte(i + 2)));
@@ -64,7 +61,7 @@ bool CardFileSystem::LoadIndex()
     ResetState();
     if (!ReadBitTablePage())
         return false;
-    bitmap_[254] = 0x00;  // the backup area always counts as in use
+    bitmap_[254] = 0x00; // the backup area always counts as in use
     bitmap_[255] = 0x00;
     UnpackBitmap();
     if (!ReadIndexChain())

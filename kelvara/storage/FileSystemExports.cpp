@@ -14,10 +14,7 @@ bool WriteTextFile(const std::string &path, const std::string &text)
 
 } // namespace
 
-int Format(CardFileSystem &fs)
-{
-    return fs.FormatCard() ? 0 : -1;
-}
+int Format(CardFileSystem &fs) { return fs.FormatCard() ? 0 : -1; }
 
 int WriteIcFiles(CardFileSystem &fs, std::string_view cardDirectory, const std::string &localFiles)
 {
@@ -52,7 +49,7 @@ int DelIcFiles(CardFileSystem &fs, std::string_view cardPattern)
     if (!fs.IsFormatted())
         return 0;
     if (!fs.DeleteFiles(LowerText(cardPattern)))
-        return 0;  // nothing matched: nothing is written
+        return 0; // nothing matched: nothing is written
     return fs.SaveIndex() ? 0 : -1;
 }
 

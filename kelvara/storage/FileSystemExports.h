@@ -10,15 +10,15 @@
 
 namespace kelvara::storage_exports {
 
-int Format(CardFileSystem &fs);                                                        // 0 / -1
-int WriteIcFiles(CardFileSystem &fs, std::string_view cardDirectory, const std::string &localFiles);  // 0 / -1
+int Format(CardFileSystem &fs); // 0 / -1
+int WriteIcFiles(CardFileSystem &fs, std::string_view cardDirectory, const std::string &localFiles); // 0 / -1
 int ReadIcFiles(CardFileSystem &fs, const std::string &localDirectory, std::string_view cardPattern,
-                std::string &readNames);                                               // 0 / -1
-int DelIcFiles(CardFileSystem &fs, std::string_view cardPattern);                      // 0 / -1
-int DirIcFiles(CardFileSystem &fs, const std::string &outputPath);                     // 1 / 0 / -1
-int FileTime(CardFileSystem &fs, std::string_view name, std::string &time);            // 0 / -1
-int IsFormat(CardFileSystem &fs);                                                      // 0 / -1
-int Test(CardFileSystem &fs, MessageBoxService &box);                                  // 0 / -1
-int GetBitTable(CardFileSystem &fs, const std::string &outputPath);                    // 1 / 0
+                std::string &readNames); // 0 / -1
+int DelIcFiles(CardFileSystem &fs, std::string_view cardPattern); // 0 / -1
+int DirIcFiles(CardFileSystem &fs, const std::string &outputPath); // 1 / 0 / -1
+int FileTime(CardFileSystem &fs, std::string_view name, std::string &time); // 0 / -1
+int IsFormat(CardFileSystem &fs); // 0 / -1
+int Test(CardFileSystem &fs, MessageBoxService &box); // 0 / -1
+int GetBitTable(CardFileSystem &fs, const std::string &outputPath); // 1 / 0
 
 } // namespace kelvara::storage_exports

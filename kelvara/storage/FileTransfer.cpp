@@ -100,8 +100,8 @@ bool CardFileSystem::WriteOneFile(std::string_view cardDirectory, const std::str
     const long long pageCount = (size + kDataBytes - 1) / kDataBytes;
     // The record must fit its 12-bit length.
     if (pageCount > kLastAllocatablePage ||
-        static_cast<long long>(2 + cardPath.size() + 1 + kTimeLength + PackedLength(static_cast<std::size_t>(pageCount))) >
-            kMaxRecordLength)
+        static_cast<long long>(2 + cardPath.size() + 1 + kTimeLength +
+                               PackedLength(static_cast<std::size_t>(pageCount))) > kMaxRecordLength)
         return false;
 
     // A file of the same path is replaced; its pages are released only when
@@ -122,7 +122,7 @@ bool CardFileSystem::WriteOneFile(std::string_view cardDirectory, const std::str
         while (got < want) {
             const long long n = file.Read(buffer + got, static_cast<std::size_t>(want - got));
             if (n <= 0)
-                return false;  // the file shrank or failed under us
+                return false; // the file shrank or failed under us
             got += n;
         }
         const std::uint16_t page = AllocPage();

@@ -27,10 +27,7 @@ bool CardFileSystem::AskCardError(CardError kind)
     return false;
 }
 
-bool CardFileSystem::ReadPage(int page, std::uint8_t *image)
-{
-    return reader_->ReadBlock(page, 0, kPageSize, image);
-}
+bool CardFileSystem::ReadPage(int page, std::uint8_t *image) { return reader_->ReadBlock(page, 0, kPageSize, image); }
 
 bool CardFileSystem::WritePage(int page, const std::uint8_t *image)
 {
@@ -63,8 +60,8 @@ bool CardFileSystem::ReadBitTablePage()
         std::memset(image, 0, sizeof image);
         if (ReadPage(kBitTableBackupPage, image)) {
             if (!CrcMatches(image))
-                return true;  // neither copy is sound: the card counts as not formatted
-            WritePage(kBitTablePage, image);  // repair; a failure here goes unnoticed
+                return true; // neither copy is sound: the card counts as not formatted
+            WritePage(kBitTablePage, image); // repair; a failure here goes unnoticed
             break;
         }
         if (!AskCardError(CardError::ReadError))

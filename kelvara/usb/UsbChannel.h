@@ -25,19 +25,19 @@ inline constexpr std::uint32_t kReceiveLegacy = 0x222000;
 inline constexpr std::uint32_t kSendLegacy = 0x222004;
 inline constexpr std::uint32_t kReceive = 0x222008;
 inline constexpr std::uint32_t kSend = 0x22200C;
-inline constexpr std::uint32_t kRecover = 0x222010;  // once after every failed request
+inline constexpr std::uint32_t kRecover = 0x222010; // once after every failed request
 } // namespace usb_request
 
 // The results the channel gives besides 0 (success).
 namespace usb_error {
-inline constexpr std::uint32_t kInvalidHandle = 6;         // no device open
+inline constexpr std::uint32_t kInvalidHandle = 6; // no device open
 inline constexpr std::uint32_t kNotEnoughMemory = 8;
-inline constexpr std::uint32_t kGenFailure = 31;           // the reader failed the request
+inline constexpr std::uint32_t kGenFailure = 31; // the reader failed the request
 inline constexpr std::uint32_t kInvalidParameter = 87;
-inline constexpr std::uint32_t kBufferOverflow = 111;      // a legacy request moved no bytes
-inline constexpr std::uint32_t kSemTimeout = 121;          // no answer in time
+inline constexpr std::uint32_t kBufferOverflow = 111; // a legacy request moved no bytes
+inline constexpr std::uint32_t kSemTimeout = 121; // no answer in time
 inline constexpr std::uint32_t kInsufficientBuffer = 122;
-inline constexpr std::uint32_t kNoMoreItems = 259;         // no reader plugged in
+inline constexpr std::uint32_t kNoMoreItems = 259; // no reader plugged in
 inline constexpr std::uint32_t kDeviceNotConnected = 1167; // the reader went away
 } // namespace usb_error
 
@@ -50,7 +50,10 @@ public:
     // driver keeps its own time-outs and ignores this.
     static constexpr int kDefaultAnswerTimeoutMs = 3000;
 
-    explicit UsbChannel(int answerTimeoutMs = kDefaultAnswerTimeoutMs) : answerTimeoutMs_(answerTimeoutMs) {}
+    explicit UsbChannel(int answerTimeoutMs = kDefaultAnswerTimeoutMs)
+        : answerTimeoutMs_(answerTimeoutMs)
+    {
+    }
     // The owning UsbReader closes the device; the channel closes it too if
     // it is still open, so no handle outlives its owner.
     virtual ~UsbChannel() { Close(); }
@@ -78,13 +81,12 @@ public:
     std::uint32_t Receive(std::uint32_t length, const std::uint8_t *frame, std::uint8_t *reply);
 
 private:
-    std::uint32_t Transfer(std::uint32_t request, std::uint32_t length, const std::uint8_t *frame,
-                           std::uint8_t *reply);
+    std::uint32_t Transfer(std::uint32_t request, std::uint32_t length, const std::uint8_t *frame, std::uint8_t *reply);
 
     static constexpr std::intptr_t kNoHandle = -1;
-    std::intptr_t handle_ = kNoHandle;  // HANDLE, or the socket's descriptor
+    std::intptr_t handle_ = kNoHandle; // HANDLE, or the socket's descriptor
     int answerTimeoutMs_;
-    std::uint32_t sequence_ = 0;        // Linux: numbers requests so late answers are recognised
+    std::uint32_t sequence_ = 0; // Linux: numbers requests so late answers are recognised
 };
 
 } // namespace kelvara

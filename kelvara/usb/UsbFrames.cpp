@@ -40,7 +40,11 @@ CommandFrame Read(bool legacy, int page, int offset, int length)
 
 CommandFrame Part(int piece, int pieceLength)
 {
-    const std::uint8_t p[6] = {std::uint8_t(piece), 0, 0, 0, std::uint8_t(unsigned(pieceLength) & 0xFF),
+    const std::uint8_t p[6] = {std::uint8_t(piece),
+                               0,
+                               0,
+                               0,
+                               std::uint8_t(unsigned(pieceLength) & 0xFF),
                                std::uint8_t((unsigned(pieceLength) >> 8) & 0xFF)};
     return BuildCommand("PART", p);
 }
@@ -58,12 +62,18 @@ int DecodeStatus(const std::uint8_t *reply, std::size_t m)
 {
     const bool valid = ChecksValid(reply, m);
     switch (reply[4]) {
-    case 'P': return valid ? 0 : -1;
-    case 'Q': return 1;
-    case 'S': return 2;
-    case 'T': return valid ? -2 : -1;
-    case 'U': return valid ? 3 : -1;
-    default: return -1;  // 'R' and any other letter
+    case 'P':
+        return valid ? 0 : -1;
+    case 'Q':
+        return 1;
+    case 'S':
+        return 2;
+    case 'T':
+        return valid ? -2 : -1;
+    case 'U':
+        return valid ? 3 : -1;
+    default:
+        return -1; // 'R' and any other letter
     }
 }
 

@@ -20,13 +20,13 @@ inline constexpr std::size_t kVersionReplySize = 59;
 inline constexpr std::size_t kVersionTextOffset = 7;
 inline constexpr std::size_t kVersionTextMax = 50;
 
-CommandFrame Stat(bool legacy);                             // "STAT" / "ST98"
-CommandFrame Read(bool legacy, int page, int offset, int length);   // "READ" / "RE98"
-CommandFrame Part(int piece, int pieceLength);              // "PART" (legacy only)
-CommandFrame Write(bool legacy, int page, int offset, int length);  // "WRTE" / "WR98"
-CommandFrame Version(bool legacy);                          // "GETV" / "GE98"
-CommandFrame Exit();                                        // "EXIT" (both modes)
-CommandFrame Lock();                                        // "LOCK" (both modes)
+CommandFrame Stat(bool legacy); // "STAT" / "ST98"
+CommandFrame Read(bool legacy, int page, int offset, int length); // "READ" / "RE98"
+CommandFrame Part(int piece, int pieceLength); // "PART" (legacy only)
+CommandFrame Write(bool legacy, int page, int offset, int length); // "WRTE" / "WR98"
+CommandFrame Version(bool legacy); // "GETV" / "GE98"
+CommandFrame Exit(); // "EXIT" (both modes)
+CommandFrame Lock(); // "LOCK" (both modes)
 
 // The status code of a reply judged over its first `m` bytes (status
 // letter at byte 4, check bytes at m and m+1): 'P' 0, 'Q' 1, 'S' 2 whatever

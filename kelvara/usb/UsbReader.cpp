@@ -60,8 +60,8 @@ bool UsbReader::ReceiveReply(std::size_t count, bool standard)
 bool UsbReader::SendData(const std::uint8_t *bytes, std::size_t count)
 {
     const auto length = std::uint32_t(count);
-    const std::uint32_t r = legacyMode_ ? channel_.SendLegacy(length, bytes, reply_.data())
-                                        : channel_.Send(length, bytes, reply_.data());
+    const std::uint32_t r =
+        legacyMode_ ? channel_.SendLegacy(length, bytes, reply_.data()) : channel_.Send(length, bytes, reply_.data());
     return r == 0;
 }
 
@@ -114,7 +114,7 @@ int UsbReader::CheckCard(int result)
 {
     // The last page is the test page. A failed read leaves the first bytes
     // 2B 2B 33, which never look blank.
-    std::array<std::uint8_t, kPageSize> page {};
+    std::array<std::uint8_t, kPageSize> page{};
     page[0] = 0x2B;
     page[1] = 0x2B;
     page[2] = 0x33;
@@ -158,7 +158,7 @@ int UsbReader::ReadLegacy(int page, int offset, int length, std::uint8_t *out)
     constexpr int kPiece = usb_frame::kLegacyReadPiece;
     if (!SendCommand(usb_frame::Read(true, page, offset, length)))
         return 0;
-    Buffer assembly {};
+    Buffer assembly{};
     const auto first = std::size_t(std::min(length, kPiece));
     if (!ReceiveReply(first + 7) || usb_frame::CheckReplySum(reply_.data(), first + 5) != 0)
         return 0;

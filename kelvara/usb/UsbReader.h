@@ -30,14 +30,14 @@ namespace kelvara {
 class UsbReader {
 public:
     enum class Transfers {
-        System,    // legacy exactly when the system is Windows 98
+        System, // legacy exactly when the system is Windows 98
         Standard,
         Legacy,
     };
 
     explicit UsbReader(Transfers transfers = Transfers::System,
                        int answerTimeoutMs = UsbChannel::kDefaultAnswerTimeoutMs);
-    virtual ~UsbReader();  // closes the device
+    virtual ~UsbReader(); // closes the device
     UsbReader(const UsbReader &) = delete;
     UsbReader &operator=(const UsbReader &) = delete;
 
@@ -95,9 +95,9 @@ private:
     UsbChannel channel_;
     // The command of the current exchange followed by zeros: a receive
     // hands it to the driver as an input buffer of the reply's length.
-    Buffer frame_ {};
-    Buffer reply_ {};
-    Buffer data_ {};  // a write's data and check bytes
+    Buffer frame_{};
+    Buffer reply_{};
+    Buffer data_{}; // a write's data and check bytes
 };
 
 } // namespace kelvara

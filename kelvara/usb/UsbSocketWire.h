@@ -29,7 +29,7 @@ using Header = std::array<std::uint8_t, kHeaderSize>;
 
 inline Header Pack(std::uint32_t a, std::uint32_t b, std::uint32_t c)
 {
-    Header h {};
+    Header h{};
     const std::uint32_t v[3] = {a, b, c};
     for (std::size_t i = 0; i < 3; ++i)
         for (std::size_t k = 0; k < 4; ++k)

@@ -22,7 +22,10 @@ bool Lookup(const DynamicLibrary &library, const char *name, Function &function)
 
 } // namespace
 
-Gc481Reader::Gc481Reader(std::string library) : libraryName_(std::move(library)) {}
+Gc481Reader::Gc481Reader(std::string library)
+    : libraryName_(std::move(library))
+{
+}
 
 Gc481Reader::~Gc481Reader() { Close(); }
 
@@ -58,7 +61,7 @@ int Gc481Reader::Connect()
     whatIsType_ = library_.Symbol("IC_WhatIsType");
     complete = Lookup(library_, "IC_DirectRead", directRead_) && complete;
     complete = Lookup(library_, "IC_DirectWrite", directWrite_) && complete;
-    if (!complete) {  // IC_Down and IC_WhatIsType may be missing: never called
+    if (!complete) { // IC_Down and IC_WhatIsType may be missing: never called
         Close();
         return 0;
     }
@@ -80,7 +83,7 @@ int Gc481Reader::Connect()
             result = 1;
         if (result == 0) {
             exitComm_(handle_);
-            handle_ = 0;  // exited: Close must not exit it a second time
+            handle_ = 0; // exited: Close must not exit it a second time
             continue;
         }
         connected_ = 1;
@@ -94,19 +97,22 @@ int Gc481Reader::Connect()
 bool Gc481Reader::OpenAtSpeed(int port)
 {
     const auto open = [&](int index) {
-        const std::int32_t h = initCommBaud_(static_cast<std::int16_t>(port), std::int32_t(kVendorSpeeds[std::size_t(index)]));
+        const std::int32_t h =
+            initCommBaud_(static_cast<std::int16_t>(port), std::int32_t(kVendorSpeeds[std::size_t(index)]));
         if (h == gc481::kOpenFailed)
             return false;
         handle_ = h;
         WriteSettingInt(setting::kBaudRateIndex, index);
         return true;
     };
-    const int first = static_cast<std::uint8_t>(ReadSettingInt(setting::kBaudRateIndex, setting::kBaudRateIndexDefault));
+    const int first =
+        static_cast<std::uint8_t>(ReadSettingInt(setting::kBaudRateIndex, setting::kBaudRateIndexDefault));
     if (first <= 6 && open(first))
         return true;
     for (int i = 6; i >= 2; --i) {
         char text[96];
-        std::snprintf(text, sizeof text, "正在连接GC481,com口:%d 波特率:%d", port + 1, int(kVendorSpeeds[std::size_t(i)]));
+        std::snprintf(text, sizeof text, "正在连接GC481,com口:%d 波特率:%d", port + 1,
+                      int(kVendorSpeeds[std::size_t(i)]));
         SetNoticeText(text);
         if (i == first)
             continue;
@@ -141,7 +147,7 @@ bool Gc481Reader::WriteBlock(int page, int offset, int length, const std::uint8_
         return false;
     if (directWrite_(handle_, std::int16_t(page), std::int16_t(offset), std::int16_t(length), buffer) != 0)
         return false;
-    vendor_page::Scratch scratch {};
+    vendor_page::Scratch scratch{};
     if (directRead_(handle_, std::int16_t(page), std::int16_t(offset), std::int16_t(length), scratch.data()) != 0)
         return false;
     return vendor_page::CarriesValidChecksum(crc_, scratch);

@@ -33,10 +33,10 @@ using DirectRead = std::int16_t(WQN_VENDOR_CALL *)(std::int32_t handle, std::int
 using DirectWrite = std::int16_t(WQN_VENDOR_CALL *)(std::int32_t handle, std::int16_t page, std::int16_t offset,
                                                     std::int16_t length, const std::uint8_t *buffer);
 
-inline constexpr std::int32_t kOpenFailed = -1;      // IC_InitComm_Baud: port not opened
-inline constexpr std::int32_t kCardType = 0x41;      // IC_InitType: the memory card
-inline constexpr std::int16_t kNoCard = -133;        // IC_Status: reader, no usable card
-inline constexpr std::int16_t kNoCardOther = -134;   // IC_Status: reader, no usable card
+inline constexpr std::int32_t kOpenFailed = -1; // IC_InitComm_Baud: port not opened
+inline constexpr std::int32_t kCardType = 0x41; // IC_InitType: the memory card
+inline constexpr std::int16_t kNoCard = -133; // IC_Status: reader, no usable card
+inline constexpr std::int16_t kNoCardOther = -134; // IC_Status: reader, no usable card
 } // namespace gc481
 
 class Gc481Reader {
@@ -44,7 +44,7 @@ public:
     // `library`: what to load; the platform's name of Gcic32.dll by default
     // (tests pass the path of a simulated library).
     explicit Gc481Reader(std::string library = vendor_library::kGc481Name);
-    virtual ~Gc481Reader();  // Close
+    virtual ~Gc481Reader(); // Close
     Gc481Reader(const Gc481Reader &) = delete;
     Gc481Reader &operator=(const Gc481Reader &) = delete;
 
@@ -85,9 +85,9 @@ private:
     gc481::InitCommBaud initCommBaud_ = nullptr;
     gc481::ExitComm exitComm_ = nullptr;
     gc481::Status status_ = nullptr;
-    void *down_ = nullptr;         // looked up, never called
+    void *down_ = nullptr; // looked up, never called
     gc481::InitType initType_ = nullptr;
-    void *whatIsType_ = nullptr;   // looked up, never called
+    void *whatIsType_ = nullptr; // looked up, never called
     gc481::DirectRead directRead_ = nullptr;
     gc481::DirectWrite directWrite_ = nullptr;
 };

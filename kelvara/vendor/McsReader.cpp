@@ -5,7 +5,7 @@
 #include "kelvara/frame/MessagePump.h"
 #include "kelvara/frame/Notice.h"
 #include "kelvara/frame/Settings.h"
-#include "kelvara/vendor/Gc481Reader.h"  // the shared speed table
+#include "kelvara/vendor/Gc481Reader.h" // the shared speed table
 #include "kelvara/vendor/VendorPage.h"
 
 #include <cstdio>
@@ -30,7 +30,10 @@ std::string McsLibraryPath()
     return DirectoryOf(ExecutableFileName()) + vendor_library::kPathSeparator + vendor_library::kMcsFileName;
 }
 
-McsReader::McsReader(std::string library) : libraryOverride_(std::move(library)) {}
+McsReader::McsReader(std::string library)
+    : libraryOverride_(std::move(library))
+{
+}
 
 McsReader::~McsReader() { Close(); }
 
@@ -110,12 +113,14 @@ bool McsReader::OpenAtSpeed(int port)
         exitComm_();
         return false;
     };
-    const int first = static_cast<std::uint8_t>(ReadSettingInt(setting::kBaudRateIndex, setting::kBaudRateIndexDefault));
+    const int first =
+        static_cast<std::uint8_t>(ReadSettingInt(setting::kBaudRateIndex, setting::kBaudRateIndexDefault));
     if (first <= 6 && open(first))
         return true;
     for (int i = 6; i >= 2; --i) {
         char text[96];
-        std::snprintf(text, sizeof text, "正在连接MCS-C,com口:%d 波特率:%d", port + 1, int(kVendorSpeeds[std::size_t(i)]));
+        std::snprintf(text, sizeof text, "正在连接MCS-C,com口:%d 波特率:%d", port + 1,
+                      int(kVendorSpeeds[std::size_t(i)]));
         SetNoticeText(text);
         if (i == first)
             continue;
@@ -153,7 +158,7 @@ bool McsReader::WriteBlock(int page, int offset, int length, const std::uint8_t 
         return true;
     if (!connected_ || buffer == nullptr)
         return false;
-    vendor_page::Scratch scratch {};
+    vendor_page::Scratch scratch{};
     const std::int32_t address = CardAddress(page, offset);
     openCard_(mcs::kCardType);
     led_(mcs::kLedBusy);

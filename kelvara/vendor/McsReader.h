@@ -26,14 +26,15 @@ using AutoTest = std::int16_t(WQN_VENDOR_CALL *)(std::uint8_t *type);
 using OpenCard = std::int16_t(WQN_VENDOR_CALL *)(std::int32_t type);
 using Led = std::int16_t(WQN_VENDOR_CALL *)(std::int32_t state);
 using CloseCard = std::int16_t(WQN_VENDOR_CALL *)();
-using BundleWrite = std::int16_t(WQN_VENDOR_CALL *)(std::int32_t address, std::int32_t length, const std::uint8_t *buffer);
+using BundleWrite = std::int16_t(WQN_VENDOR_CALL *)(std::int32_t address, std::int32_t length,
+                                                    const std::uint8_t *buffer);
 using BundleRead = std::int16_t(WQN_VENDOR_CALL *)(std::int32_t address, std::int32_t length, std::uint8_t *buffer);
 
-inline constexpr std::uint8_t kCardType = 0x33;   // '3': the memory card
-inline constexpr std::int16_t kNoCard = 48;       // '0' from MCS_AutoTest
-inline constexpr std::int16_t kNoCardOther = 49;  // '1' from MCS_AutoTest
-inline constexpr std::int32_t kLedBusy = 2;       // before a transfer
-inline constexpr std::int32_t kLedIdle = 1;       // after it
+inline constexpr std::uint8_t kCardType = 0x33; // '3': the memory card
+inline constexpr std::int16_t kNoCard = 48; // '0' from MCS_AutoTest
+inline constexpr std::int16_t kNoCardOther = 49; // '1' from MCS_AutoTest
+inline constexpr std::int32_t kLedBusy = 2; // before a transfer
+inline constexpr std::int32_t kLedIdle = 1; // after it
 } // namespace mcs
 
 // Where the MCS-C library is loaded from: the executable's directory and
@@ -45,7 +46,7 @@ public:
     // `library`: the path to load; empty (the default) for McsLibraryPath(),
     // worked out at every Connect (tests pass a simulated library's path).
     explicit McsReader(std::string library = {});
-    virtual ~McsReader();  // Close
+    virtual ~McsReader(); // Close
     McsReader(const McsReader &) = delete;
     McsReader &operator=(const McsReader &) = delete;
 

@@ -24,7 +24,7 @@ using Scratch = std::array<std::uint8_t, kPageSize>;
 inline bool InRange(int page, int offset, int length)
 {
     return page >= 0 && page < kPageCount && offset >= 0 && offset < kPageSize && length >= 0 &&
-           length <= kPageSize - offset;
+        length <= kPageSize - offset;
 }
 
 // True when bytes 260-263 of `page` hold, little-endian, the checksum of
@@ -32,7 +32,7 @@ inline bool InRange(int page, int offset, int length)
 inline bool CarriesValidChecksum(const PageCrc &crc, const Scratch &page)
 {
     const std::uint32_t stored = std::uint32_t(page[260]) | (std::uint32_t(page[261]) << 8) |
-                                 (std::uint32_t(page[262]) << 16) | (std::uint32_t(page[263]) << 24);
+        (std::uint32_t(page[262]) << 16) | (std::uint32_t(page[263]) << 24);
     return crc.ComputeCrc(page.data(), kChecksumOffset) == stored;
 }
 

@@ -9,9 +9,14 @@
 
 namespace wqn::sim {
 
-FlashCard::FlashCard() : image_(kImageSize, 0xFF) {}
+FlashCard::FlashCard()
+    : image_(kImageSize, 0xFF)
+{
+}
 
-FlashCard::FlashCard(const std::string &imagePath) : image_(kImageSize, 0xFF), path_(imagePath)
+FlashCard::FlashCard(const std::string &imagePath)
+    : image_(kImageSize, 0xFF),
+      path_(imagePath)
 {
     std::ifstream in(imagePath, std::ios::binary);
     if (in) {
@@ -49,7 +54,8 @@ bool FlashCard::ReadBlock(int page, int offset, int length, std::uint8_t *buffer
     ++reads_[static_cast<std::size_t>(page)];
     if (TakeFault(readFaults_, page))
         return false;
-    std::memcpy(buffer, image_.data() + Offset(page) + static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
+    std::memcpy(buffer, image_.data() + Offset(page) + static_cast<std::size_t>(offset),
+                static_cast<std::size_t>(length));
     return true;
 }
 
@@ -77,7 +83,8 @@ bool FlashCard::WriteBlock(int page, int offset, int length, const std::uint8_t 
     }
     if (TakeFault(writeFaults_, page))
         return false;
-    std::memcpy(image_.data() + Offset(page) + static_cast<std::size_t>(offset), buffer, static_cast<std::size_t>(length));
+    std::memcpy(image_.data() + Offset(page) + static_cast<std::size_t>(offset), buffer,
+                static_cast<std::size_t>(length));
     Persist(page);
     return true;
 }

@@ -41,16 +41,16 @@ public:
 
     // --- the image -------------------------------------------------------
     const std::vector<std::uint8_t> &Image() const { return image_; }
-    void SetImage(const std::vector<std::uint8_t> &image);   // must be kImageSize bytes
+    void SetImage(const std::vector<std::uint8_t> &image); // must be kImageSize bytes
     const std::uint8_t *Page(int page) const { return image_.data() + Offset(page); }
-    void SetPage(int page, const std::uint8_t *bytes);        // no fault, no count
-    void Erase();                                             // every byte 0xFF
+    void SetPage(int page, const std::uint8_t *bytes); // no fault, no count
+    void Erase(); // every byte 0xFF
     bool SaveImage(const std::string &path) const;
 
     // --- fault injection --------------------------------------------------
     void FailReads(int page, Repeat repeat);
     void FailWrites(int page, Repeat repeat);
-    void CorruptPage(int page, int offset = 0);   // flips the bits of one byte
+    void CorruptPage(int page, int offset = 0); // flips the bits of one byte
     // After `writes` more successful page writes the power goes: that write
     // and every later one fail. With `tornBytes`, the first failing write
     // still lands its first tornBytes bytes (a torn write).

@@ -120,7 +120,7 @@ public:
 private:
     static std::int64_t NowMs()
     {
-        timespec ts {};
+        timespec ts{};
         ::clock_gettime(CLOCK_MONOTONIC, &ts);
         return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
     }
@@ -132,7 +132,7 @@ private:
         const std::int64_t left = deadline - NowMs();
         if (left <= 0)
             return false;
-        pollfd p {out_, POLLIN, 0};
+        pollfd p{out_, POLLIN, 0};
         const int ready = ::poll(&p, 1, int(left));
         if (ready < 0 && errno == EINTR)
             return true;

@@ -37,8 +37,8 @@ constexpr const char *kLog = "WQN_GC481_LOG";
 constexpr std::int16_t kFailed = -1;
 
 struct State {
-    SimCard card {"WQN_GC481_IMAGE", "WQN_GC481_FAIL_READ", "WQN_GC481_FAIL_WRITE"};
-    std::map<std::int32_t, long> open;  // handle -> port
+    SimCard card{"WQN_GC481_IMAGE", "WQN_GC481_FAIL_READ", "WQN_GC481_FAIL_WRITE"};
+    std::map<std::int32_t, long> open; // handle -> port
     std::int32_t nextHandle = 0x10;
 };
 
@@ -153,8 +153,8 @@ GC481_EXPORT std::int16_t IC_DirectRead(std::int32_t handle, std::int16_t page, 
     return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
         State &s = Sim();
         const bool ok = s.open.count(handle) != 0 && page >= 0 && page < wqn::sim::FlashCard::kPageCount &&
-                        offset >= 0 && length >= 0 && offset + length <= wqn::sim::FlashCard::kPageSize &&
-                        s.card.Read(long(page) * wqn::sim::FlashCard::kPageSize + offset, length, buffer);
+            offset >= 0 && length >= 0 && offset + length <= wqn::sim::FlashCard::kPageSize &&
+            s.card.Read(long(page) * wqn::sim::FlashCard::kPageSize + offset, length, buffer);
         const std::int16_t r = ok ? 0 : kFailed;
         Record("IC_DirectRead " + std::to_string(handle) + " " + std::to_string(page) + " " + std::to_string(offset) +
                    " " + std::to_string(length),
@@ -170,11 +170,11 @@ GC481_EXPORT std::int16_t IC_DirectWrite(std::int32_t handle, std::int16_t page,
     return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
         State &s = Sim();
         const bool ok = s.open.count(handle) != 0 && page >= 0 && page < wqn::sim::FlashCard::kPageCount &&
-                        offset >= 0 && length >= 0 && offset + length <= wqn::sim::FlashCard::kPageSize &&
-                        s.card.Write(long(page) * wqn::sim::FlashCard::kPageSize + offset, length, buffer);
+            offset >= 0 && length >= 0 && offset + length <= wqn::sim::FlashCard::kPageSize &&
+            s.card.Write(long(page) * wqn::sim::FlashCard::kPageSize + offset, length, buffer);
         const std::int16_t r = ok ? 0 : kFailed;
-        Record("IC_DirectWrite " + std::to_string(handle) + " " + std::to_string(page) + " " +
-                   std::to_string(offset) + " " + std::to_string(length) + " " + Hex(buffer, length),
+        Record("IC_DirectWrite " + std::to_string(handle) + " " + std::to_string(page) + " " + std::to_string(offset) +
+                   " " + std::to_string(length) + " " + Hex(buffer, length),
                r);
         return r;
     });

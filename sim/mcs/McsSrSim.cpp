@@ -36,8 +36,8 @@ constexpr const char *kLog = "WQN_MCS_LOG";
 constexpr std::int16_t kFailed = -1;
 
 struct State {
-    SimCard card {"WQN_MCS_IMAGE", "WQN_MCS_FAIL_READ", "WQN_MCS_FAIL_WRITE"};
-    long port = -1;       // the open port; -1 none
+    SimCard card{"WQN_MCS_IMAGE", "WQN_MCS_FAIL_READ", "WQN_MCS_FAIL_WRITE"};
+    long port = -1; // the open port; -1 none
     bool cardOpen = false;
 };
 

@@ -19,7 +19,7 @@ namespace wqn::sim {
 namespace {
 
 constexpr std::size_t kFrameSize = 12;
-constexpr std::int64_t kFrameGapUs = 500000;  // a partial frame older than this is dropped
+constexpr std::int64_t kFrameGapUs = 500000; // a partial frame older than this is dropped
 constexpr std::int64_t kPaceChunkUs = 4000;
 const std::uint32_t kSpeeds[] = {4800, 9600, 14400, 19200, 38400, 57600, 115200};
 
@@ -90,12 +90,18 @@ bool ParseSerialFault(const std::string &text, SerialFault *fault)
     }
     SerialFault f;
     const std::string &kind = parts[0];
-    if (kind == "silence") f.kind = SerialFault::Kind::Silence;
-    else if (kind == "garble") f.kind = SerialFault::Kind::Garble;
-    else if (kind == "short") f.kind = SerialFault::Kind::Short;
-    else if (kind == "badcheck") f.kind = SerialFault::Kind::BadCheck;
-    else if (kind == "refuse") f.kind = SerialFault::Kind::Refuse;
-    else return false;
+    if (kind == "silence")
+        f.kind = SerialFault::Kind::Silence;
+    else if (kind == "garble")
+        f.kind = SerialFault::Kind::Garble;
+    else if (kind == "short")
+        f.kind = SerialFault::Kind::Short;
+    else if (kind == "badcheck")
+        f.kind = SerialFault::Kind::BadCheck;
+    else if (kind == "refuse")
+        f.kind = SerialFault::Kind::Refuse;
+    else
+        return false;
     if (parts.size() > 1) {
         f.command = parts[1];
         if (!f.command.empty() && f.command.size() != 4) {
@@ -134,9 +140,12 @@ SerialReaderSim::SerialReaderSim(SerialSimOptions options)
 SerialReaderSim::~SerialReaderSim()
 {
     Stop();
-    if (masterFd_ >= 0) ::close(masterFd_);
-    if (slaveFd_ >= 0) ::close(slaveFd_);
-    if (logFile_ != nullptr) std::fclose(logFile_);
+    if (masterFd_ >= 0)
+        ::close(masterFd_);
+    if (slaveFd_ >= 0)
+        ::close(slaveFd_);
+    if (logFile_ != nullptr)
+        std::fclose(logFile_);
 }
 
 bool SerialReaderSim::Open(std::string *error)
@@ -170,7 +179,7 @@ bool SerialReaderSim::Open(std::string *error)
     }
     // Both ends raw, the line at the reader's speed, until the host sets it.
     for (int fd : {masterFd_, slaveFd_}) {
-        termios t {};
+        termios t{};
         if (::tcgetattr(fd, &t) == 0) {
             ::cfmakeraw(&t);
             ::tcsetattr(fd, TCSANOW, &t);
@@ -211,7 +220,7 @@ void SerialReaderSim::Serve(const std::atomic<bool> &stop)
 {
     std::uint8_t buffer[4096];
     while (!stop.load()) {
-        pollfd p {masterFd_, POLLIN, 0};
+        pollfd p{masterFd_, POLLIN, 0};
         const int rc = ::poll(&p, 1, 20);
         if (rc < 0 && errno != EINTR) {
             throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
@@ -221,7 +230,8 @@ void SerialReaderSim::Serve(const std::atomic<bool> &stop)
         }
         const ssize_t n = ::read(masterFd_, buffer, sizeof buffer);
         if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EINTR)
+                continue;
             // EIO: no slave is open (cannot happen while we hold one).
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
@@ -321,8 +331,8 @@ void SerialReaderSim::HandleFrame(const std::uint8_t *frame)
             Reply(command, ShortReply(frame, noCard));
             return;
         }
-        if (length == 0 || page >= FlashCard::kPageCount ||
-            offset + length > FlashCard::kPageSize || failingPages_.count(page) != 0) {
+        if (length == 0 || page >= FlashCard::kPageCount || offset + length > FlashCard::kPageSize ||
+            failingPages_.count(page) != 0) {
             Reply(command, ShortReply(frame, 'R'));
             return;
         }
@@ -388,7 +398,7 @@ void SerialReaderSim::Reply(const std::string &command, std::vector<std::uint8_t
             reply = ShortReply(reply.data(), 'R');
             break;
         }
-        break;  // one fault per reply
+        break; // one fault per reply
     }
     if (options_.pace) {
         WaitUntilReceived();
@@ -406,9 +416,9 @@ void SerialReaderSim::WaitUntilReceived()
 void SerialReaderSim::WritePaced(const std::vector<std::uint8_t> &bytes)
 {
     const std::int64_t byteUs = ByteTimeUs();
-    const std::size_t chunk =
-        options_.pace ? std::size_t(std::max<std::int64_t>(1, kPaceChunkUs / std::max<std::int64_t>(byteUs, 1)))
-                      : bytes.size();
+    const std::size_t chunk = options_.pace
+        ? std::size_t(std::max<std::int64_t>(1, kPaceChunkUs / std::max<std::int64_t>(byteUs, 1)))
+        : bytes.size();
     const std::int64_t start = NowUs();
     std::size_t sent = 0;
     while (sent < bytes.size()) {
@@ -422,7 +432,7 @@ void SerialReaderSim::WritePaced(const std::vector<std::uint8_t> &bytes)
             if (n > 0) {
                 done += std::size_t(n);
             } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                pollfd p {masterFd_, POLLOUT, 0};
+                pollfd p{masterFd_, POLLOUT, 0};
                 ::poll(&p, 1, 10);
             } else {
                 return;

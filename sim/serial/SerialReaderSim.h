@@ -28,11 +28,11 @@ namespace wqn::sim {
 // through, for `count` replies (-1: for ever).
 struct SerialFault {
     enum class Kind {
-        Silence,    // no reply at all
-        Garble,     // echo and status letter overwritten with '#'
-        Short,      // only the first part of the reply is sent
-        BadCheck,   // the sum byte is off by one
-        Refuse,     // the reader answers 'R'
+        Silence, // no reply at all
+        Garble, // echo and status letter overwritten with '#'
+        Short, // only the first part of the reply is sent
+        BadCheck, // the sum byte is off by one
+        Refuse, // the reader answers 'R'
     };
     Kind kind = Kind::Silence;
     std::string command;
@@ -45,13 +45,13 @@ struct SerialFault {
 bool ParseSerialFault(const std::string &text, SerialFault *fault);
 
 struct SerialSimOptions {
-    std::string imagePath;             // empty: a blank card in memory
-    std::uint32_t speed = 4800;        // the reader's speed at power-up
-    bool pace = false;                 // model the time bytes take on the line
-    char noCard = 0;                   // 'Q' or 'S': no card ready; 0: card in
-    std::vector<int> failingPages;     // READ/WRTE of these pages answer 'R'
+    std::string imagePath; // empty: a blank card in memory
+    std::uint32_t speed = 4800; // the reader's speed at power-up
+    bool pace = false; // model the time bytes take on the line
+    char noCard = 0; // 'Q' or 'S': no card ready; 0: card in
+    std::vector<int> failingPages; // READ/WRTE of these pages answer 'R'
     std::vector<SerialFault> faults;
-    std::string logPath;               // frame log file; empty: none
+    std::string logPath; // frame log file; empty: none
 };
 
 class SerialReaderSim {
@@ -109,14 +109,14 @@ private:
     std::vector<int> faultSeen_;
     std::vector<int> faultApplied_;
     int masterFd_ = -1;
-    int slaveFd_ = -1;  // held so the line survives the host's close
+    int slaveFd_ = -1; // held so the line survives the host's close
     std::string slavePath_;
     std::atomic<std::uint32_t> speed_;
     std::atomic<char> noCard_;
 
     std::vector<std::uint8_t> rx_;
     std::int64_t lastByteUs_ = 0;
-    std::int64_t rxDoneUs_ = 0;   // when the bytes received so far would have arrived
+    std::int64_t rxDoneUs_ = 0; // when the bytes received so far would have arrived
     bool dataPhase_ = false;
     int dataPage_ = 0;
     int dataOffset_ = 0;
@@ -126,7 +126,7 @@ private:
     std::vector<std::string> log_;
     std::FILE *logFile_ = nullptr;
 
-    std::atomic<bool> stop_ {false};
+    std::atomic<bool> stop_{false};
     std::thread thread_;
 };
 

@@ -12,7 +12,7 @@
 
 namespace {
 
-std::atomic<bool> g_stop {false};
+std::atomic<bool> g_stop{false};
 wqn::sim::SerialReaderSim *g_sim = nullptr;
 
 void OnSignal(int) { g_stop.store(true); }
@@ -22,19 +22,18 @@ void OnCardSignal(int signal) { g_sim->SetNoCard(signal == SIGUSR1 ? 0 : 'Q'); }
 
 void Usage(std::FILE *to)
 {
-    std::fputs(
-        "usage: kelvara-serial-sim [options]\n"
-        "  --image FILE        card image (540672 bytes; created blank if missing)\n"
-        "  --speed BAUD        the reader's speed at start (default 4800)\n"
-        "  --pace              let bytes take their time on the line\n"
-        "  --no-card Q|S       no card ready: answer 'Q' or 'S'\n"
-        "  --fail-page N       READ and WRTE of page N answer 'R' (repeatable)\n"
-        "  --fault FAULT       KIND[:COMMAND[:SKIP[:COUNT]]], KIND one of silence,\n"
-        "                      garble, short, badcheck, refuse; COMMAND a mnemonic\n"
-        "                      or DATA for the WRTE data phase (repeatable)\n"
-        "  --log FILE          log every frame (RX/TX/RXDATA lines in hex)\n"
-        "signals: SIGUSR1 inserts the card, SIGUSR2 takes it out ('Q')\n",
-        to);
+    std::fputs("usage: kelvara-serial-sim [options]\n"
+               "  --image FILE        card image (540672 bytes; created blank if missing)\n"
+               "  --speed BAUD        the reader's speed at start (default 4800)\n"
+               "  --pace              let bytes take their time on the line\n"
+               "  --no-card Q|S       no card ready: answer 'Q' or 'S'\n"
+               "  --fail-page N       READ and WRTE of page N answer 'R' (repeatable)\n"
+               "  --fault FAULT       KIND[:COMMAND[:SKIP[:COUNT]]], KIND one of silence,\n"
+               "                      garble, short, badcheck, refuse; COMMAND a mnemonic\n"
+               "                      or DATA for the WRTE data phase (repeatable)\n"
+               "  --log FILE          log every frame (RX/TX/RXDATA lines in hex)\n"
+               "signals: SIGUSR1 inserts the card, SIGUSR2 takes it out ('Q')\n",
+               to);
 }
 
 bool ParseInt(const char *text, long low, long high, long *out)

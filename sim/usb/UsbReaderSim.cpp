@@ -39,12 +39,18 @@ std::string Hex(const std::uint8_t *bytes, std::size_t count)
 const char *RequestName(std::uint32_t code)
 {
     switch (code) {
-    case usb_request::kSend: return "SEND";
-    case usb_request::kSendLegacy: return "SEND_LEGACY";
-    case usb_request::kReceive: return "RECEIVE";
-    case usb_request::kReceiveLegacy: return "RECEIVE_LEGACY";
-    case usb_request::kRecover: return "RECOVER";
-    default: return "UNKNOWN";
+    case usb_request::kSend:
+        return "SEND";
+    case usb_request::kSendLegacy:
+        return "SEND_LEGACY";
+    case usb_request::kReceive:
+        return "RECEIVE";
+    case usb_request::kReceiveLegacy:
+        return "RECEIVE_LEGACY";
+    case usb_request::kRecover:
+        return "RECOVER";
+    default:
+        return "UNKNOWN";
     }
 }
 
@@ -103,9 +109,9 @@ bool ParseUsbFault(const std::string &text, UsbFault *fault)
 // One host connection: one opened device, with the reader's exchange state.
 struct UsbReaderSim::Connection {
     int fd = -1;
-    std::vector<std::uint8_t> in;        // bytes received, not yet a whole request
-    std::vector<std::uint8_t> reply;     // the reader's next reply
-    std::string replyCommand;            // the command it answers
+    std::vector<std::uint8_t> in; // bytes received, not yet a whole request
+    std::vector<std::uint8_t> reply; // the reader's next reply
+    std::string replyCommand; // the command it answers
     bool hasReply = false;
     // A write waiting for its data.
     bool dataPhase = false;
@@ -123,7 +129,9 @@ struct UsbReaderSim::Connection {
 };
 
 UsbReaderSim::UsbReaderSim(UsbSimOptions options)
-    : options_(std::move(options)), status_(options_.status), faultSeen_(options_.faults.size(), 0),
+    : options_(std::move(options)),
+      status_(options_.status),
+      faultSeen_(options_.faults.size(), 0),
       faultApplied_(options_.faults.size(), 0)
 {
 }
@@ -147,7 +155,7 @@ bool UsbReaderSim::Open(std::string *error)
         *error = e.what();
         return false;
     }
-    sockaddr_un address {};
+    sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (options_.socketPath.empty() || options_.socketPath.size() >= sizeof address.sun_path) {
         *error = "socket path missing or too long";
@@ -214,9 +222,9 @@ void UsbReaderSim::Serve(const std::atomic<bool> &stop)
                 c.fd = -1;
             }
         }
-        connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
-                                          [](const auto &c) { return c->fd < 0; }),
-                           connections_.end());
+        connections_.erase(
+            std::remove_if(connections_.begin(), connections_.end(), [](const auto &c) { return c->fd < 0; }),
+            connections_.end());
     }
 }
 
@@ -235,7 +243,7 @@ bool UsbReaderSim::HandleInput(Connection &c)
     for (;;) {
         if (c.in.size() < usb_wire::kHeaderSize)
             return true;
-        usb_wire::Header header {};
+        usb_wire::Header header{};
         std::copy_n(c.in.begin(), usb_wire::kHeaderSize, header.begin());
         const std::uint32_t code = usb_wire::Field(header, 0);
         const std::uint32_t sequence = usb_wire::Field(header, 1);
@@ -291,7 +299,8 @@ UsbReaderSim::Answer UsbReaderSim::HandleRequest(Connection &c, std::uint32_t co
 UsbReaderSim::Answer UsbReaderSim::HandleSend(Connection &c, const std::vector<std::uint8_t> &in)
 {
     const std::string command = c.dataPhase ? std::string("DATA")
-                                            : in.size() >= 4 ? std::string(in.begin(), in.begin() + 4) : std::string();
+        : in.size() >= 4                    ? std::string(in.begin(), in.begin() + 4)
+                                            : std::string();
     Answer a;
     if (const UsbFault *f = TakeFault(command, true); f != nullptr && f->kind == UsbFault::Kind::SendFail) {
         a.status = usb_error::kGenFailure;
@@ -312,19 +321,29 @@ UsbReaderSim::Answer UsbReaderSim::HandleReceive(Connection &c, std::uint32_t le
 {
     Answer a;
     if (!c.hasReply) {
-        a.status = usb_error::kGenFailure;  // nothing to say: the request fails
+        a.status = usb_error::kGenFailure; // nothing to say: the request fails
         return a;
     }
     std::vector<std::uint8_t> reply = c.reply;
     c.hasReply = false;
     if (const UsbFault *f = TakeFault(c.replyCommand, false)) {
         switch (f->kind) {
-        case UsbFault::Kind::ReceiveFail: a.status = usb_error::kGenFailure; return a;
-        case UsbFault::Kind::Silence: a.silent = true; return a;
-        case UsbFault::Kind::Empty: return a;
-        case UsbFault::Kind::BadCheck: reply[reply.size() - 2] = std::uint8_t(reply[reply.size() - 2] + 1); break;
-        case UsbFault::Kind::Refuse: reply = Reply(reply.data(), 'R', nullptr, 0); break;
-        case UsbFault::Kind::SendFail: break;
+        case UsbFault::Kind::ReceiveFail:
+            a.status = usb_error::kGenFailure;
+            return a;
+        case UsbFault::Kind::Silence:
+            a.silent = true;
+            return a;
+        case UsbFault::Kind::Empty:
+            return a;
+        case UsbFault::Kind::BadCheck:
+            reply[reply.size() - 2] = std::uint8_t(reply[reply.size() - 2] + 1);
+            break;
+        case UsbFault::Kind::Refuse:
+            reply = Reply(reply.data(), 'R', nullptr, 0);
+            break;
+        case UsbFault::Kind::SendFail:
+            break;
         }
     }
     reply.resize(std::min<std::size_t>(reply.size(), length));
@@ -393,7 +412,7 @@ void UsbReaderSim::HandleFrame(Connection &c, const std::vector<std::uint8_t> &f
         c.dataEcho.assign(echo, echo + 4);
         c.reply = Reply(echo, 'P', nullptr, 0);
     } else if (command == "GETV" || command == "GE98") {
-        std::vector<std::uint8_t> data(52, 0);  // two uninterpreted bytes, then the text
+        std::vector<std::uint8_t> data(52, 0); // two uninterpreted bytes, then the text
         data[0] = 0x01;
         std::copy_n(options_.version.begin(), std::min<std::size_t>(options_.version.size(), 50), data.begin() + 2);
         c.reply = Reply(echo, 'P', data.data(), data.size());

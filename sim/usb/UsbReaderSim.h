@@ -31,12 +31,12 @@ namespace wqn::sim {
 // `skip` matching requests through, for `count` of them (-1: for ever).
 struct UsbFault {
     enum class Kind {
-        SendFail,     // the send request of the command fails
-        ReceiveFail,  // the receive of its reply fails (the reply is lost)
-        Silence,      // the receive of its reply gets no answer at all
-        BadCheck,     // the reply's sum byte is off by one
-        Refuse,       // the reply's status letter is 'R'
-        Empty,        // the receive completes but moves no bytes
+        SendFail, // the send request of the command fails
+        ReceiveFail, // the receive of its reply fails (the reply is lost)
+        Silence, // the receive of its reply gets no answer at all
+        BadCheck, // the reply's sum byte is off by one
+        Refuse, // the reply's status letter is 'R'
+        Empty, // the receive completes but moves no bytes
     };
     Kind kind = Kind::ReceiveFail;
     std::string command;
@@ -49,13 +49,13 @@ struct UsbFault {
 bool ParseUsbFault(const std::string &text, UsbFault *fault);
 
 struct UsbSimOptions {
-    std::string socketPath;                   // required
-    std::string imagePath;                    // empty: a blank card in memory
-    char status = 'P';                        // the answer to STAT / ST98
+    std::string socketPath; // required
+    std::string imagePath; // empty: a blank card in memory
+    char status = 'P'; // the answer to STAT / ST98
     std::string version = "USB_V626 SIM 1.0"; // the GETV text (at most 50 bytes used)
-    bool ignoreWrites = false;                // writes confirmed but not stored
+    bool ignoreWrites = false; // writes confirmed but not stored
     std::vector<UsbFault> faults;
-    std::string logPath;                      // appended, one line per request
+    std::string logPath; // appended, one line per request
 };
 
 class UsbReaderSim {
@@ -118,10 +118,10 @@ private:
     std::vector<int> faultSeen_;
     std::vector<int> faultApplied_;
 
-    mutable std::mutex mutex_;  // the log
+    mutable std::mutex mutex_; // the log
     std::vector<std::string> log_;
 
-    std::atomic<bool> stop_ {false};
+    std::atomic<bool> stop_{false};
     std::thread thread_;
 };
 

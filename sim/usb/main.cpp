@@ -12,28 +12,27 @@
 
 namespace {
 
-std::atomic<bool> g_stop {false};
+std::atomic<bool> g_stop{false};
 
 void OnSignal(int) { g_stop.store(true); }
 
 void Usage(std::FILE *to)
 {
-    std::fputs(
-        "usage: kelvara-usb-sim --socket PATH [options]\n"
-        "  --socket PATH       where to listen (WQN_USB_READER of the host)\n"
-        "  --image FILE        card image (540672 bytes; created blank if missing)\n"
-        "  --status LETTER     answer to STAT/ST98: P ready (default), Q or S no\n"
-        "                      card, T, U or R not usable\n"
-        "  --version TEXT      the reader's version text (default \"USB_V626 SIM 1.0\")\n"
-        "  --ignore-writes     confirm writes without storing them (a card that\n"
-        "                      does not keep what is written, as one inserted\n"
-        "                      the wrong way round)\n"
-        "  --fault FAULT       KIND[:COMMAND[:SKIP[:COUNT]]], KIND one of sendfail,\n"
-        "                      recvfail, silence, badcheck, refuse, empty; COMMAND a\n"
-        "                      mnemonic or DATA for a write's data (repeatable)\n"
-        "  --log FILE          append one line per request (shareable with other\n"
-        "                      simulators' logs)\n",
-        to);
+    std::fputs("usage: kelvara-usb-sim --socket PATH [options]\n"
+               "  --socket PATH       where to listen (WQN_USB_READER of the host)\n"
+               "  --image FILE        card image (540672 bytes; created blank if missing)\n"
+               "  --status LETTER     answer to STAT/ST98: P ready (default), Q or S no\n"
+               "                      card, T, U or R not usable\n"
+               "  --version TEXT      the reader's version text (default \"USB_V626 SIM 1.0\")\n"
+               "  --ignore-writes     confirm writes without storing them (a card that\n"
+               "                      does not keep what is written, as one inserted\n"
+               "                      the wrong way round)\n"
+               "  --fault FAULT       KIND[:COMMAND[:SKIP[:COUNT]]], KIND one of sendfail,\n"
+               "                      recvfail, silence, badcheck, refuse, empty; COMMAND a\n"
+               "                      mnemonic or DATA for a write's data (repeatable)\n"
+               "  --log FILE          append one line per request (shareable with other\n"
+               "                      simulators' logs)\n",
+               to);
 }
 
 } // namespace

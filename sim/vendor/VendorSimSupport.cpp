@@ -45,7 +45,7 @@ void ApplyFaults(FlashCard &card, const std::string &text, bool reads)
         if (!ParseLong(item.substr(0, colon), &page) || page < 0 || page >= FlashCard::kPageCount)
             continue;
         const auto repeat = colon != std::string::npos && item.substr(colon + 1) == "once" ? FlashCard::Repeat::Once
-                                                                                         : FlashCard::Repeat::Always;
+                                                                                           : FlashCard::Repeat::Always;
         if (reads)
             card.FailReads(int(page), repeat);
         else
@@ -129,7 +129,9 @@ bool ReaderAt(const std::string &envPrefix, long port, long baud)
 }
 
 SimCard::SimCard(const char *imageEnv, const char *failReadEnv, const char *failWriteEnv)
-    : imageEnv_(imageEnv), failReadEnv_(failReadEnv), failWriteEnv_(failWriteEnv)
+    : imageEnv_(imageEnv),
+      failReadEnv_(failReadEnv),
+      failWriteEnv_(failWriteEnv)
 {
 }
 
@@ -150,8 +152,7 @@ bool SimCard::Load()
 template <class Bytes, class PageTransfer>
 bool SimCard::Walk(long address, long length, Bytes *buffer, PageTransfer transfer)
 {
-    if (!card_ || address < 0 || length < 0 || buffer == nullptr ||
-        address + length > long(FlashCard::kImageSize))
+    if (!card_ || address < 0 || length < 0 || buffer == nullptr || address + length > long(FlashCard::kImageSize))
         return false;
     while (length > 0) {
         const int page = int(address / FlashCard::kPageSize);

@@ -61,7 +61,10 @@ private:
 // kelvara-serial-sim as a user starts it; stopped at the end of the test.
 class SerialSim : public wqn::sim::SimulatorProgram {
 public:
-    explicit SerialSim(std::vector<std::string> args) : SimulatorProgram(KELVARA_SERIAL_SIM_PATH, std::move(args)) {}
+    explicit SerialSim(std::vector<std::string> args)
+        : SimulatorProgram(KELVARA_SERIAL_SIM_PATH, std::move(args))
+    {
+    }
     const std::string &Path() const { return Port(); }
     void InsertCard() const { Signal(SIGUSR1); }
 };

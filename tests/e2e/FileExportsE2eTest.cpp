@@ -37,7 +37,7 @@ TEST_F(FileExportsE2e, EveryFileExportOnACardImage)
             UserScript user;
             user.Install();
             // Without TS_CheckKelvara: the file exports connect by themselves.
-            EXPECT_EQ(TS_IsFormat(), -1);  // a blank card
+            EXPECT_EQ(TS_IsFormat(), -1); // a blank card
             EXPECT_EQ(TS_Format(), 0);
             EXPECT_EQ(TS_IsFormat(), 0);
             const std::string bits = scratch.File("bits.txt");
@@ -87,7 +87,7 @@ TEST_F(FileExportsE2e, EveryFileExportOnACardImage)
         EXPECT_EQ(std::filesystem::file_size(scratch.path() / "out" / "b.txt"), 0u);
 
         EXPECT_EQ(TS_DelIcFiles("\\tax\\*.*"), 0);
-        EXPECT_EQ(TS_DelIcFiles("\\tax\\*.*"), 0);  // nothing left: still 0
+        EXPECT_EQ(TS_DelIcFiles("\\tax\\*.*"), 0); // nothing left: still 0
         const std::string dir = scratch.File("dir2.txt");
         EXPECT_EQ(TS_DirIcFiles(dir.c_str()), 1);
         EXPECT_EQ(ReadFile(dir).find("\\tax\\"), std::string::npos);
@@ -103,7 +103,7 @@ TEST_F(FileExportsE2e, FailingPageShowsTheCardPromptAndKeepsTheCard)
         UseReaderOn(1, sim);
         InFreshProcess([&] {
             ASSERT_EQ(TS_Format(), 0);
-            ASSERT_EQ(TS_WriteIcFiles("", In("a.txt").c_str()), 0);  // data pages 1 and 2
+            ASSERT_EQ(TS_WriteIcFiles("", In("a.txt").c_str()), 0); // data pages 1 and 2
         });
     }
     SerialSim sim(SimArgs({"--fail-page", "2"}));

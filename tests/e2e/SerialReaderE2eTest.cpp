@@ -33,7 +33,7 @@ TEST_F(SerialReaderE2e, FirstConnectionSearchesNegotiatesAndRecordsTheReader)
         EXPECT_EQ(TS_IcCardLock(), 1);
         EXPECT_EQ(TS_IcCardExit(), 1);
         TS_ReleaseKelvara();
-        TS_ReleaseKelvara();  // nothing left to release
+        TS_ReleaseKelvara(); // nothing left to release
         EXPECT_EQ(TS_IcCardLock(), 0);
     });
     EXPECT_EQ(Setting(settings, "PortMode"), "1");
@@ -61,7 +61,7 @@ TEST_F(SerialReaderE2e, ReaderAlreadyAt57600IsFoundByTheScan)
     InFreshProcess([&] { EXPECT_EQ(TS_CheckKelvara(), 0); });
     EXPECT_EQ(Setting(settings, "BaudRateIndex"), "5");
     EXPECT_EQ(Setting(settings, "PortMode"), "1");
-    EXPECT_TRUE(LogLines(log, "SPEED").empty());  // the reader never changed speed
+    EXPECT_TRUE(LogLines(log, "SPEED").empty()); // the reader never changed speed
 }
 
 TEST_F(SerialReaderE2e, NextProcessReusesTheStoredPortAndSpeed)
@@ -82,7 +82,8 @@ TEST_F(SerialReaderE2e, NextProcessReusesTheStoredPortAndSpeed)
     ASSERT_GT(frames.size(), before);
     // Straight to the stored speed: a status query, no speed change.
     EXPECT_EQ(frames[before], kStatFrame);
-    EXPECT_EQ(Count(std::vector<std::string>(frames.begin() + static_cast<long>(before), frames.end()), kBdrt6Frame), 0);
+    EXPECT_EQ(Count(std::vector<std::string>(frames.begin() + static_cast<long>(before), frames.end()), kBdrt6Frame),
+              0);
     EXPECT_EQ(LogLines(log, "SPEED").size(), 1u);
 }
 
@@ -96,7 +97,7 @@ TEST_F(SerialReaderE2e, InsertCardPromptRepeatsUntilTheCardIsThere)
         user.answer = [&](const Prompt &) {
             if (++asked == 2)
                 sim.InsertCard();
-            return 1;  // OK
+            return 1; // OK
         };
         user.Install();
         EXPECT_EQ(TS_CheckKelvara(), 0);
@@ -132,8 +133,8 @@ TEST_F(SerialReaderE2e, RetryAfterNoReaderFindsTheReaderPluggedInMeanwhile)
     InFreshProcess([&] {
         UserScript user;
         user.answer = [&](const Prompt &) {
-            UseReaderOn(1, sim);  // the user plugs the reader in
-            return 4;             // Retry
+            UseReaderOn(1, sim); // the user plugs the reader in
+            return 4; // Retry
         };
         user.Install();
         EXPECT_EQ(TS_CheckKelvara(), 0);
@@ -150,7 +151,7 @@ TEST_F(SerialReaderE2e, NoReaderAndCancelFails)
         user.Install();
         EXPECT_EQ(TS_CheckKelvara(), -1);
         EXPECT_EQ(user.prompts.size(), 1u);
-        EXPECT_EQ(TS_Format(), -1);  // the manager exists: no new search, the write fails
+        EXPECT_EQ(TS_Format(), -1); // the manager exists: no new search, the write fails
     });
     EXPECT_EQ(Setting(settings, "PortMode"), "");
 }
@@ -161,7 +162,7 @@ TEST_F(SerialReaderE2e, PageExportsGuardTheirArgumentsBeforeAnyTraffic)
     UseReaderOn(1, sim);
     InFreshProcess([&] {
         unsigned char buffer[264] = {0x77};
-        EXPECT_EQ(TS_ReadBlock(0, 0, 16, buffer, 0), -1);  // before any check: no reader manager
+        EXPECT_EQ(TS_ReadBlock(0, 0, 16, buffer, 0), -1); // before any check: no reader manager
         EXPECT_EQ(TS_WriteBlock(0, 0, 16, buffer, 0), -1);
         EXPECT_EQ(TS_ReadIcFiles("/tmp/", "\\a.txt", reinterpret_cast<char *>(buffer)), -1);
         EXPECT_TRUE(ReceivedFrames(log).empty());
@@ -198,7 +199,7 @@ TEST_F(SerialReaderE2e, CrcFlagSealsWrittenPagesAndChecksReadOnes)
         EXPECT_EQ(std::memcmp(read, page, 264), 0);
         EXPECT_TRUE(user.prompts.empty());
 
-        page[100] ^= 1;  // stored without resealing: the checksum no longer fits
+        page[100] ^= 1; // stored without resealing: the checksum no longer fits
         ASSERT_EQ(TS_WriteBlock(6, 0, 264, page, 0), 0);
         EXPECT_EQ(TS_ReadBlock(6, 0, 264, read, 1), 0);
         ASSERT_EQ(user.Texts(), std::vector<std::string>{"CRC校验出错!"});

@@ -16,7 +16,7 @@ using List = std::vector<std::string>;
 struct Row {
     int stored;
     List attempts;
-    int found;  // the PortMode the search ends with
+    int found; // the PortMode the search ends with
 };
 
 class AttemptOrder : public ReaderScenario, public ::testing::WithParamInterface<Row> {};
@@ -40,14 +40,15 @@ TEST_P(AttemptOrder, FollowsTheStoredReaderMode)
     EXPECT_EQ(Stored("PortMode", -1), row.found);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, AttemptOrder,
-    ::testing::Values(Row {0, {"mcs", "usb", "serial", "gc481"}, 2},
-                      Row {1, {"serial", "usb", "serial", "gc481", "mcs"}, 0},
-                      Row {2, {"gc481", "usb", "serial", "mcs"}, 0},
-                      Row {3, {"usb", "usb", "serial", "gc481", "mcs"}, 0},
-                      Row {7, {"usb", "serial", "gc481", "mcs"}, 0}),
-    [](const ::testing::TestParamInfo<Row> &info) { return "PortMode" + std::to_string(info.param.stored); });
+INSTANTIATE_TEST_SUITE_P(Rows, AttemptOrder,
+                         ::testing::Values(Row{0, {"mcs", "usb", "serial", "gc481"}, 2},
+                                           Row{1, {"serial", "usb", "serial", "gc481", "mcs"}, 0},
+                                           Row{2, {"gc481", "usb", "serial", "mcs"}, 0},
+                                           Row{3, {"usb", "usb", "serial", "gc481", "mcs"}, 0},
+                                           Row{7, {"usb", "serial", "gc481", "mcs"}, 0}),
+                         [](const ::testing::TestParamInfo<Row> &info) {
+                             return "PortMode" + std::to_string(info.param.stored);
+                         });
 
 TEST_F(ReaderScenario, NoReaderAnywhereKeepsAnUnknownMode)
 {
@@ -58,23 +59,23 @@ TEST_F(ReaderScenario, NoReaderAnywhereKeepsAnUnknownMode)
     const Run run = RunDriver({"check", "lock", "version"});
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.Line("check"), "check -1");
-    EXPECT_TRUE(run.Saw("box 4133 连接读卡器失败"));  // retry prompt, answered Cancel
+    EXPECT_TRUE(run.Saw("box 4133 连接读卡器失败")); // retry prompt, answered Cancel
     EXPECT_EQ(run.Line("lock"), "lock 0");
     EXPECT_EQ(run.Line("version"), "version ");
-    EXPECT_EQ(Attempts(), (List {"usb", "gc481", "mcs"}));
+    EXPECT_EQ(Attempts(), (List{"usb", "gc481", "mcs"}));
     EXPECT_EQ(Stored("PortMode", -1), 7);
 }
 
 TEST_F(ReaderScenario, BlankUsbCardThatKeepsNothingIsReportedAsInsertedWrongly)
 {
     // PortMode unset means MCS-C first; its library is absent here.
-    WithUsb({"--ignore-writes"});  // a new, blank card image
+    WithUsb({"--ignore-writes"}); // a new, blank card image
     const Run run = RunDriver({"check"});
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.Line("check"), "check -1");
     EXPECT_TRUE(run.Saw("卡可能插反或没有初始化!"));
     EXPECT_EQ(Stored("PortMode", -1), 3);
-    EXPECT_EQ(Attempts(), List {"usb"});
+    EXPECT_EQ(Attempts(), List{"usb"});
 }
 
 TEST_F(ReaderScenario, Gc481WithoutACardAsksForTheCard)
@@ -101,7 +102,7 @@ TEST_F(ReaderScenario, UsbReaderGivesItsVersionAndTakesTheLock)
     EXPECT_EQ(run.Line("exit"), "exit 1");
     int locks = 0;
     for (const auto &line : LogLines())
-        locks += line.rfind("usb SEND 12 4C4F434B", 0) == 0;  // "LOCK"
+        locks += line.rfind("usb SEND 12 4C4F434B", 0) == 0; // "LOCK"
     EXPECT_EQ(locks, 1);
 }
 
@@ -141,23 +142,24 @@ TEST_F(ReaderScenario, OneCardImageThroughAllFourReaders)
 {
     const auto local = Dir() / "local";
     std::filesystem::create_directories(local);
-    const std::map<std::string, std::string> files = {
-        {"serial.dat", Content(1500, 1)}, {"usb.dat", Content(700, 2)}, {"gc481.dat", Content(2600, 3)},
-        {"mcs.dat", Content(258, 4)}};
+    const std::map<std::string, std::string> files = {{"serial.dat", Content(1500, 1)},
+                                                      {"usb.dat", Content(700, 2)},
+                                                      {"gc481.dat", Content(2600, 3)},
+                                                      {"mcs.dat", Content(258, 4)}};
     for (const auto &[name, content] : files)
         std::ofstream(local / name, std::ios::binary) << content;
     const auto readBack = [&](const std::string &step, const std::string &name) {
         const auto out = Dir() / ("out-" + step);
         std::filesystem::create_directories(out);
-        return std::pair(out.string() + "/", (out / name));  // names are appended to the directory
+        return std::pair(out.string() + "/", (out / name)); // names are appended to the directory
     };
 
     // The maker's serial reader formats the card and writes the first file.
     Store("PortMode", 1);
     WithSerialSim();
     auto [out1, file1] = readBack("serial", "serial.dat");
-    Run run = RunDriver({"check", "format", "write", "\\e2e", (local / "serial.dat").string(), "read", out1,
-                         "\\e2e\\serial.dat"});
+    Run run = RunDriver(
+        {"check", "format", "write", "\\e2e", (local / "serial.dat").string(), "read", out1, "\\e2e\\serial.dat"});
     ASSERT_TRUE(run.finished);
     ASSERT_EQ(run.Line("check"), "check 0");
     EXPECT_EQ(run.Line("format"), "format 0");
@@ -192,7 +194,8 @@ TEST_F(ReaderScenario, OneCardImageThroughAllFourReaders)
     WithMcs("0");
     const auto out4 = Dir() / "out-mcs";
     std::filesystem::create_directories(out4);
-    run = RunDriver({"check", "write", "\\e2e", (local / "mcs.dat").string(), "read", out4.string() + "/", "\\e2e\\*.*"});
+    run =
+        RunDriver({"check", "write", "\\e2e", (local / "mcs.dat").string(), "read", out4.string() + "/", "\\e2e\\*.*"});
     ASSERT_TRUE(run.finished);
     ASSERT_EQ(run.Line("check"), "check 0");
     EXPECT_EQ(run.Line("write"), "write 0");

@@ -119,7 +119,7 @@ void ReaderScenario::WithSilentSerial()
 void ReaderScenario::SilentLoop(int master)
 {
     while (!stopLine_.load()) {
-        pollfd p {master, POLLIN, 0};
+        pollfd p{master, POLLIN, 0};
         if (::poll(&p, 1, 20) <= 0)
             continue;
         char bytes[256];
@@ -188,7 +188,7 @@ std::vector<std::string> ReaderScenario::Attempts() const
     for (const auto &line : LogLines()) {
         const std::string who = line.substr(0, line.find(' '));
         if (line == "usb close" || who == "mark")
-            continue;  // a close is noticed late, at any moment
+            continue; // a close is noticed late, at any moment
         if (who == "usb" ? line == "usb open" : who != previous)
             attempts.push_back(who);
         previous = who;

@@ -49,8 +49,8 @@ protected:
 
     struct Run {
         bool finished = false;
-        std::vector<std::string> lines;  // the driver's stdout
-        std::string Line(const std::string &command) const;  // first line starting with it
+        std::vector<std::string> lines; // the driver's stdout
+        std::string Line(const std::string &command) const; // first line starting with it
         bool Saw(const std::string &text) const;
     };
     Run RunDriver(const std::vector<std::string> &commands, int timeoutMs = 60000);
@@ -69,7 +69,7 @@ private:
     std::map<std::string, std::string> env_;
     wqn::sim::ChildProcess usb_;
     wqn::sim::ChildProcess serial_;
-    std::atomic<bool> stopLine_ {false};
+    std::atomic<bool> stopLine_{false};
     std::thread line_;
     int lineMaster_ = -1;
     int lineSlave_ = -1;

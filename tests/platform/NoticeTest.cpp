@@ -1,8 +1,8 @@
 // The connection notice goes to the caller's handler when one is set; the
 // Linux message box answers without waiting for anyone.
+#include "kelvara/frame/Notice.h"
 #include "kelvara/frame/Clock.h"
 #include "kelvara/frame/MessageBox.h"
-#include "kelvara/frame/Notice.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +29,7 @@ TEST(Notice, HandlerReceivesShowTextAndHide)
     SetNoticeText("正在连接读卡器\r\n请稍候...");
     HideNotice();
     SetNoticeHandler(nullptr, &seen);
-    ShowNotice();  // back to the platform's notice: nothing recorded
+    ShowNotice(); // back to the platform's notice: nothing recorded
     ASSERT_EQ(seen.calls.size(), 3u);
     EXPECT_EQ(seen.calls[0], std::make_pair(notice::kShow, std::string()));
     EXPECT_EQ(seen.calls[1], std::make_pair(notice::kSetText, std::string("正在连接读卡器\r\n请稍候...")));

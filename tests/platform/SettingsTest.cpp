@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 
 class ScopedEnv {
 public:
-    ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name))
+    ScopedEnv(std::string name, std::optional<std::string> value)
+        : name_(std::move(name))
     {
         if (const char *old = std::getenv(name_.c_str())) {
             old_ = old;
@@ -84,7 +85,7 @@ TEST_F(SettingsTest, MissingValuesGiveTheCallersDefault)
     ScopedEnv file("KELVARA_SETTINGS", (dir / "absent.ini").string());
     EXPECT_EQ(ReadSettingInt("BaudRateIndex", 6), 6);
     EXPECT_EQ(ReadSettingText("ComPortName", "com1"), "com1");
-    EXPECT_FALSE(fs::exists(dir / "absent.ini"));  // reading creates nothing
+    EXPECT_FALSE(fs::exists(dir / "absent.ini")); // reading creates nothing
 }
 
 TEST_F(SettingsTest, ValuesAreFoundOnlyInTheSettingsSection)
@@ -95,8 +96,8 @@ TEST_F(SettingsTest, ValuesAreFoundOnlyInTheSettingsSection)
           "[Other]\nPortMode=9\n"
           "[settings]\r\n portmode = 3\r\nComPortName=com2 \r\nBaudRateMax=abc\nWaitMS=-5\nEmpty=\n");
     EXPECT_EQ(ReadSettingInt("PortMode", 0), 3);
-    EXPECT_EQ(ReadSettingText("ComPortName", ""), "com2 ");  // strings raw
-    EXPECT_EQ(ReadSettingInt("BaudRateMax", 6), 6);          // not a number
+    EXPECT_EQ(ReadSettingText("ComPortName", ""), "com2 "); // strings raw
+    EXPECT_EQ(ReadSettingInt("BaudRateMax", 6), 6); // not a number
     EXPECT_EQ(ReadSettingInt("WaitMS", 0), -5);
     EXPECT_EQ(ReadSettingText("Empty", "x"), "");
     EXPECT_EQ(ReadSettingInt("Empty", 4), 4);
@@ -110,8 +111,7 @@ TEST_F(SettingsTest, WritesReplaceOrAddAndKeepEverythingElse)
     ASSERT_TRUE(WriteSettingInt("PortMode", -1));
     ASSERT_TRUE(WriteSettingText("ComPortName", "com2"));
     ASSERT_TRUE(WriteSettingInt("BaudRateIndex", 5));
-    EXPECT_EQ(Read(path),
-              "; mine\n[Settings]\nPortMode=-1\nComPortName=com2\nBaudRateIndex=5\n\n[Other]\nKeep=yes\n");
+    EXPECT_EQ(Read(path), "; mine\n[Settings]\nPortMode=-1\nComPortName=com2\nBaudRateIndex=5\n\n[Other]\nKeep=yes\n");
     EXPECT_EQ(ReadSettingInt("PortMode", 0), -1);
     EXPECT_EQ(ReadSettingInt("BaudRateIndex", 0), 5);
     // The file was replaced, not left beside a temporary.

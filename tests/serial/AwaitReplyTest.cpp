@@ -22,7 +22,10 @@ public:
 // arrival or to the end of the wait, whichever is first.
 class ScriptedLine final : public ReplyChannel {
 public:
-    explicit ScriptedLine(FakeClock &clock) : clock_(clock) {}
+    explicit ScriptedLine(FakeClock &clock)
+        : clock_(clock)
+    {
+    }
 
     void Arrive(std::int64_t at, std::vector<std::uint8_t> bytes) { arrivals_.push_back({at, std::move(bytes)}); }
 
@@ -88,7 +91,7 @@ protected:
         return AwaitReply(line, clock, StatFrame(), reply);
     }
     FakeClock clock;
-    ScriptedLine line {clock};
+    ScriptedLine line{clock};
 };
 
 TEST_F(AwaitReplyTest, ReplyAlreadyWaitingNeedsNoWait)
@@ -106,7 +109,7 @@ TEST_F(AwaitReplyTest, SilenceOfMoreThan200MsReopensThePort)
     EXPECT_EQ(clock.now - start, 201);
     // Short looks during the first 20 ms, then one wait to the deadline: the
     // line is waited on, not polled in a loop.
-    EXPECT_EQ(line.waits, (std::vector<int> {10, 10, 181}));
+    EXPECT_EQ(line.waits, (std::vector<int>{10, 10, 181}));
 }
 
 TEST_F(AwaitReplyTest, ReplyAtExactly200MsIsStillTaken)

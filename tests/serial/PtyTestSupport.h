@@ -11,8 +11,8 @@
 #include <optional>
 #include <poll.h>
 #include <stdlib.h>
-#include <sys/ioctl.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -22,7 +22,8 @@ namespace kelvara::testing {
 // Sets an environment variable and restores the old value afterwards.
 class ScopedEnv {
 public:
-    ScopedEnv(std::string name, const std::string &value) : name_(std::move(name))
+    ScopedEnv(std::string name, const std::string &value)
+        : name_(std::move(name))
     {
         if (const char *old = std::getenv(name_.c_str())) {
             old_ = old;
@@ -77,7 +78,7 @@ public:
             slavePath_ = name;
             // Keep the line up between the port's opens.
             slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-            termios t {};
+            termios t{};
             ::tcgetattr(master_, &t);
             ::cfmakeraw(&t);
             ::tcsetattr(master_, TCSANOW, &t);
@@ -85,8 +86,10 @@ public:
     }
     ~BarePty()
     {
-        if (slave_ >= 0) ::close(slave_);
-        if (master_ >= 0) ::close(master_);
+        if (slave_ >= 0)
+            ::close(slave_);
+        if (master_ >= 0)
+            ::close(master_);
     }
     const std::string &SlavePath() const { return slavePath_; }
     int Master() const { return master_; }
@@ -110,7 +113,7 @@ public:
     {
         std::vector<std::uint8_t> out;
         for (;;) {
-            pollfd p {master_, POLLIN, 0};
+            pollfd p{master_, POLLIN, 0};
             if (::poll(&p, 1, timeoutMs) <= 0) {
                 return out;
             }

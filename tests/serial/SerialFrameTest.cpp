@@ -106,7 +106,10 @@ TEST(SerialFrame, ShortRepliesToReadEndAtSevenBytes)
             r.Append(std::span(bytes.data(), split));
             r.Append(std::span(bytes.data() + split, bytes.size() - split));
             ASSERT_TRUE(r.Complete());
-            EXPECT_EQ(r.Evaluate(sent), status == 'Q' ? reply::kNoCardQ : status == 'S' ? reply::kNoCardS : reply::kFailed);
+            EXPECT_EQ(r.Evaluate(sent),
+                      status == 'Q'       ? reply::kNoCardQ
+                          : status == 'S' ? reply::kNoCardS
+                                          : reply::kFailed);
         }
     }
 }
@@ -125,12 +128,12 @@ TEST(SerialFrame, StatusLettersAndChecksAreJudgedAsTheReaderMeansThem)
         return b;
     };
     EXPECT_EQ(judge(Reply("STAT", 'P')), reply::kDone);
-    EXPECT_EQ(judge(spoil(Reply("STAT", 'P'))), reply::kFailed);          // bad sum
-    EXPECT_EQ(judge(spoil(Reply("STAT", 'Q'))), reply::kNoCardQ);         // checks not read
+    EXPECT_EQ(judge(spoil(Reply("STAT", 'P'))), reply::kFailed); // bad sum
+    EXPECT_EQ(judge(spoil(Reply("STAT", 'Q'))), reply::kNoCardQ); // checks not read
     EXPECT_EQ(judge(spoil(Reply("STAT", 'S'))), reply::kNoCardS);
     EXPECT_EQ(judge(Reply("STAT", 'R')), reply::kFailed);
     EXPECT_EQ(judge(Reply("STAT", 'X')), reply::kFailed);
-    EXPECT_EQ(judge(Reply("LOCK", 'P')), reply::kFailed);                 // foreign echo
+    EXPECT_EQ(judge(Reply("LOCK", 'P')), reply::kFailed); // foreign echo
     auto badXor = Reply("STAT", 'P');
     badXor[6] ^= 0x80;
     EXPECT_EQ(judge(badXor), reply::kFailed);

@@ -45,7 +45,7 @@ protected:
     }
 
     BarePty pty;
-    ScopedEnv env {"WQN_COM7", pty.SlavePath()};
+    ScopedEnv env{"WQN_COM7", pty.SlavePath()};
     SerialPort port;
 };
 
@@ -84,7 +84,7 @@ TEST_F(SerialPortTest, DeviceThatIsNotATtyGivesZeroAndIsClosed)
 TEST_F(SerialPortTest, UnsupportedLineSettingsGiveZero)
 {
     EXPECT_EQ(port.OpenPort("com7", 4800, 9, 0, 0), open_result::kNotConfigured);
-    EXPECT_EQ(port.OpenPort("com7", 4800, 8, 0, 1), open_result::kNotConfigured);  // 1.5 stop bits
+    EXPECT_EQ(port.OpenPort("com7", 4800, 8, 0, 1), open_result::kNotConfigured); // 1.5 stop bits
     EXPECT_FALSE(port.IsOpen());
 }
 

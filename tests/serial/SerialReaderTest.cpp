@@ -56,8 +56,8 @@ protected:
     }
 
     ScratchDir dir;
-    ScopedEnv settings {"KELVARA_SETTINGS", dir.File("settings.ini")};
-    ScopedEnv com2 {"WQN_COM2", dir.File("no-such-tty")};
+    ScopedEnv settings{"KELVARA_SETTINGS", dir.File("settings.ini")};
+    ScopedEnv com2{"WQN_COM2", dir.File("no-such-tty")};
     std::unique_ptr<wqn::sim::SerialReaderSim> sim;
     std::unique_ptr<ScopedEnv> com1;
 };
@@ -89,11 +89,11 @@ TEST_F(SerialReaderTest, LaterConnectReusesTheStoredSpeedWithoutNegotiating)
         SerialReader first;
         ASSERT_EQ(first.Connect(), serial_connect::kReady);
     }
-    WriteSettingInt(setting::kBaudRateMax, 3);  // must not matter: no negotiation
+    WriteSettingInt(setting::kBaudRateMax, 3); // must not matter: no negotiation
     sim->ClearLog();
     SerialReader second;
     EXPECT_EQ(second.Connect(), serial_connect::kReady);
-    EXPECT_EQ(Frames(), (std::vector<std::string> {kStat, kStat}));
+    EXPECT_EQ(Frames(), (std::vector<std::string>{kStat, kStat}));
     EXPECT_EQ(second.Port().BaudRate(), 115200u);
 }
 
@@ -105,7 +105,7 @@ TEST_F(SerialReaderTest, ReaderAlreadyAt57600IsFoundByTheScan)
     EXPECT_EQ(ReadSettingInt(setting::kBaudRateIndex, -7), 5);
     EXPECT_EQ(reader.Port().BaudRate(), 57600u);
     EXPECT_EQ(sim->Speed(), 57600u);
-    EXPECT_EQ(Count(kBdrt6), 0u);  // sent at 4800, lost on the line
+    EXPECT_EQ(Count(kBdrt6), 0u); // sent at 4800, lost on the line
 }
 
 TEST_F(SerialReaderTest, MaximumZeroSettlesAt4800WithoutBdrt)
@@ -117,7 +117,7 @@ TEST_F(SerialReaderTest, MaximumZeroSettlesAt4800WithoutBdrt)
     EXPECT_EQ(reader.Connect(), serial_connect::kReady);
     EXPECT_EQ(reader.Port().BaudRate(), 4800u);
     EXPECT_EQ(ReadSettingInt(setting::kBaudRateIndex, -7), 0);
-    EXPECT_EQ(Frames(), (std::vector<std::string> {kStat}));  // only Connect's query
+    EXPECT_EQ(Frames(), (std::vector<std::string>{kStat})); // only Connect's query
 }
 
 TEST_F(SerialReaderTest, StoredMaximumOutsideTheTableAimsForTheFastestSpeed)
@@ -219,10 +219,11 @@ TEST_F(ConnectedReaderTest, PagesWrittenAreReadBackAndLandOnTheCard)
 
     const auto frames = Frames();
     ASSERT_GE(frames.size(), 3u);
-    EXPECT_EQ(frames[2], "52 45 41 44 FF 07 00 00 10 00 32 FA");  // READ 2047/0/16
+    EXPECT_EQ(frames[2], "52 45 41 44 FF 07 00 00 10 00 32 FA"); // READ 2047/0/16
     // The data phase carries the bytes and their sum and exclusive-or.
     const auto log = sim->Log();
-    const auto data = std::find_if(log.begin(), log.end(), [](const std::string &l) { return l.rfind("RXDATA ", 0) == 0; });
+    const auto data =
+        std::find_if(log.begin(), log.end(), [](const std::string &l) { return l.rfind("RXDATA ", 0) == 0; });
     ASSERT_NE(data, log.end());
     const CheckBytes check = ComputeCheckBytes(page);
     char tail[8];
@@ -259,8 +260,8 @@ TEST_F(ConnectedReaderTest, LockAndExitSendTheirFrames)
     Connect();
     EXPECT_TRUE(reader.CardLock());
     EXPECT_TRUE(reader.CardExit());
-    EXPECT_EQ(Frames(), (std::vector<std::string> {"4C 4F 43 4B 00 00 00 5C 5D 5E 40 54",
-                                                   "45 58 49 54 00 00 00 5C 5D 5E 51 5F"}));
+    EXPECT_EQ(Frames(),
+              (std::vector<std::string>{"4C 4F 43 4B 00 00 00 5C 5D 5E 40 54", "45 58 49 54 00 00 00 5C 5D 5E 51 5F"}));
 }
 
 TEST_F(ConnectedReaderTest, FailingPageIsRefusedWhileOthersWork)

@@ -21,7 +21,10 @@ using testing::ScratchDir;
 // One run of the simulator program; stopped at the end.
 class SimProcess : public wqn::sim::SimulatorProgram {
 public:
-    explicit SimProcess(std::vector<std::string> args) : SimulatorProgram(KELVARA_SERIAL_SIM_PATH, std::move(args)) {}
+    explicit SimProcess(std::vector<std::string> args)
+        : SimulatorProgram(KELVARA_SERIAL_SIM_PATH, std::move(args))
+    {
+    }
     const std::string &Path() const { return Port(); }
 };
 
@@ -74,7 +77,7 @@ TEST(SerialSimProgram, NoCardOptionAnswersWithTheChosenLetter)
     SimProcess sim({"--no-card", "S", "--speed", "115200"});
     ScopedEnv com1("WQN_COM1", sim.Path());
     SerialReader reader;
-    EXPECT_EQ(reader.QueryStatus(), reply::kFailed);  // no port open yet
+    EXPECT_EQ(reader.QueryStatus(), reply::kFailed); // no port open yet
     EXPECT_EQ(reader.ConnectAtPort("com1"), 1);
     EXPECT_EQ(reader.QueryStatus(), reply::kNoCardS);
 }

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <random>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <vector>
 
 namespace wqn::sim {
@@ -32,7 +32,8 @@ TEST(FlashCard, BlankCardReadsErasedAndChecksBounds)
 
 TEST(FlashCard, ImageFileSurvivesBetweenRuns)
 {
-    const auto path = std::filesystem::temp_directory_path() / ("flashcard-" + std::to_string(std::random_device()()) + ".img");
+    const auto path =
+        std::filesystem::temp_directory_path() / ("flashcard-" + std::to_string(std::random_device()()) + ".img");
     std::filesystem::remove(path);
     {
         FlashCard card(path.string());
@@ -75,7 +76,7 @@ TEST(FlashCard, PowerCutKeepsEarlierWritesAndTearsTheCutOne)
     card.CutPowerAfter(2, 10);
     EXPECT_TRUE(card.WriteBlock(1, 0, 264, ones.data()));
     EXPECT_TRUE(card.WriteBlock(2, 0, 264, ones.data()));
-    EXPECT_FALSE(card.WriteBlock(3, 0, 264, twos.data()));  // torn: 10 bytes land
+    EXPECT_FALSE(card.WriteBlock(3, 0, 264, twos.data())); // torn: 10 bytes land
     EXPECT_FALSE(card.WriteBlock(4, 0, 264, twos.data()));
     EXPECT_TRUE(card.PowerCut());
     EXPECT_EQ(card.Page(2)[263], 0x11);

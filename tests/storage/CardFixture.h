@@ -14,8 +14,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -57,7 +57,7 @@ inline void PlantIndex(wqn::sim::FlashCard &card, const std::string &text, std::
     }
     std::vector<std::uint8_t> table(264, 0);
     std::fill_n(table.begin(), 254, 0xFF);
-    table[0] = 0x01;  // pages 1-7 in use
+    table[0] = 0x01; // pages 1-7 in use
     card::Put16(table.data() + 256, static_cast<std::uint16_t>(chain.empty() ? 0 : chain[0]));
     card::Put16(table.data() + 258, 0xABCD);
     card::Put32(table.data() + 260, crc.ComputeCrc(table.data(), 260));
@@ -130,8 +130,8 @@ protected:
     wqn::sim::FlashCard card;
     CardFileSystem fs;
     ScriptedMessageBox box;
-    ScratchDirectory local;  // files to copy onto the card
-    ScratchDirectory out;    // files copied back
+    ScratchDirectory local; // files to copy onto the card
+    ScratchDirectory out; // files copied back
     std::string now = "20240102030405";
 };
 

@@ -18,7 +18,7 @@ TEST_F(CardMap, FormatWritesOnlyTheBitTableAndItsBackup)
         ASSERT_EQ(page[b], 0xFF) << b;
     EXPECT_EQ(page[254], 0x00);
     EXPECT_EQ(page[255], 0x00);
-    EXPECT_EQ(page[256], 0x00);  // no index
+    EXPECT_EQ(page[256], 0x00); // no index
     EXPECT_EQ(page[257], 0x00);
     EXPECT_EQ(page[258], 0xCD);
     EXPECT_EQ(page[259], 0xAB);
@@ -35,7 +35,7 @@ TEST_F(CardMap, AllocationStartsAtPageOneAndReusesFreedPages)
         ASSERT_EQ(fs.AllocPage(), p);
     fs.FreePage(5);
     EXPECT_EQ(fs.AllocPage(), 5);
-    fs.FreePage(2048);  // ignored
+    fs.FreePage(2048); // ignored
     fs.FreePage(-1);
     EXPECT_EQ(fs.AllocPage(), 11);
 }
@@ -45,7 +45,7 @@ TEST_F(CardMap, AllocationNeverReachesPageZeroOrTheBackupArea)
     ASSERT_TRUE(fs.FormatCard());
     for (int p = 1; p <= 2031; ++p)
         ASSERT_EQ(fs.AllocPage(), p);
-    fs.FreePage(2040);  // even a backup page marked free is not handed out
+    fs.FreePage(2040); // even a backup page marked free is not handed out
     EXPECT_EQ(fs.AllocPage(), 0);
     EXPECT_TRUE(fs.PageIsFree(0));
 }

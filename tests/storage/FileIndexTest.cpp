@@ -78,7 +78,7 @@ TEST_F(FileIndex, SecondPageOfTheChainLoadsFromItsBackup)
     const std::string name = "\\" + std::string(300, 'z');
     PlantIndex(card, Record(name, ""), {3, 4});
     ASSERT_TRUE(fs.LoadIndex());
-    ASSERT_TRUE(fs.SaveIndex());  // writes the chain and its backups
+    ASSERT_TRUE(fs.SaveIndex()); // writes the chain and its backups
     ASSERT_TRUE(fs.LoadIndex());
     const int second = fs.StoredChainPages().at(1);
     const auto intact = PageBytes(second);
@@ -91,7 +91,8 @@ TEST_F(FileIndex, SecondPageOfTheChainLoadsFromItsBackup)
 
 TEST_F(FileIndex, LookupsIgnoreCaseAndFindTheFirstEntry)
 {
-    PlantIndex(card, Record("\\dir\\A.txt", std::string("\x00\x10", 2)) + Record("\\dir\\a.txt", std::string("\x00\x20", 2)),
+    PlantIndex(card,
+               Record("\\dir\\A.txt", std::string("\x00\x10", 2)) + Record("\\dir\\a.txt", std::string("\x00\x20", 2)),
                {3});
     ASSERT_TRUE(fs.LoadIndex());
     EXPECT_TRUE(fs.FileExists("\\DIR\\a.TXT"));
@@ -131,7 +132,7 @@ TEST_F(FileIndex, LoopingOrStrayChainFailsTheLoad)
 {
     const std::string text = Record("\\" + std::string(300, 'y'), "");
     PlantIndex(card, text, {3, 4});
-    card::Put16(const_cast<std::uint8_t *>(card.Page(4)) + 258, 3);  // page 4 links back to 3
+    card::Put16(const_cast<std::uint8_t *>(card.Page(4)) + 258, 3); // page 4 links back to 3
     {
         std::vector<std::uint8_t> p(card.Page(4), card.Page(4) + 264);
         card::Put32(p.data() + 260, PageCrc().ComputeCrc(p.data(), 260));
@@ -139,7 +140,7 @@ TEST_F(FileIndex, LoopingOrStrayChainFailsTheLoad)
     }
     EXPECT_FALSE(fs.LoadIndex());
 
-    PlantIndex(card, text, {3, 2040});  // a link into the backup area
+    PlantIndex(card, text, {3, 2040}); // a link into the backup area
     EXPECT_FALSE(fs.LoadIndex());
     EXPECT_TRUE(box.calls.empty());
 }
@@ -147,7 +148,7 @@ TEST_F(FileIndex, LoopingOrStrayChainFailsTheLoad)
 TEST_F(FileIndex, RecordWithoutSeparatorBecomesAnEntryWithoutTimeOrPages)
 {
     std::string r = Record("\\abcdefghijklmnopq", "");
-    r.erase(r.find('*'), 15);  // drop "*" and the time, keep the stated length honest
+    r.erase(r.find('*'), 15); // drop "*" and the time, keep the stated length honest
     const std::size_t length = r.size();
     r[0] = static_cast<char>(length / 16);
     r[1] = static_cast<char>((length % 16) * 16);

@@ -60,7 +60,8 @@ TEST_F(FileTransfer, PageBoundariesAndEmptyFiles)
     ASSERT_EQ(Get("\\sizes\\*.*", names), 0);
     EXPECT_EQ(names, "f0,f1,f257,f258,f259,f516,f517,f5000");
     for (std::size_t size : {0u, 1u, 257u, 258u, 259u, 516u, 517u, 5000u})
-        EXPECT_EQ(ReadLocal(out.path() / ("f" + std::to_string(size))), Pattern(size, static_cast<unsigned>(size))) << size;
+        EXPECT_EQ(ReadLocal(out.path() / ("f" + std::to_string(size))), Pattern(size, static_cast<unsigned>(size)))
+            << size;
 }
 
 TEST_F(FileTransfer, WqnDllZipKeepsItsCapital)
@@ -153,7 +154,7 @@ TEST_F(FileTransfer, DeletedPagesReturnToTheFreePoolAfterTheSave)
     const int freeWithFile = fs.CountFreePages();
     ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\BIG"), 0);
     ASSERT_TRUE(fs.LoadIndex());
-    EXPECT_EQ(fs.CountFreePages(), freeWithFile + 10 + 1);  // data pages and the index page
+    EXPECT_EQ(fs.CountFreePages(), freeWithFile + 10 + 1); // data pages and the index page
     EXPECT_EQ(fs.CountFreePages(), 2031);
 }
 

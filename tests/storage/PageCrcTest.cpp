@@ -25,7 +25,7 @@ TEST(PageCrc, TableIsTheReflectedCrc32Table)
 
 TEST(PageCrc, GoldenValues)
 {
-    EXPECT_EQ(CrcOf("abc"), 0x00616263u);  // the first four bytes pass in unchanged
+    EXPECT_EQ(CrcOf("abc"), 0x00616263u); // the first four bytes pass in unchanged
     EXPECT_EQ(CrcOf("123456789"), 0x4D3A139Eu);
     EXPECT_EQ(CrcOf(""), 0u);
     const std::vector<std::uint8_t> zeros(260, 0x00), ones(260, 0xFF);

@@ -72,7 +72,7 @@ TEST_F(PageIo, IndexPageBackupsCoverChainPositionsZeroToFourteen)
     card.ResetCounters();
     ASSERT_TRUE(fs.WriteIndexPage(12, chunk, 0, 15));
     EXPECT_EQ(card.Writes(12), 1);
-    EXPECT_EQ(card.TotalWrites(), 1);  // position 15 has no backup; 2047 stays the bit table's
+    EXPECT_EQ(card.TotalWrites(), 1); // position 15 has no backup; 2047 stays the bit table's
 }
 
 TEST_F(PageIo, BitTableIsRepairedFromItsBackup)
@@ -82,7 +82,7 @@ TEST_F(PageIo, BitTableIsRepairedFromItsBackup)
     card.FailReads(0, FlashCard::Repeat::Once);
     ASSERT_TRUE(fs.ReadBitTablePage());
     EXPECT_TRUE(fs.IsFormatted());
-    EXPECT_EQ(card.Writes(0), 2);  // format, then the repair
+    EXPECT_EQ(card.Writes(0), 2); // format, then the repair
     EXPECT_EQ(PageBytes(0), good);
 
     card.CorruptPage(0, 100);
@@ -141,7 +141,7 @@ TEST_F(PageIo, IndexPageFallsBackToItsBackup)
     ASSERT_TRUE(fs.ReadIndexPage(9, read, 1));
     EXPECT_EQ(read.length, 2);
     EXPECT_EQ(read.data[0], 'a');
-    EXPECT_EQ(PageBytes(9), PageBytes(2033));  // repaired from the sound backup
+    EXPECT_EQ(PageBytes(9), PageBytes(2033)); // repaired from the sound backup
 }
 
 TEST_F(PageIo, DamagedBackupIsTakenButNeverCopiedBack)

@@ -14,7 +14,7 @@ using wqn::sim::FlashCard;
 struct Snapshot {
     bool formatted = false;
     std::string listing;
-    std::map<std::string, std::string> files;  // card path -> content
+    std::map<std::string, std::string> files; // card path -> content
 };
 
 struct Step {
@@ -105,9 +105,11 @@ protected:
             Write("", "a.txt"),
             Write("\\dir", "b.bin"),
             Write("\\dir", "empty"),
-            {"write many", [](CardFileSystem &fs, const ScratchDirectory &local) {
+            {"write many",
+             [](CardFileSystem &fs, const ScratchDirectory &local) {
                  // Long names: the index grows to three pages.
-                 return storage_exports::WriteIcFiles(fs, "\\long", (local.path() / (std::string(90, 'n') + "*")).string());
+                 return storage_exports::WriteIcFiles(fs, "\\long",
+                                                      (local.path() / (std::string(90, 'n') + "*")).string());
              }},
             Replace("", "a2.txt", "a.txt"),
             Delete("\\dir\\*.*"),
@@ -139,8 +141,7 @@ protected:
                     tears.assign(tornSizes.begin(), tornSizes.end());
                 for (const std::optional<int> &torn : tears) {
                     const std::string context = step.what + ", cut at write " + std::to_string(n) + " (page " +
-                                                std::to_string(page) + ")" +
-                                                (torn ? ", torn after " + std::to_string(*torn) + " bytes" : "");
+                        std::to_string(page) + ")" + (torn ? ", torn after " + std::to_string(*torn) + " bytes" : "");
                     FlashCard card;
                     card.SetImage(imageBefore);
                     card.CutPowerAfter(static_cast<int>(n), torn);
@@ -148,7 +149,8 @@ protected:
                     card.RestorePower();
                     const Snapshot recovered = Capture(card);
                     const auto same = [&](const Snapshot &a) {
-                        return recovered.formatted == a.formatted && recovered.listing == a.listing && recovered.files == a.files;
+                        return recovered.formatted == a.formatted && recovered.listing == a.listing &&
+                            recovered.files == a.files;
                     };
                     const bool isOld = same(before);
                     const bool isNew = same(after);
@@ -184,23 +186,17 @@ protected:
     }
 
     ScratchDirectory local;
-    ScriptedMessageBox box;  // every retry prompt is cancelled
+    ScriptedMessageBox box; // every retry prompt is cancelled
 };
 
-TEST_F(PowerCut, EveryWriteOfEveryStep)
-{
-    CutEverywhere({}, false);
-}
+TEST_F(PowerCut, EveryWriteOfEveryStep) { CutEverywhere({}, false); }
 
 TEST_F(PowerCut, TornWritesOfTheBitTableAndIndexPages)
 {
     CutEverywhere({0, 1, 128, 255, 256, 258, 259, 260, 263}, true);
 }
 
-TEST_F(PowerCut, TornWritesOfDataPages)
-{
-    CutEverywhere({1, 258, 263}, false);
-}
+TEST_F(PowerCut, TornWritesOfDataPages) { CutEverywhere({1, 258, 263}, false); }
 
 } // namespace
 } // namespace kelvara::testing

@@ -64,8 +64,8 @@ TEST(UsbFrames, DecodeStatusReadsTheLetterAndOnlySomeLettersNeedValidChecks)
         int valid;
         int invalid;
     };
-    for (const Row row : {Row {'P', 0, -1}, Row {'Q', 1, 1}, Row {'R', -1, -1}, Row {'S', 2, 2}, Row {'T', -2, -1},
-                          Row {'U', 3, -1}, Row {'V', -1, -1}, Row {'p', -1, -1}}) {
+    for (const Row row : {Row{'P', 0, -1}, Row{'Q', 1, 1}, Row{'R', -1, -1}, Row{'S', 2, 2}, Row{'T', -2, -1},
+                          Row{'U', 3, -1}, Row{'V', -1, -1}, Row{'p', -1, -1}}) {
         EXPECT_EQ(usb_frame::DecodeStatus(StatusReply(row.letter, true).data(), 5), row.valid) << row.letter;
         EXPECT_EQ(usb_frame::DecodeStatus(StatusReply(row.letter, false).data(), 5), row.invalid) << row.letter;
     }

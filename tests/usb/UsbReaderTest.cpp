@@ -2,9 +2,9 @@
 // connection with its status answers and blank-card check, page transfers
 // in both modes (with the legacy piece arithmetic), version, lock and exit,
 // argument checks, WaitMS, and the channel's own results.
+#include "kelvara/usb/UsbReader.h"
 #include "kelvara/frame/Settings.h"
 #include "kelvara/usb/UsbFrames.h"
-#include "kelvara/usb/UsbReader.h"
 #include "tests/usb/UsbSimFixture.h"
 
 namespace kelvara::testing {
@@ -34,7 +34,7 @@ TEST_F(UsbReaderTest, ConnectFollowsTheStatusAnswer)
     UsbReader reader(UsbReader::Transfers::Standard, kTimeoutMs);
     EXPECT_EQ(reader.Connect(), 2);
     EXPECT_TRUE(reader.IsConnected());
-    EXPECT_EQ(Requests(), (List {"open", "SEND 12 STAT", "RECEIVE 7", "SEND 12 READ", "RECEIVE 271"}));
+    EXPECT_EQ(Requests(), (List{"open", "SEND 12 STAT", "RECEIVE 7", "SEND 12 READ", "RECEIVE 271"}));
 
     for (const char letter : {'Q', 'S'}) {
         sim.SetStatus(letter);
@@ -51,14 +51,14 @@ TEST_F(UsbReaderTest, ConnectFollowsTheStatusAnswer)
         // A new connection every time (the simulator notices closes later).
         auto requests = Requests();
         std::erase(requests, "close");
-        EXPECT_EQ(requests, (List {"open", "SEND 12 STAT", "RECEIVE 7"})) << letter;
+        EXPECT_EQ(requests, (List{"open", "SEND 12 STAT", "RECEIVE 7"})) << letter;
     }
 }
 
 TEST_F(UsbReaderTest, NoReaderWhenNothingListens)
 {
     UsbReader reader(UsbReader::Transfers::Standard, kTimeoutMs);
-    EXPECT_EQ(reader.Connect(), 0);  // the socket's path holds nothing yet
+    EXPECT_EQ(reader.Connect(), 0); // the socket's path holds nothing yet
     SetEnv("WQN_USB_READER", "");
     EXPECT_EQ(reader.Connect(), 0);
     EXPECT_FALSE(reader.IsConnected());
@@ -77,14 +77,14 @@ TEST_F(UsbReaderTest, BlankLastPageIsRewrittenAndMustKeepThePattern)
 {
     {
         wqn::sim::FlashCard card(Image());
-        card.Erase();  // all 0xFF
+        card.Erase(); // all 0xFF
     }
     StartSim();
     UsbReader reader(UsbReader::Transfers::Standard, kTimeoutMs);
     EXPECT_EQ(reader.Connect(), 2);
-    EXPECT_EQ(Requests(), (List {"open", "SEND 12 STAT", "RECEIVE 7", "SEND 12 READ", "RECEIVE 271",
-                                     "SEND 12 WRTE", "RECEIVE 7", "SEND 266", "RECEIVE 7", "SEND 12 READ",
-                                     "RECEIVE 271"}));
+    EXPECT_EQ(Requests(),
+              (List{"open", "SEND 12 STAT", "RECEIVE 7", "SEND 12 READ", "RECEIVE 271", "SEND 12 WRTE", "RECEIVE 7",
+                    "SEND 266", "RECEIVE 7", "SEND 12 READ", "RECEIVE 271"}));
     StopSim();
     wqn::sim::FlashCard card(Image());
     EXPECT_EQ(std::vector<std::uint8_t>(card.Page(2047), card.Page(2047) + 264), std::vector<std::uint8_t>(264, 0x2B));
@@ -118,8 +118,7 @@ TEST_F(UsbReaderTest, FailedReadOfTheLastPageNeverLooksBlank)
     EXPECT_EQ(reader.Connect(), 2);
     // The failed receive is followed by exactly one recovery request, and
     // nothing is written.
-    EXPECT_EQ(Requests(), (List {"open", "SEND 12 STAT", "RECEIVE 7", "SEND 12 READ", "RECEIVE 271 !",
-                                     "RECOVER 271"}));
+    EXPECT_EQ(Requests(), (List{"open", "SEND 12 STAT", "RECEIVE 7", "SEND 12 READ", "RECEIVE 271 !", "RECOVER 271"}));
 }
 
 TEST_F(UsbReaderTest, StandardTransfersMoveAWholePageAtOnce)
@@ -127,7 +126,7 @@ TEST_F(UsbReaderTest, StandardTransfersMoveAWholePageAtOnce)
     UsbReader &reader = Connected(UsbReader::Transfers::Standard);
     const auto data = Pattern(264, 3);
     EXPECT_EQ(reader.WriteBlock(12, 0, 264, data.data()), 1);
-    EXPECT_EQ(Requests(), (List {"SEND 12 WRTE", "RECEIVE 7", "SEND 266", "RECEIVE 7"}));
+    EXPECT_EQ(Requests(), (List{"SEND 12 WRTE", "RECEIVE 7", "SEND 266", "RECEIVE 7"}));
 
     std::vector<std::uint8_t> back(264);
     EXPECT_EQ(reader.ReadBlock(12, 0, 264, back.data()), 1);
@@ -141,7 +140,7 @@ TEST_F(UsbReaderTest, StandardReplyWithWrongChecksFailsAndLeavesTheBufferAlone)
 {
     wqn::sim::UsbSimOptions options;
     wqn::sim::UsbFault fault;
-    ASSERT_TRUE(wqn::sim::ParseUsbFault("badcheck:READ:1", &fault));  // the connect's read passes
+    ASSERT_TRUE(wqn::sim::ParseUsbFault("badcheck:READ:1", &fault)); // the connect's read passes
     options.faults.push_back(fault);
     UsbReader &reader = Connected(UsbReader::Transfers::Standard, options);
     std::vector<std::uint8_t> out(264, 0xA5);
@@ -170,12 +169,11 @@ TEST_F(UsbReaderTest, LegacyReadsComeInPiecesOfFiftySeven)
         {58, {"SEND_LEGACY 12 RE98", "RECEIVE_LEGACY 64", "SEND_LEGACY 12 PART", "RECEIVE_LEGACY 8"}},
         {114, {"SEND_LEGACY 12 RE98", "RECEIVE_LEGACY 64", "SEND_LEGACY 12 PART", "RECEIVE_LEGACY 64"}},
         {264,
-         {"SEND_LEGACY 12 RE98", "RECEIVE_LEGACY 64", "SEND_LEGACY 12 PART", "RECEIVE_LEGACY 64",
-          "SEND_LEGACY 12 PART", "RECEIVE_LEGACY 64", "SEND_LEGACY 12 PART", "RECEIVE_LEGACY 64",
-          "SEND_LEGACY 12 PART", "RECEIVE_LEGACY 43"}},
+         {"SEND_LEGACY 12 RE98", "RECEIVE_LEGACY 64", "SEND_LEGACY 12 PART", "RECEIVE_LEGACY 64", "SEND_LEGACY 12 PART",
+          "RECEIVE_LEGACY 64", "SEND_LEGACY 12 PART", "RECEIVE_LEGACY 64", "SEND_LEGACY 12 PART", "RECEIVE_LEGACY 43"}},
     };
     for (const Case &c : cases) {
-        StartSim();  // a fresh log for each length
+        StartSim(); // a fresh log for each length
         reader.Connect();
         auto &sim = StartSim();
         ASSERT_EQ(reader.Connect(), 2);
@@ -194,8 +192,14 @@ TEST_F(UsbReaderTest, LegacyReadsComeInPiecesOfFiftySeven)
         reader.ReadBlock(30, 0, 264, out.data());
         return sim.Log();
     }();
-    EXPECT_NE(log[2].find("504152540100000039007" "12F"), std::string::npos) << log[2];
-    EXPECT_NE(log[8].find("50415254040000002400" "5F37"), std::string::npos) << log[8];
+    EXPECT_NE(log[2].find("504152540100000039007"
+                          "12F"),
+              std::string::npos)
+        << log[2];
+    EXPECT_NE(log[8].find("50415254040000002400"
+                          "5F37"),
+              std::string::npos)
+        << log[8];
 }
 
 TEST_F(UsbReaderTest, LegacyReadFailsWholeWhenAnyPieceFails)
@@ -226,15 +230,17 @@ TEST_F(UsbReaderTest, LegacyWritesGoInPiecesOfFiftySixThenTheRestWithCheckBytes)
     UsbReader &reader = Connected(UsbReader::Transfers::Legacy);
     const auto data = Pattern(264, 5);
     EXPECT_EQ(reader.WriteBlock(40, 0, 112, data.data()), 1);
-    EXPECT_EQ(Requests(), (List {"SEND_LEGACY 12 WR98", "RECEIVE_LEGACY 7", "SEND_LEGACY 56", "SEND_LEGACY 56",
-                                     "SEND_LEGACY 2", "RECEIVE_LEGACY 7"}));
+    EXPECT_EQ(Requests(),
+              (List{"SEND_LEGACY 12 WR98", "RECEIVE_LEGACY 7", "SEND_LEGACY 56", "SEND_LEGACY 56", "SEND_LEGACY 2",
+                    "RECEIVE_LEGACY 7"}));
 
     auto &sim = StartSim();
     ASSERT_EQ(reader.Connect(), 2);
     sim.ClearLog();
     EXPECT_EQ(reader.WriteBlock(41, 0, 264, data.data()), 1);
-    EXPECT_EQ(Requests(), (List {"SEND_LEGACY 12 WR98", "RECEIVE_LEGACY 7", "SEND_LEGACY 56", "SEND_LEGACY 56",
-                                     "SEND_LEGACY 56", "SEND_LEGACY 56", "SEND_LEGACY 42", "RECEIVE_LEGACY 7"}));
+    EXPECT_EQ(Requests(),
+              (List{"SEND_LEGACY 12 WR98", "RECEIVE_LEGACY 7", "SEND_LEGACY 56", "SEND_LEGACY 56", "SEND_LEGACY 56",
+                    "SEND_LEGACY 56", "SEND_LEGACY 42", "RECEIVE_LEGACY 7"}));
     std::vector<std::uint8_t> back(264);
     EXPECT_EQ(reader.ReadBlock(41, 0, 264, back.data()), 1);
     EXPECT_EQ(back, data);
@@ -251,13 +257,13 @@ TEST_F(UsbReaderTest, VersionTextStartsAtByteSevenAndStopsAtFifty)
     char text[51] = "junk";
     ASSERT_TRUE(reader.GetVersion(text));
     EXPECT_STREQ(text, "V626-2.3");
-    EXPECT_EQ(Requests(), (List {"SEND 12 GETV", "RECEIVE 59"}));
+    EXPECT_EQ(Requests(), (List{"SEND 12 GETV", "RECEIVE 59"}));
 
     options.version = std::string(60, 'v');
     UsbReader &legacy = Connected(UsbReader::Transfers::Legacy, options);
     ASSERT_TRUE(legacy.GetVersion(text));
     EXPECT_EQ(std::string(text), std::string(50, 'v'));
-    EXPECT_EQ(Requests(), (List {"SEND_LEGACY 12 GE98", "RECEIVE_LEGACY 59"}));
+    EXPECT_EQ(Requests(), (List{"SEND_LEGACY 12 GE98", "RECEIVE_LEGACY 59"}));
 
     // Wrong check bytes do not matter; another letter does.
     wqn::sim::UsbFault fault;
@@ -276,7 +282,7 @@ TEST_F(UsbReaderTest, LockAndExitUseTheStandardRequestsInBothModes)
     UsbReader &reader = Connected(UsbReader::Transfers::Legacy);
     EXPECT_TRUE(reader.CardLock());
     EXPECT_TRUE(reader.CardExit());
-    EXPECT_EQ(Requests(), (List {"SEND 12 LOCK", "RECEIVE 7", "SEND 12 EXIT", "RECEIVE 7"}));
+    EXPECT_EQ(Requests(), (List{"SEND 12 LOCK", "RECEIVE 7", "SEND 12 EXIT", "RECEIVE 7"}));
 
     wqn::sim::UsbSimOptions options;
     wqn::sim::UsbFault fault;
@@ -334,15 +340,15 @@ TEST_F(UsbReaderTest, ChannelResultsForSilenceAndEmptyTransfers)
     EXPECT_EQ(channel.Send(12, stat.data(), reply), 0u);
     EXPECT_EQ(channel.Receive(7, stat.data(), reply), usb_error::kSemTimeout);
     EXPECT_EQ(channel.Send(12, stat.data(), reply), 0u);
-    EXPECT_EQ(channel.Receive(7, stat.data(), reply), 0u);  // empty: fine in standard mode
+    EXPECT_EQ(channel.Receive(7, stat.data(), reply), 0u); // empty: fine in standard mode
     EXPECT_EQ(channel.SendLegacy(12, stat.data(), reply), 0u);
     EXPECT_EQ(channel.ReceiveLegacy(7, stat.data(), reply), usb_error::kBufferOverflow);
     EXPECT_EQ(channel.SendLegacy(12, stat.data(), reply), 0u);
     EXPECT_EQ(channel.ReceiveLegacy(7, stat.data(), reply), 0u);
     EXPECT_EQ(reply[4], 'P');
-    EXPECT_EQ(Requests(), (List {"open", "SEND 12 STAT", "RECEIVE 7 !", "RECOVER 7", "SEND 12 STAT",
-                                     "RECEIVE 7", "SEND_LEGACY 12 STAT", "RECEIVE_LEGACY 7", "SEND_LEGACY 12 STAT",
-                                     "RECEIVE_LEGACY 7"}));
+    EXPECT_EQ(Requests(),
+              (List{"open", "SEND 12 STAT", "RECEIVE 7 !", "RECOVER 7", "SEND 12 STAT", "RECEIVE 7",
+                    "SEND_LEGACY 12 STAT", "RECEIVE_LEGACY 7", "SEND_LEGACY 12 STAT", "RECEIVE_LEGACY 7"}));
 }
 
 } // namespace

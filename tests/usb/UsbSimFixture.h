@@ -97,7 +97,7 @@ protected:
                         mnemonic += char(std::stoi(word.substr(std::size_t(i) * 2, 2), nullptr, 16));
                     summary += " " + mnemonic;
                 }
-                in >> word;  // "->"
+                in >> word; // "->"
             }
             std::string status;
             in >> status;

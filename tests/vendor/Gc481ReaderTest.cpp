@@ -24,7 +24,7 @@ protected:
 
 TEST_F(Gc481ReaderTest, WithoutStoredSettingsScansComOneThenComTwoFromTheTopSpeed)
 {
-    SetEnv("WQN_GC481_PORTS", "none");  // no reader anywhere
+    SetEnv("WQN_GC481_PORTS", "none"); // no reader anywhere
     Gc481Reader reader(GCIC32_SIM_PATH);
     EXPECT_EQ(reader.Connect(), 0);
     EXPECT_FALSE(reader.IsConnected());
@@ -35,7 +35,7 @@ TEST_F(Gc481ReaderTest, WithoutStoredSettingsScansComOneThenComTwoFromTheTopSpee
         "gc481 IC_InitComm_Baud 0 14400 -> -1",  "gc481 IC_InitComm_Baud 1 115200 -> -1",
         "gc481 IC_InitComm_Baud 1 57600 -> -1",  "gc481 IC_InitComm_Baud 1 38400 -> -1",
         "gc481 IC_InitComm_Baud 1 19200 -> -1",  "gc481 IC_InitComm_Baud 1 14400 -> -1"};
-    EXPECT_EQ(Log(), expected);  // a failed open is never followed by IC_ExitComm
+    EXPECT_EQ(Log(), expected); // a failed open is never followed by IC_ExitComm
 
     // Port numbers in the notice count from 1; the stored speed is named too.
     ASSERT_EQ(notices.size(), 10u);
@@ -74,10 +74,10 @@ TEST_F(Gc481ReaderTest, CardTestDecidesTheResultAndABadPortIsExitedOnce)
         EXPECT_EQ(reader.Connect(), 1);
         EXPECT_TRUE(reader.IsConnected());
         EXPECT_EQ(ReadSettingInt(setting::kComPortID, -1), 0);
-        EXPECT_EQ(Log().back(), "gc481 IC_Status 16 -> -133");  // the port stays open
+        EXPECT_EQ(Log().back(), "gc481 IC_Status 16 -> -133"); // the port stays open
         EXPECT_EQ(Log("IC_InitType"), std::vector<std::string>{"gc481 IC_InitType 16 65 -> 0"});
     }
-    EXPECT_EQ(Log().back(), "gc481 IC_ExitComm 16 -> 0");  // closed with the reader
+    EXPECT_EQ(Log().back(), "gc481 IC_ExitComm 16 -> 0"); // closed with the reader
 
     ClearLog("gc481.log");
     SetEnv("WQN_GC481_STATUS", "-134");
@@ -122,7 +122,7 @@ TEST_F(Gc481ReaderTest, MissingLibraryOrEntryPointFindsNoReader)
     Gc481Reader incomplete(GCIC32_WITHOUT_DIRECT_WRITE_PATH);
     EXPECT_EQ(incomplete.Connect(), 0);
     EXPECT_FALSE(incomplete.IsConnected());
-    EXPECT_TRUE(Log().empty());  // nothing called before the check
+    EXPECT_TRUE(Log().empty()); // nothing called before the check
 
     // IC_Down is looked up but never called: its absence does not matter.
     Gc481Reader withoutDown(GCIC32_WITHOUT_DOWN_PATH);
@@ -163,19 +163,19 @@ TEST_F(Gc481ReaderTest, TransfersCheckTheirArgumentsBeforeTheLibrary)
 {
     Gc481Reader reader(GCIC32_SIM_PATH);
     std::uint8_t buffer[264] = {0x77};
-    EXPECT_FALSE(reader.ReadBlock(1, 0, 16, buffer));  // not connected
+    EXPECT_FALSE(reader.ReadBlock(1, 0, 16, buffer)); // not connected
     EXPECT_EQ(buffer[0], 0);
 
     ASSERT_EQ(reader.Connect(), 2);
     ClearLog("gc481.log");
     buffer[0] = 0x77;
     EXPECT_TRUE(reader.ReadBlock(1, 0, 0, buffer));
-    EXPECT_EQ(buffer[0], 0);  // cleared even when nothing is read
+    EXPECT_EQ(buffer[0], 0); // cleared even when nothing is read
     EXPECT_TRUE(reader.WriteBlock(1, 0, 0, buffer));
     EXPECT_FALSE(reader.ReadBlock(2048, 0, 1, buffer));
     EXPECT_FALSE(reader.ReadBlock(0, 264, 1, buffer));
     EXPECT_FALSE(reader.ReadBlock(0, 0, -1, buffer));
-    EXPECT_FALSE(reader.WriteBlock(0, 8, 264, buffer));  // past the end of the page
+    EXPECT_FALSE(reader.WriteBlock(0, 8, 264, buffer)); // past the end of the page
     EXPECT_TRUE(Log().empty());
 
     EXPECT_TRUE(reader.ReadBlock(2047, 263, 1, buffer));
@@ -191,13 +191,13 @@ TEST_F(Gc481ReaderTest, ReconnectExitsTheOldPortAndCloseLeavesNothingOpen)
     const auto log = Log();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[0], "gc481 IC_ExitComm 16 -> 0");
-    EXPECT_EQ(log[1], "gc481 IC_InitComm_Baud 0 115200 -> 16");  // the library was loaded afresh
+    EXPECT_EQ(log[1], "gc481 IC_InitComm_Baud 0 115200 -> 16"); // the library was loaded afresh
 
     reader.Close();
     EXPECT_FALSE(reader.IsConnected());
     std::uint8_t buffer[4];
     EXPECT_FALSE(reader.ReadBlock(0, 0, 4, buffer));
-    reader.Close();  // a second close does nothing
+    reader.Close(); // a second close does nothing
     EXPECT_EQ(Log("IC_ExitComm").size(), 2u);
 }
 

@@ -24,7 +24,7 @@ protected:
 
 TEST_F(McsReaderTest, EveryFailedOpenIsFollowedByExitAndTheScanSkipsTheStoredSpeed)
 {
-    WriteSettingInt(setting::kBaudRateIndex, 4);  // 38400
+    WriteSettingInt(setting::kBaudRateIndex, 4); // 38400
     SetEnv("WQN_MCS_PORTS", "none");
     McsReader reader(MCS_SR_SIM_PATH);
     EXPECT_EQ(reader.Connect(), 0);
@@ -38,7 +38,7 @@ TEST_F(McsReaderTest, EveryFailedOpenIsFollowedByExitAndTheScanSkipsTheStoredSpe
     }
     auto log = Log();
     ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.back(), "mcs MCS_ExitComm -> 0");  // Close after a failed search
+    EXPECT_EQ(log.back(), "mcs MCS_ExitComm -> 0"); // Close after a failed search
     log.pop_back();
     EXPECT_EQ(log, expected);
 
@@ -58,7 +58,7 @@ TEST_F(McsReaderTest, AutoTestDecidesTheResult)
         EXPECT_EQ(ReadSettingInt(setting::kComPortID, -1), 0);
         EXPECT_EQ(ReadSettingInt(setting::kBaudRateIndex, -1), 6);
         const std::vector<std::string> expected = {"mcs MCS_InitComm 0 115200 -> 0", "mcs MCS_AutoTest 51 -> 49"};
-        EXPECT_EQ(Log(), expected);  // the port stays open
+        EXPECT_EQ(Log(), expected); // the port stays open
     }
     ClearLog("mcs.log");
     SetEnv("WQN_MCS_AUTOTEST", "48");
@@ -112,7 +112,7 @@ TEST_F(McsReaderTest, WriteReadsBackAndChecksWhateverTheWriteGave)
     std::vector<std::string> calls;
     for (const auto &line : Log())
         calls.push_back(line.substr(0, line.find(' ', 4)));
-    const std::vector<std::string> order = {"mcs AT45D_OpenCard", "mcs MCS_LED", "mcs AT45D_BundleWriteChar",
+    const std::vector<std::string> order = {"mcs AT45D_OpenCard",       "mcs MCS_LED", "mcs AT45D_BundleWriteChar",
                                             "mcs AT45D_BundleReadChar", "mcs MCS_LED", "mcs AT45D_CloseCard"};
     EXPECT_EQ(calls, order);
     EXPECT_EQ(CardPage(Path("card.img"), 2), page);
@@ -137,7 +137,7 @@ TEST_F(McsReaderTest, TransfersCheckTheirArgumentsBeforeTheLibrary)
 {
     McsReader reader(MCS_SR_SIM_PATH);
     std::uint8_t buffer[264] = {0x55};
-    EXPECT_FALSE(reader.WriteBlock(0, 0, 264, buffer));  // not connected
+    EXPECT_FALSE(reader.WriteBlock(0, 0, 264, buffer)); // not connected
     ASSERT_EQ(reader.Connect(), 2);
     ClearLog("mcs.log");
     EXPECT_TRUE(reader.ReadBlock(3, 0, 0, buffer));

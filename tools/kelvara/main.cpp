@@ -25,35 +25,34 @@ enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kNotWritten = 3 };
 
 bool g_interactive = false;
 
-const char *const kHelp =
-    "usage: kelvara [--batch] COMMAND [ARGS] [-- COMMAND [ARGS] ...]\n"
-    "\n"
-    "Card reader:\n"
-    "  check                      find the reader and wait for a card\n"
-    "  release                    end the connection\n"
-    "  lock | exit                send the reader's lock or exit command\n"
-    "  version                    the reader's version text (USB reader only)\n"
-    "Card files:\n"
-    "  format                     write an empty file system to the card\n"
-    "  isformat                   whether the card is formatted\n"
-    "  put CARD_DIR LOCAL_FILE    copy local files (wildcards * and ?) onto the card\n"
-    "  get LOCAL_DIR CARD_PATH    copy a card file, or CARD_DIR\\*.* for a whole\n"
-    "                             directory, into LOCAL_DIR\n"
-    "  rm CARD_PATH               delete a card file (or CARD_DIR\\*.*)\n"
-    "  ls [FILE]                  list the card's files (or write the listing to FILE)\n"
-    "  time NAME                  a file's write time, YYYYMMDDhhmm\n"
-    "  test                       show the listing in a message box\n"
-    "  bitmap [FILE]              the allocation bitmap, one character a page\n"
-    "Raw pages (0-2047, 264 bytes):\n"
-    "  read-page PAGE [OFFSET LENGTH] [--crc]\n"
-    "  write-page PAGE HEX|@FILE [OFFSET] [--crc]\n"
-    "Settings:\n"
-    "  settings                   show the stored reader settings\n"
-    "  settings set NAME VALUE    store one (PortMode, ComPortID, BaudRateIndex,\n"
-    "                             BaudRateMax, ComPortName, WaitMS)\n"
-    "\n"
-    "Ports: WQN_COMn names the device of COMn (e.g. WQN_COM1=/dev/ttyUSB0).\n"
-    "Exit codes: 0 done, 1 the operation failed, 2 usage, 3 output file not written.\n";
+const char *const kHelp = "usage: kelvara [--batch] COMMAND [ARGS] [-- COMMAND [ARGS] ...]\n"
+                          "\n"
+                          "Card reader:\n"
+                          "  check                      find the reader and wait for a card\n"
+                          "  release                    end the connection\n"
+                          "  lock | exit                send the reader's lock or exit command\n"
+                          "  version                    the reader's version text (USB reader only)\n"
+                          "Card files:\n"
+                          "  format                     write an empty file system to the card\n"
+                          "  isformat                   whether the card is formatted\n"
+                          "  put CARD_DIR LOCAL_FILE    copy local files (wildcards * and ?) onto the card\n"
+                          "  get LOCAL_DIR CARD_PATH    copy a card file, or CARD_DIR\\*.* for a whole\n"
+                          "                             directory, into LOCAL_DIR\n"
+                          "  rm CARD_PATH               delete a card file (or CARD_DIR\\*.*)\n"
+                          "  ls [FILE]                  list the card's files (or write the listing to FILE)\n"
+                          "  time NAME                  a file's write time, YYYYMMDDhhmm\n"
+                          "  test                       show the listing in a message box\n"
+                          "  bitmap [FILE]              the allocation bitmap, one character a page\n"
+                          "Raw pages (0-2047, 264 bytes):\n"
+                          "  read-page PAGE [OFFSET LENGTH] [--crc]\n"
+                          "  write-page PAGE HEX|@FILE [OFFSET] [--crc]\n"
+                          "Settings:\n"
+                          "  settings                   show the stored reader settings\n"
+                          "  settings set NAME VALUE    store one (PortMode, ComPortID, BaudRateIndex,\n"
+                          "                             BaudRateMax, ComPortName, WaitMS)\n"
+                          "\n"
+                          "Ports: WQN_COMn names the device of COMn (e.g. WQN_COM1=/dev/ttyUSB0).\n"
+                          "Exit codes: 0 done, 1 the operation failed, 2 usage, 3 output file not written.\n";
 
 // --- the user's side of the library --------------------------------------
 
@@ -62,7 +61,7 @@ int AskOnTerminal(void *, const char *text, const char *caption, unsigned type)
     const unsigned buttons = type & 0xF;
     std::fprintf(stderr, "\r\033[K[%s] %s\n", caption, text);
     if (buttons == 0x0)
-        return 1;  // OK
+        return 1; // OK
     if (!g_interactive) {
         std::fprintf(stderr, "  (no terminal: cancelled)\n");
         return 2;
@@ -85,7 +84,7 @@ int AskOnTerminal(void *, const char *text, const char *caption, unsigned type)
 void ShowNotice(void *, int op, const char *text)
 {
     if (!::isatty(2))
-        return;  // a status line only makes sense on a terminal
+        return; // a status line only makes sense on a terminal
     if (op == 2) {
         std::fprintf(stderr, "\r\033[K");
     } else if (op == 1 && text != nullptr) {
@@ -109,7 +108,8 @@ std::string ReadWhole(const std::string &path)
 
 std::string TempFile(const char *what)
 {
-    return (std::filesystem::temp_directory_path() / ("kelvara-" + std::string(what) + "-" + std::to_string(::getpid())))
+    return (std::filesystem::temp_directory_path() /
+            ("kelvara-" + std::string(what) + "-" + std::to_string(::getpid())))
         .string();
 }
 
@@ -198,7 +198,8 @@ int ReadPage(const std::vector<std::string> &args, bool crc)
 int WritePage(const std::vector<std::string> &args, bool crc)
 {
     int page = 0, offset = 0;
-    if (args.size() < 2 || args.size() > 3 || !ParseInt(args[0], page) || (args.size() == 3 && !ParseInt(args[2], offset)))
+    if (args.size() < 2 || args.size() > 3 || !ParseInt(args[0], page) ||
+        (args.size() == 3 && !ParseInt(args[2], offset)))
         return kUsage;
     std::vector<unsigned char> data;
     if (args[1].rfind("@", 0) == 0) {
@@ -378,8 +379,9 @@ int main(int argc, char **argv)
             break;
         }
         const std::string command = words[i];
-        status = Run(command, std::vector<std::string>(words.begin() + static_cast<long>(i) + 1,
-                                                       words.begin() + static_cast<long>(end)));
+        status = Run(
+            command,
+            std::vector<std::string>(words.begin() + static_cast<long>(i) + 1, words.begin() + static_cast<long>(end)));
         if (status == kUsage)
             std::fprintf(stderr, "kelvara: bad use of '%s' (kelvara --help)\n", command.c_str());
         else if (status != kOk)

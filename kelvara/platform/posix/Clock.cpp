@@ -10,7 +10,7 @@ namespace {
 
 std::int64_t MonotonicMs()
 {
-    timespec ts {};
+    timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
@@ -24,7 +24,7 @@ public:
         if (ms <= 0) {
             return;
         }
-        timespec left {ms / 1000, long(ms % 1000) * 1000000L};
+        timespec left{ms / 1000, long(ms % 1000) * 1000000L};
         while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
         }
     }

@@ -49,7 +49,7 @@ std::string ExecutableFileName()
             return {};
         if (static_cast<std::size_t>(n) < buffer.size())
             return std::string(buffer.data(), static_cast<std::size_t>(n));
-        buffer.resize(buffer.size() * 2);  // truncated: try a larger buffer
+        buffer.resize(buffer.size() * 2); // truncated: try a larger buffer
     }
 }
 

@@ -110,7 +110,8 @@ std::vector<FoundFile> FindFiles(const std::string &wildcards)
 {
     // Wildcards apply to the last component, as in a Windows file search.
     const std::size_t slash = wildcards.rfind('/');
-    const std::string directory = slash == std::string::npos ? std::string(".") : wildcards.substr(0, slash == 0 ? 1 : slash);
+    const std::string directory =
+        slash == std::string::npos ? std::string(".") : wildcards.substr(0, slash == 0 ? 1 : slash);
     const std::string prefix = slash == std::string::npos ? std::string() : wildcards.substr(0, slash + 1);
     const std::string pattern = slash == std::string::npos ? wildcards : wildcards.substr(slash + 1);
 
@@ -153,12 +154,12 @@ std::string LowerText(std::string_view text)
 bool EqualsNoCase(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+        std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
 std::size_t CharLengthAt(std::string_view, std::size_t)
 {
-    return 1;  // UTF-8 continuation bytes never equal an ASCII character
+    return 1; // UTF-8 continuation bytes never equal an ASCII character
 }
 
 } // namespace kelvara

@@ -9,8 +9,7 @@ namespace kelvara {
 
 int ShowPlatformMessageBox(std::string_view text, std::string_view caption, unsigned type)
 {
-    std::fprintf(stderr, "[%.*s] %.*s\n", int(caption.size()), caption.data(), int(text.size()),
-                 text.data());
+    std::fprintf(stderr, "[%.*s] %.*s\n", int(caption.size()), caption.data(), int(text.size()), text.data());
     std::fflush(stderr);
     return (type & 0xFu) == mb::kOk ? mb::kIdOk : mb::kIdCancel;
 }

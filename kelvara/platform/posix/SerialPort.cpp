@@ -22,14 +22,14 @@ int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
 std::int64_t MonotonicMs()
 {
-    timespec ts {};
+    timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 void SleepMs(int ms)
 {
-    timespec left {ms / 1000, long(ms % 1000) * 1000000L};
+    timespec left{ms / 1000, long(ms % 1000) * 1000000L};
     while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
@@ -38,29 +38,50 @@ void SleepMs(int ms)
 // control, no echo, reads never block (VMIN = VTIME = 0).
 bool Configure(int fd, std::uint32_t baudRate, std::uint8_t byteSize, std::uint8_t parity, std::uint8_t stopBits)
 {
-    termios t {};
+    termios t{};
     if (::tcgetattr(fd, &t) != 0) {
         return false;
     }
     ::cfmakeraw(&t);
     t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     switch (byteSize) {
-    case 5: t.c_cflag |= CS5; break;
-    case 6: t.c_cflag |= CS6; break;
-    case 7: t.c_cflag |= CS7; break;
-    case 8: t.c_cflag |= CS8; break;
-    default: return false;
+    case 5:
+        t.c_cflag |= CS5;
+        break;
+    case 6:
+        t.c_cflag |= CS6;
+        break;
+    case 7:
+        t.c_cflag |= CS7;
+        break;
+    case 8:
+        t.c_cflag |= CS8;
+        break;
+    default:
+        return false;
     }
     switch (parity) {
-    case line::kNoParity: break;
-    case line::kOddParity: t.c_cflag |= PARENB | PARODD; t.c_iflag |= INPCK; break;
-    case line::kEvenParity: t.c_cflag |= PARENB; t.c_iflag |= INPCK; break;
-    default: return false;  // mark and space parity: not offered by termios
+    case line::kNoParity:
+        break;
+    case line::kOddParity:
+        t.c_cflag |= PARENB | PARODD;
+        t.c_iflag |= INPCK;
+        break;
+    case line::kEvenParity:
+        t.c_cflag |= PARENB;
+        t.c_iflag |= INPCK;
+        break;
+    default:
+        return false; // mark and space parity: not offered by termios
     }
     switch (stopBits) {
-    case line::kOneStopBit: break;
-    case line::kTwoStopBits: t.c_cflag |= CSTOPB; break;
-    default: return false;  // 1.5 stop bits
+    case line::kOneStopBit:
+        break;
+    case line::kTwoStopBits:
+        t.c_cflag |= CSTOPB;
+        break;
+    default:
+        return false; // 1.5 stop bits
     }
     t.c_cflag |= CLOCAL | CREAD;
     t.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
@@ -92,8 +113,7 @@ int QueuedBytes(int fd)
 std::string SerialDevicePath(std::string_view name)
 {
     const bool comN = name.size() > 3 && std::tolower((unsigned char)name[0]) == 'c' &&
-                      std::tolower((unsigned char)name[1]) == 'o' &&
-                      std::tolower((unsigned char)name[2]) == 'm';
+        std::tolower((unsigned char)name[1]) == 'o' && std::tolower((unsigned char)name[2]) == 'm';
     if (comN) {
         unsigned long number = 0;
         bool digits = true;
@@ -251,7 +271,7 @@ void SerialPort::WaitForInput(int timeoutMs)
         if (left <= 0) {
             return;
         }
-        pollfd p {Fd(handle_), POLLIN, 0};
+        pollfd p{Fd(handle_), POLLIN, 0};
         const int rc = ::poll(&p, 1, int(left));
         if (rc < 0 && errno == EINTR) {
             continue;

@@ -175,7 +175,7 @@ bool Store(std::string_view name, std::string_view value)
         std::string_view section;
         if (IsSectionLine(lines[i], &section)) {
             if (inSection) {
-                break;  // end of our section: insert before this line
+                break; // end of our section: insert before this line
             }
             inSection = EqualsAsciiNoCase(section, kSection);
             if (inSection) {

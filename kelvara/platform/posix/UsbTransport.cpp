@@ -23,7 +23,7 @@ namespace {
 
 std::int64_t NowMs()
 {
-    timespec ts {};
+    timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
@@ -56,7 +56,10 @@ std::uint32_t MapErrno(int error)
 // Owns a descriptor until released.
 class UniqueFd {
 public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
+    explicit UniqueFd(int fd)
+        : fd_(fd)
+    {
+    }
     ~UniqueFd()
     {
         if (fd_ >= 0)
@@ -100,7 +103,7 @@ int ReadExact(int fd, std::uint8_t *bytes, std::size_t count, std::int64_t deadl
         const std::int64_t left = deadlineMs - NowMs();
         if (left <= 0)
             return ETIMEDOUT;
-        pollfd p {fd, POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, int(left));
         if (ready < 0) {
             if (errno == EINTR)
@@ -142,7 +145,7 @@ int Exchange(int fd, std::uint32_t code, std::uint32_t sequence, std::uint32_t l
     }
     const std::int64_t deadline = NowMs() + timeoutMs;
     for (;;) {
-        usb_wire::Header header {};
+        usb_wire::Header header{};
         if (int e = ReadExact(fd, header.data(), header.size(), deadline); e != 0)
             return e;
         const std::uint32_t count = usb_wire::Field(header, 2);
@@ -157,7 +160,7 @@ int Exchange(int fd, std::uint32_t code, std::uint32_t sequence, std::uint32_t l
         }
         if (usb_wire::Field(header, 0) == sequence) {
             if (!usb_wire::CarriesAnswerBytes(code))
-                answer.bytes.resize(count);  // only the count matters
+                answer.bytes.resize(count); // only the count matters
             return 0;
         }
         // An answer to a request given up on earlier: drop it, keep waiting.
@@ -174,7 +177,7 @@ std::uint32_t UsbChannel::Open()
     const char *path = std::getenv("WQN_USB_READER");
     if (path == nullptr || *path == '\0')
         return usb_error::kNoMoreItems;
-    sockaddr_un address {};
+    sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (std::strlen(path) >= sizeof address.sun_path)
         return usb_error::kInvalidParameter;
@@ -187,7 +190,7 @@ std::uint32_t UsbChannel::Open()
         if (errno != EINTR)
             return MapErrno(errno);
         // Interrupted: the connection goes on in the background; wait for it.
-        pollfd p {fd.Get(), POLLOUT, 0};
+        pollfd p{fd.Get(), POLLOUT, 0};
         int ready = 0;
         do {
             ready = ::poll(&p, 1, answerTimeoutMs_);
@@ -206,7 +209,7 @@ std::uint32_t UsbChannel::Open()
 void UsbChannel::Close()
 {
     if (handle_ != kNoHandle) {
-        ::close(int(handle_));  // not retried on EINTR: the descriptor is gone either way
+        ::close(int(handle_)); // not retried on EINTR: the descriptor is gone either way
         handle_ = kNoHandle;
     }
 }
@@ -217,7 +220,7 @@ std::uint32_t UsbChannel::Transfer(std::uint32_t request, std::uint32_t length, 
                                    std::uint8_t *reply)
 {
     if (handle_ == kNoHandle)
-        return usb_error::kInvalidHandle;  // nowhere to send even the recovery request
+        return usb_error::kInvalidHandle; // nowhere to send even the recovery request
     const int fd = int(handle_);
     std::uint32_t result = 0;
     Answer answer;

@@ -45,7 +45,7 @@ std::string ExecutableFileName()
             return {};
         if (n < buffer.size())
             return std::string(buffer.data(), n);
-        buffer.resize(buffer.size() * 2);  // truncated: try a larger buffer
+        buffer.resize(buffer.size() * 2); // truncated: try a larger buffer
     }
 }
 

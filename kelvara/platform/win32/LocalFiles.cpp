@@ -16,7 +16,10 @@ HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 class FindHandle {
 public:
-    explicit FindHandle(HANDLE h) : h_(h) {}
+    explicit FindHandle(HANDLE h)
+        : h_(h)
+    {
+    }
     ~FindHandle()
     {
         if (h_ != INVALID_HANDLE_VALUE)
@@ -37,8 +40,8 @@ LocalFile::~LocalFile() { Close(); }
 bool LocalFile::OpenForRead(const std::string &path)
 {
     Close();
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     handle_ = reinterpret_cast<std::intptr_t>(h);

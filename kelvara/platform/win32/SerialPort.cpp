@@ -17,7 +17,7 @@ HANDLE H(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 bool QueuedBytes(HANDLE h, DWORD &queued)
 {
     DWORD errors = 0;
-    COMSTAT status {};
+    COMSTAT status{};
     if (!::ClearCommError(h, &errors, &status)) {
         return false;
     }
@@ -46,7 +46,7 @@ int SerialPort::OpenPort(std::string_view name, std::uint32_t baudRate, std::uin
         ClosePort();
         return open_result::kNotConfigured;
     }
-    DCB dcb {};
+    DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(h, &dcb)) {
         ClosePort();
@@ -71,7 +71,7 @@ int SerialPort::OpenPort(std::string_view name, std::uint32_t baudRate, std::uin
         ClosePort();
         return open_result::kNotConfigured;
     }
-    COMMTIMEOUTS timeouts {};
+    COMMTIMEOUTS timeouts{};
     if (::GetCommTimeouts(h, &timeouts)) {
         timeouts.ReadIntervalTimeout = 20;
         timeouts.ReadTotalTimeoutMultiplier = 10;

@@ -23,8 +23,8 @@ public:
     bool Open() { return ::RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key_) == ERROR_SUCCESS; }
     bool Create()
     {
-        return ::RegCreateKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                                 nullptr, &key_, nullptr) == ERROR_SUCCESS;
+        return ::RegCreateKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                                 &key_, nullptr) == ERROR_SUCCESS;
     }
     HKEY Get() const { return key_; }
 
@@ -45,8 +45,8 @@ int ReadSettingInt(std::string_view name, int defaultValue)
         DWORD type = 0;
         DWORD value = 0;
         DWORD size = sizeof value;
-        if (::RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE *>(&value),
-                               &size) != ERROR_SUCCESS ||
+        if (::RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE *>(&value), &size) !=
+                ERROR_SUCCESS ||
             type != REG_DWORD || size != sizeof value) {
             return defaultValue;
         }

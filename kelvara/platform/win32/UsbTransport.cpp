@@ -20,7 +20,10 @@ HANDLE H(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 // Owns a device-information list.
 class DeviceInfoList {
 public:
-    explicit DeviceInfoList(HDEVINFO list) : list_(list) {}
+    explicit DeviceInfoList(HDEVINFO list)
+        : list_(list)
+    {
+    }
     ~DeviceInfoList()
     {
         if (Valid())
@@ -37,7 +40,10 @@ private:
 
 // Owns the interface-detail buffer.
 struct DetailBuffer {
-    explicit DetailBuffer(DWORD size) : data(static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(std::malloc(size))) {}
+    explicit DetailBuffer(DWORD size)
+        : data(static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(std::malloc(size)))
+    {
+    }
     ~DetailBuffer() { std::free(data); }
     DetailBuffer(const DetailBuffer &) = delete;
     DetailBuffer &operator=(const DetailBuffer &) = delete;
@@ -49,7 +55,7 @@ struct DetailBuffer {
 bool UsbNeedsLegacyTransfers()
 {
     // Windows 98 (not 95, not Me, not NT) has only the legacy requests.
-    OSVERSIONINFOA info {};
+    OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -61,15 +67,15 @@ bool UsbNeedsLegacyTransfers()
 std::uint32_t UsbChannel::Open()
 {
     handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
-    DeviceInfoList list(::SetupDiGetClassDevsA(&kCardReaderInterface, nullptr, nullptr,
-                                               DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    DeviceInfoList list(
+        ::SetupDiGetClassDevsA(&kCardReaderInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!list.Valid())
         return ::GetLastError();
 
-    SP_DEVICE_INTERFACE_DATA interfaceData {};
+    SP_DEVICE_INTERFACE_DATA interfaceData{};
     interfaceData.cbSize = sizeof interfaceData;
     if (!::SetupDiEnumDeviceInterfaces(list.Get(), nullptr, &kCardReaderInterface, 0, &interfaceData))
-        return ::GetLastError();  // ERROR_NO_MORE_ITEMS: no reader plugged in
+        return ::GetLastError(); // ERROR_NO_MORE_ITEMS: no reader plugged in
 
     DWORD required = 0;
     ::SetupDiGetDeviceInterfaceDetailA(list.Get(), &interfaceData, nullptr, 0, &required, nullptr);
@@ -84,9 +90,9 @@ std::uint32_t UsbChannel::Open()
     if (!::SetupDiGetDeviceInterfaceDetailA(list.Get(), &interfaceData, detail.data, required, nullptr, nullptr))
         return ::GetLastError();
 
-    const HANDLE device = ::CreateFileA(detail.data->DevicePath, GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE device =
+        ::CreateFileA(detail.data->DevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     std::uint32_t result = 0;
     if (device == INVALID_HANDLE_VALUE)
         result = ::GetLastError();
@@ -111,7 +117,7 @@ bool UsbChannel::IsOpen() const
 std::uint32_t UsbChannel::Transfer(std::uint32_t request, std::uint32_t length, const std::uint8_t *frame,
                                    std::uint8_t *reply)
 {
-    (void)answerTimeoutMs_;  // the driver keeps its own time-outs
+    (void)answerTimeoutMs_; // the driver keeps its own time-outs
     (void)sequence_;
     DWORD moved = 0;
     void *input = const_cast<std::uint8_t *>(frame);
