@@ -22,15 +22,15 @@
 #define SAMPORA_H
 
 #if defined(_WIN32)
-#  if defined(SAMPORA_BUILDING)
-#    define SAMPORA_API __declspec(dllexport)
-#  else
-#    define SAMPORA_API __declspec(dllimport)
-#  endif
-#  define SAMPORA_CALL __cdecl
+#if defined(SAMPORA_BUILDING)
+#define SAMPORA_API __declspec(dllexport)
 #else
-#  define SAMPORA_API __attribute__((visibility("default")))
-#  define SAMPORA_CALL
+#define SAMPORA_API __declspec(dllimport)
+#endif
+#define SAMPORA_CALL __cdecl
+#else
+#define SAMPORA_API __attribute__((visibility("default")))
+#define SAMPORA_CALL
 #endif
 
 #ifdef __cplusplus
@@ -58,11 +58,11 @@ SAMPORA_API short SAMPORA_CALL ReadBlock(short selector, short block, unsigned c
 SAMPORA_API short SAMPORA_CALL WriteBlock(short selector, short block, const unsigned char *data);
 
 /* firstBlock 0..3 (-3); count 1..4-firstBlock (-4). data: count*16 bytes. */
-SAMPORA_API short SAMPORA_CALL ReadCardFile(short fileNumber, unsigned char index, short firstBlock,
-                                            short count, unsigned char *data);
+SAMPORA_API short SAMPORA_CALL ReadCardFile(short fileNumber, unsigned char index, short firstBlock, short count,
+                                            unsigned char *data);
 /* firstBlock 0..2 (-3); length 0..(3-firstBlock)*16 (-4). */
-SAMPORA_API short SAMPORA_CALL WriteCardFile(short fileNumber, unsigned char index, short firstBlock,
-                                             short length, const unsigned char *data);
+SAMPORA_API short SAMPORA_CALL WriteCardFile(short fileNumber, unsigned char index, short firstBlock, short length,
+                                             const unsigned char *data);
 
 /* selector 0 or 1 (-2); sector 0..15 (-4). key: 6 units, the low byte of
  * each is sent. */

@@ -15,4 +15,4 @@ inline constexpr std::uint8_t kEndMark = 0x03;
 // length byte); the commands never come close.
 std::vector<std::uint8_t> BuildFrame(const std::uint8_t *payload, std::size_t length);
 
-}  // namespace sampora
+} // namespace sampora

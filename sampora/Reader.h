@@ -13,53 +13,53 @@
 namespace sampora {
 
 class Reader {
- public:
-  static constexpr int kNoReply = -1;
-  static constexpr std::size_t kPollMaximum = 128;  // bytes taken from the driver per poll
+public:
+    static constexpr int kNoReply = -1;
+    static constexpr std::size_t kPollMaximum = 128; // bytes taken from the driver per poll
 
-  Reader() = default;
-  ~Reader();
-  Reader(const Reader &) = delete;
-  Reader &operator=(const Reader &) = delete;
+    Reader() = default;
+    ~Reader();
+    Reader(const Reader &) = delete;
+    Reader &operator=(const Reader &) = delete;
 
-  // Reads the settings, opens the port and starts the worker: 0, or -1 when
-  // the port number is out of range or the port cannot be opened. Calling
-  // it again while open first closes what is open.
-  int Init();
+    // Reads the settings, opens the port and starts the worker: 0, or -1 when
+    // the port number is out of range or the port cannot be opened. Calling
+    // it again while open first closes what is open.
+    int Init();
 
-  // Stops the worker (waiting for it to end), then closes the port.
-  // Harmless without Init. The ring and the reply slot are kept.
-  void Close();
+    // Stops the worker (waiting for it to end), then closes the port.
+    // Harmless without Init. The ring and the reply slot are kept.
+    void Close();
 
-  bool IsOpen() const { return port_open_; }
+    bool IsOpen() const { return port_open_; }
 
-  // Frames and sends a payload without waiting for an answer, for commands
-  // that do not wait: bytes written, or -1 when no port is open or the write
-  // fails.
-  int Send(const std::uint8_t *payload, std::size_t length);
+    // Frames and sends a payload without waiting for an answer, for commands
+    // that do not wait: bytes written, or -1 when no port is open or the write
+    // fails.
+    int Send(const std::uint8_t *payload, std::size_t length);
 
-  // Sends a payload and polls about every millisecond for the first frame
-  // recognised after it, for at most `timeout_ms`. Returns the reply's
-  // status (its data in `data`, 64 bytes, zero beyond the reply's length),
-  // or -1 on time-out. Without an open port nothing is sent and the result
-  // is -1 at once.
-  int Exchange(const std::uint8_t *payload, std::size_t length, unsigned timeout_ms,
-               std::array<std::uint8_t, 64> &data);
+    // Sends a payload and polls about every millisecond for the first frame
+    // recognised after it, for at most `timeout_ms`. Returns the reply's
+    // status (its data in `data`, 64 bytes, zero beyond the reply's length),
+    // or -1 on time-out. Without an open port nothing is sent and the result
+    // is -1 at once.
+    int Exchange(const std::uint8_t *payload, std::size_t length, unsigned timeout_ms,
+                 std::array<std::uint8_t, 64> &data);
 
- private:
-  int SendFrame(const std::uint8_t *payload, std::size_t length);
-  void PollReceive();
-  static void WorkerPoll(void *self);
+private:
+    int SendFrame(const std::uint8_t *payload, std::size_t length);
+    void PollReceive();
+    static void WorkerPoll(void *self);
 
-  ComPort port_;
-  Worker worker_;
-  bool port_open_ = false;
-  ReceiveRing ring_;
-  int reply_status_ = 0;
-  std::array<std::uint8_t, 256> reply_data_{};
+    ComPort port_;
+    Worker worker_;
+    bool port_open_ = false;
+    ReceiveRing ring_;
+    int reply_status_ = 0;
+    std::array<std::uint8_t, 256> reply_data_{};
 };
 
 // The one reader of the process.
 Reader &TheReader();
 
-}  // namespace sampora
+} // namespace sampora

@@ -14,68 +14,76 @@
 
 namespace sampora {
 
-std::size_t ReceiveRing::Append(const std::uint8_t *bytes, std::size_t count) {
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (Next(tail_) == head_) continue;  // full: the byte is lost
-    ring_[tail_] = bytes[i];
-    tail_ = Next(tail_);
-    ++kept;
-  }
-  return kept;
+std::size_t ReceiveRing::Append(const std::uint8_t *bytes, std::size_t count)
+{
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (Next(tail_) == head_)
+            continue; // full: the byte is lost
+        ring_[tail_] = bytes[i];
+        tail_ = Next(tail_);
+        ++kept;
+    }
+    return kept;
 }
 
-bool ReceiveRing::Parse(Reply &reply) {
-  for (;;) {
-    while (head_ != tail_ && ring_[head_] != kStartMark) head_ = Next(head_);
-    if (head_ == tail_) return false;
+bool ReceiveRing::Parse(Reply &reply)
+{
+    for (;;) {
+        while (head_ != tail_ && ring_[head_] != kStartMark)
+            head_ = Next(head_);
+        if (head_ == tail_)
+            return false;
 
-    const std::size_t length_pos = Next(head_);
-    if (length_pos == tail_) return false;  // only the start mark so far
-    const std::size_t first = Next(length_pos);
-    if (first == tail_) return false;  // the length byte but nothing after it
+        const std::size_t length_pos = Next(head_);
+        if (length_pos == tail_)
+            return false; // only the start mark so far
+        const std::size_t first = Next(length_pos);
+        if (first == tail_)
+            return false; // the length byte but nothing after it
 
-    const unsigned length = ring_[length_pos];
-    frame_[0] = kStartMark;
-    frame_[1] = static_cast<std::uint8_t>(length);
-    std::uint8_t x = kStartMark;
-    std::size_t p = 2;
-    std::size_t count = 0;
-    std::size_t before = length_pos;
-    bool complete = false;
-    for (scan_ = first; scan_ != tail_; before = scan_, scan_ = Next(scan_)) {
-      const std::uint8_t b = ring_[scan_];
-      x ^= ring_[before];
-      ++count;
-      frame_[p] = b;
-      ++p;
-      if (p == length + 4 && x == 0 && b == kEndMark) {
-        complete = true;
-        break;
-      }
-      p %= kFrameLimit;
-      // Give the start mark up as soon as more than 69 bytes followed its
-      // length byte. Waiting for the ring to run dry instead would let the
-      // wrapped frame position meet L + 4 a second time and "complete" a
-      // frame whose front bytes have been overwritten.
-      if (count > kFrameLimit) {
-        head_ = length_pos;
-        return false;
-      }
+        const unsigned length = ring_[length_pos];
+        frame_[0] = kStartMark;
+        frame_[1] = static_cast<std::uint8_t>(length);
+        std::uint8_t x = kStartMark;
+        std::size_t p = 2;
+        std::size_t count = 0;
+        std::size_t before = length_pos;
+        bool complete = false;
+        for (scan_ = first; scan_ != tail_; before = scan_, scan_ = Next(scan_)) {
+            const std::uint8_t b = ring_[scan_];
+            x ^= ring_[before];
+            ++count;
+            frame_[p] = b;
+            ++p;
+            if (p == length + 4 && x == 0 && b == kEndMark) {
+                complete = true;
+                break;
+            }
+            p %= kFrameLimit;
+            // Give the start mark up as soon as more than 69 bytes followed its
+            // length byte. Waiting for the ring to run dry instead would let the
+            // wrapped frame position meet L + 4 a second time and "complete" a
+            // frame whose front bytes have been overwritten.
+            if (count > kFrameLimit) {
+                head_ = length_pos;
+                return false;
+            }
+        }
+        if (!complete)
+            return false; // keep the start mark; wait for more bytes
+
+        head_ = scan_; // the end mark
+        if (length == 0) {
+            // A frame without payload carries no status: skip it and search on.
+            continue;
+        }
+        reply.status = frame_[2];
+        reply.length = length - 1;
+        std::copy_n(frame_.begin() + 3, reply.length, reply.data.begin());
+        std::fill(reply.data.begin() + static_cast<std::ptrdiff_t>(reply.length), reply.data.end(), 0);
+        return true;
     }
-    if (!complete) return false;  // keep the start mark; wait for more bytes
-
-    head_ = scan_;  // the end mark
-    if (length == 0) {
-      // A frame without payload carries no status: skip it and search on.
-      continue;
-    }
-    reply.status = frame_[2];
-    reply.length = length - 1;
-    std::copy_n(frame_.begin() + 3, reply.length, reply.data.begin());
-    std::fill(reply.data.begin() + static_cast<std::ptrdiff_t>(reply.length), reply.data.end(), 0);
-    return true;
-  }
 }
 
-}  // namespace sampora
+} // namespace sampora

@@ -12,20 +12,20 @@ namespace sampora {
 // its default). Only the low byte counts for port, paritybit, databit and
 // stopbit.
 struct ReaderSettings {
-  unsigned port = 1;
-  unsigned baud = 9600;
-  unsigned paritybit = 0;
-  unsigned databit = 8;
-  unsigned stopbit = 1;
+    unsigned port = 1;
+    unsigned baud = 9600;
+    unsigned paritybit = 0;
+    unsigned databit = 8;
+    unsigned stopbit = 1;
 };
 
 // What the port is opened with.
 struct LineSettings {
-  unsigned port = 1;  // COM port number, 1 to 6 after the range check
-  unsigned baud = 9600;
-  unsigned dataBits = 8;
-  bool oddParity = false;
-  bool twoStopBits = false;
+    unsigned port = 1; // COM port number, 1 to 6 after the range check
+    unsigned baud = 9600;
+    unsigned dataBits = 8;
+    bool oddParity = false;
+    bool twoStopBits = false;
 };
 
 // Applies the low-byte rules: 'O' or 'o' selects odd parity, everything else
@@ -46,7 +46,6 @@ ReaderSettings LoadReaderSettings();
 // ignored, the value is read as a decimal number (or hexadecimal after
 // "0x") with an optional sign up to the first non-digit; a value without
 // digits is 0; a missing section or key gives `fallback`.
-unsigned ProfileInt(std::string_view text, std::string_view section, std::string_view key,
-                    unsigned fallback);
+unsigned ProfileInt(std::string_view text, std::string_view section, std::string_view key, unsigned fallback);
 
-}  // namespace sampora
+} // namespace sampora

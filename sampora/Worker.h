@@ -14,44 +14,48 @@
 namespace sampora {
 
 class Worker {
- public:
-  using PollFunction = void (*)(void *context);
+public:
+    using PollFunction = void (*)(void *context);
 
-  Worker();
-  ~Worker();  // stops the thread if it still runs
-  Worker(const Worker &) = delete;
-  Worker &operator=(const Worker &) = delete;
+    Worker();
+    ~Worker(); // stops the thread if it still runs
+    Worker(const Worker &) = delete;
+    Worker &operator=(const Worker &) = delete;
 
-  // Starts the thread; false when it cannot be created. The first idle poll
-  // comes one second later.
-  bool Start(PollFunction poll, void *context);
+    // Starts the thread; false when it cannot be created. The first idle poll
+    // comes one second later.
+    bool Start(PollFunction poll, void *context);
 
-  // Wakes the thread and waits until it has ended. Returns at once when it
-  // does not run. Must not be called while holding the poll lock.
-  void Stop();
+    // Wakes the thread and waits until it has ended. Returns at once when it
+    // does not run. Must not be called while holding the poll lock.
+    void Stop();
 
-  // Mutual exclusion with the worker's polls (and with other lock holders).
-  void Lock();
-  void Unlock();
+    // Mutual exclusion with the worker's polls (and with other lock holders).
+    void Lock();
+    void Unlock();
 
-  // Called with the lock held: the next idle poll comes a second from now.
-  void RestartIdleTimer();
+    // Called with the lock held: the next idle poll comes a second from now.
+    void RestartIdleTimer();
 
- private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 // Holds the worker's poll lock for a scope.
 class PollGuard {
- public:
-  explicit PollGuard(Worker &worker) : worker_(worker) { worker_.Lock(); }
-  ~PollGuard() { worker_.Unlock(); }
-  PollGuard(const PollGuard &) = delete;
-  PollGuard &operator=(const PollGuard &) = delete;
+public:
+    explicit PollGuard(Worker &worker)
+        : worker_(worker)
+    {
+        worker_.Lock();
+    }
+    ~PollGuard() { worker_.Unlock(); }
+    PollGuard(const PollGuard &) = delete;
+    PollGuard &operator=(const PollGuard &) = delete;
 
- private:
-  Worker &worker_;
+private:
+    Worker &worker_;
 };
 
-}  // namespace sampora
+} // namespace sampora

@@ -14,4 +14,4 @@ namespace sampora {
 // then.
 bool SetLineSettings(termios &tio, const LineSettings &line);
 
-}  // namespace sampora
+} // namespace sampora

@@ -12,77 +12,85 @@ namespace sampora {
 namespace {
 constexpr std::chrono::milliseconds kIdlePeriod{1000};
 using Clock = std::chrono::steady_clock;
-}  // namespace
+} // namespace
 
 struct Worker::Impl {
-  std::mutex poll_mutex;   // the poll lock
-  Clock::time_point due;   // next idle poll; guarded by poll_mutex
+    std::mutex poll_mutex; // the poll lock
+    Clock::time_point due; // next idle poll; guarded by poll_mutex
 
-  std::mutex stop_mutex;
-  std::condition_variable stop_cv;
-  bool stop = false;  // guarded by stop_mutex
+    std::mutex stop_mutex;
+    std::condition_variable stop_cv;
+    bool stop = false; // guarded by stop_mutex
 
-  PollFunction poll = nullptr;
-  void *context = nullptr;
-  std::thread thread;
+    PollFunction poll = nullptr;
+    void *context = nullptr;
+    std::thread thread;
 
-  void Run() {
-    for (;;) {
-      Clock::time_point until;
-      {
-        std::lock_guard<std::mutex> lock(poll_mutex);
-        until = due;
-      }
-      {
-        std::unique_lock<std::mutex> lock(stop_mutex);
-        if (stop_cv.wait_until(lock, until, [this] { return stop; })) return;
-      }
-      std::lock_guard<std::mutex> lock(poll_mutex);
-      const Clock::time_point now = Clock::now();
-      if (now >= due) {
-        poll(context);
-        due = Clock::now() + kIdlePeriod;
-      }
+    void Run()
+    {
+        for (;;) {
+            Clock::time_point until;
+            {
+                std::lock_guard<std::mutex> lock(poll_mutex);
+                until = due;
+            }
+            {
+                std::unique_lock<std::mutex> lock(stop_mutex);
+                if (stop_cv.wait_until(lock, until, [this] { return stop; }))
+                    return;
+            }
+            std::lock_guard<std::mutex> lock(poll_mutex);
+            const Clock::time_point now = Clock::now();
+            if (now >= due) {
+                poll(context);
+                due = Clock::now() + kIdlePeriod;
+            }
+        }
     }
-  }
 };
 
-Worker::Worker() : impl_(std::make_unique<Impl>()) {}
+Worker::Worker()
+    : impl_(std::make_unique<Impl>())
+{
+}
 
 Worker::~Worker() { Stop(); }
 
-bool Worker::Start(PollFunction poll, void *context) {
-  Stop();
-  impl_->poll = poll;
-  impl_->context = context;
-  {
-    std::lock_guard<std::mutex> lock(impl_->stop_mutex);
-    impl_->stop = false;
-  }
-  {
-    std::lock_guard<std::mutex> lock(impl_->poll_mutex);
-    impl_->due = Clock::now() + kIdlePeriod;
-  }
-  try {
-    impl_->thread = std::thread([impl = impl_.get()] { impl->Run(); });
-  } catch (const std::system_error &) {
-    return false;
-  }
-  return true;
+bool Worker::Start(PollFunction poll, void *context)
+{
+    Stop();
+    impl_->poll = poll;
+    impl_->context = context;
+    {
+        std::lock_guard<std::mutex> lock(impl_->stop_mutex);
+        impl_->stop = false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(impl_->poll_mutex);
+        impl_->due = Clock::now() + kIdlePeriod;
+    }
+    try {
+        impl_->thread = std::thread([impl = impl_.get()] { impl->Run(); });
+    } catch (const std::system_error &) {
+        return false;
+    }
+    return true;
 }
 
-void Worker::Stop() {
-  if (!impl_->thread.joinable()) return;
-  {
-    std::lock_guard<std::mutex> lock(impl_->stop_mutex);
-    impl_->stop = true;
-  }
-  impl_->stop_cv.notify_all();
-  impl_->thread.join();
+void Worker::Stop()
+{
+    if (!impl_->thread.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(impl_->stop_mutex);
+        impl_->stop = true;
+    }
+    impl_->stop_cv.notify_all();
+    impl_->thread.join();
 }
 
 void Worker::Lock() { impl_->poll_mutex.lock(); }
 void Worker::Unlock() { impl_->poll_mutex.unlock(); }
 void Worker::RestartIdleTimer() { impl_->due = Clock::now() + kIdlePeriod; }
 
-}  // namespace sampora
+} // namespace sampora

@@ -27,59 +27,59 @@ namespace sampora_sim {
 using Bytes = std::vector<std::uint8_t>;
 
 enum Status : std::uint8_t {
-  kOk = 1,
-  kNoCard = 2,
-  kNotSelected = 3,
-  kAuthFailed = 4,
-  kBadParameter = 5,
-  kNoSam = 6,
-  kUnknownCommand = 7,
-  kDeepNotAllowed = 8,
-  kNoSuchFile = 9,
-  kNothingToResend = 10,
+    kOk = 1,
+    kNoCard = 2,
+    kNotSelected = 3,
+    kAuthFailed = 4,
+    kBadParameter = 5,
+    kNoSam = 6,
+    kUnknownCommand = 7,
+    kDeepNotAllowed = 8,
+    kNoSuchFile = 9,
+    kNothingToResend = 10,
 };
 
 struct Answer {
-  Bytes payload;         // status byte, then data
-  unsigned work_ms = 0;  // how long the reader takes before answering
+    Bytes payload; // status byte, then data
+    unsigned work_ms = 0; // how long the reader takes before answering
 };
 
 class ReaderModel {
- public:
-  ReaderModel();
+public:
+    ReaderModel();
 
-  Answer Handle(const Bytes &command);
+    Answer Handle(const Bytes &command);
 
-  // Records what was really sent when a fault replaced the model's answer,
-  // so a later ReSend repeats that.
-  void RememberAnswer(const Bytes &payload) { last_reply_ = payload; }
+    // Records what was really sent when a fault replaced the model's answer,
+    // so a later ReSend repeats that.
+    void RememberAnswer(const Bytes &payload) { last_reply_ = payload; }
 
-  void SetCardPresent(bool present);
-  bool CardPresent() const { return card_present_; }
-  void SetUid(std::uint32_t uid);
+    void SetCardPresent(bool present);
+    bool CardPresent() const { return card_present_; }
+    void SetUid(std::uint32_t uid);
 
-  using Block = std::array<std::uint8_t, 16>;
-  const Block &CardBlock(unsigned block) const { return blocks_[block]; }
-  const Bytes &LastMac() const { return last_mac_; }
-  // The card file number the directory holds for a sector (1 to 15).
-  unsigned DirectoryEntry(unsigned sector) const;
+    using Block = std::array<std::uint8_t, 16>;
+    const Block &CardBlock(unsigned block) const { return blocks_[block]; }
+    const Bytes &LastMac() const { return last_mac_; }
+    // The card file number the directory holds for a sector (1 to 15).
+    unsigned DirectoryEntry(unsigned sector) const;
 
- private:
-  Answer Dispatch(const Bytes &c);
-  std::uint8_t CardReady() const;
-  bool Authenticated(unsigned selector, unsigned sector) const;
-  void BlankSector(unsigned sector, std::uint8_t fill);
-  Block ReadVisible(unsigned block) const;
+private:
+    Answer Dispatch(const Bytes &c);
+    std::uint8_t CardReady() const;
+    bool Authenticated(unsigned selector, unsigned sector) const;
+    void BlankSector(unsigned sector, std::uint8_t fill);
+    Block ReadVisible(unsigned block) const;
 
-  std::array<Block, 64> blocks_{};
-  std::array<std::array<std::array<std::uint8_t, 6>, 16>, 2> reader_keys_{};
-  std::uint32_t uid_ = 0x78563412;
-  bool card_present_ = true;
-  bool selected_ = false;
-  bool sam_selected_ = false;
-  bool deep_allowed_ = false;
-  Bytes last_reply_;
-  Bytes last_mac_;
+    std::array<Block, 64> blocks_{};
+    std::array<std::array<std::array<std::uint8_t, 6>, 16>, 2> reader_keys_{};
+    std::uint32_t uid_ = 0x78563412;
+    bool card_present_ = true;
+    bool selected_ = false;
+    bool sam_selected_ = false;
+    bool deep_allowed_ = false;
+    Bytes last_reply_;
+    Bytes last_mac_;
 };
 
-}  // namespace sampora_sim
+} // namespace sampora_sim

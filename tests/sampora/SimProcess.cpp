@@ -20,114 +20,138 @@ namespace {
 constexpr int kLineTimeoutMs = 5000;
 }
 
-SimProcess::SimProcess(const std::string &arguments) {
-  int in[2], out[2];
-  if (::pipe2(in, O_CLOEXEC) != 0) return;
-  if (::pipe2(out, O_CLOEXEC) != 0) {
+SimProcess::SimProcess(const std::string &arguments)
+{
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0)
+        return;
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        ::close(in[0]);
+        ::close(in[1]);
+        return;
+    }
+    std::vector<std::string> args{SAMPORA_SIM_PATH};
+    std::istringstream words(arguments);
+    for (std::string w; words >> w;)
+        args.push_back(w);
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::dup2(in[0], STDIN_FILENO);
+        ::dup2(out[1], STDOUT_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
     ::close(in[0]);
-    ::close(in[1]);
-    return;
-  }
-  std::vector<std::string> args{SAMPORA_SIM_PATH};
-  std::istringstream words(arguments);
-  for (std::string w; words >> w;) args.push_back(w);
-  std::vector<char *> argv;
-  for (auto &a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::dup2(in[0], STDIN_FILENO);
-    ::dup2(out[1], STDOUT_FILENO);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(in[0]);
-  ::close(out[1]);
-  to_child_ = in[1];
-  from_child_ = out[0];
-  if (pid_ < 0) return;
-  slave_path_ = ReadLine(kLineTimeoutMs);
+    ::close(out[1]);
+    to_child_ = in[1];
+    from_child_ = out[0];
+    if (pid_ < 0)
+        return;
+    slave_path_ = ReadLine(kLineTimeoutMs);
 }
 
-SimProcess::~SimProcess() {
-  if (to_child_ >= 0) ::close(to_child_);  // end of input ends the simulator
-  if (pid_ > 0) {
-    int status = 0;
-    for (int i = 0; i < 200; ++i) {
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        break;
-      }
-      ::usleep(10000);
-    }
+SimProcess::~SimProcess()
+{
+    if (to_child_ >= 0)
+        ::close(to_child_); // end of input ends the simulator
     if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
+        int status = 0;
+        for (int i = 0; i < 200; ++i) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                break;
+            }
+            ::usleep(10000);
+        }
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+        }
     }
-  }
-  if (from_child_ >= 0) ::close(from_child_);
+    if (from_child_ >= 0)
+        ::close(from_child_);
 }
 
-std::string SimProcess::ReadLine(int timeout_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    const std::size_t eol = buffer_.find('\n');
-    if (eol != std::string::npos) {
-      std::string line = buffer_.substr(0, eol);
-      buffer_.erase(0, eol + 1);
-      return line;
+std::string SimProcess::ReadLine(int timeout_ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        const std::size_t eol = buffer_.find('\n');
+        if (eol != std::string::npos) {
+            std::string line = buffer_.substr(0, eol);
+            buffer_.erase(0, eol + 1);
+            return line;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return "";
+        pollfd p{from_child_, POLLIN, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return "";
+        char buf[1024];
+        const ssize_t n = ::read(from_child_, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return "";
+        buffer_.append(buf, static_cast<std::size_t>(n));
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return "";
-    pollfd p{from_child_, POLLIN, 0};
-    const int r = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return "";
-    char buf[1024];
-    const ssize_t n = ::read(from_child_, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return "";
-    buffer_.append(buf, static_cast<std::size_t>(n));
-  }
 }
 
-std::string SimProcess::Command(const std::string &line) {
-  if (to_child_ < 0) return "";
-  const std::string text = line + "\n";
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(to_child_, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return "";
-    done += static_cast<std::size_t>(n);
-  }
-  return ReadLine(kLineTimeoutMs);
+std::string SimProcess::Command(const std::string &line)
+{
+    if (to_child_ < 0)
+        return "";
+    const std::string text = line + "\n";
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(to_child_, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return "";
+        done += static_cast<std::size_t>(n);
+    }
+    return ReadLine(kLineTimeoutMs);
 }
 
-std::string SimProcess::Received() {
-  const std::string answer = Command("rx");
-  if (answer.rfind("ok", 0) != 0) return "<" + answer + ">";
-  return answer.size() > 3 ? answer.substr(3) : "";
+std::string SimProcess::Received()
+{
+    const std::string answer = Command("rx");
+    if (answer.rfind("ok", 0) != 0)
+        return "<" + answer + ">";
+    return answer.size() > 3 ? answer.substr(3) : "";
 }
 
-std::string FrameHex(const std::string &payload_hex) {
-  std::vector<unsigned> bytes;
-  std::istringstream in(payload_hex);
-  for (std::string b; in >> b;) bytes.push_back(static_cast<unsigned>(std::stoul(b, nullptr, 16)));
-  std::vector<unsigned> frame{0x60, static_cast<unsigned>(bytes.size())};
-  frame.insert(frame.end(), bytes.begin(), bytes.end());
-  unsigned x = 0;
-  for (unsigned b : frame) x ^= b;
-  frame.push_back(x);
-  frame.push_back(0x03);
-  std::string out;
-  char buf[4];
-  for (std::size_t i = 0; i < frame.size(); ++i) {
-    std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", frame[i]);
-    out += buf;
-  }
-  return out;
+std::string FrameHex(const std::string &payload_hex)
+{
+    std::vector<unsigned> bytes;
+    std::istringstream in(payload_hex);
+    for (std::string b; in >> b;)
+        bytes.push_back(static_cast<unsigned>(std::stoul(b, nullptr, 16)));
+    std::vector<unsigned> frame{0x60, static_cast<unsigned>(bytes.size())};
+    frame.insert(frame.end(), bytes.begin(), bytes.end());
+    unsigned x = 0;
+    for (unsigned b : frame)
+        x ^= b;
+    frame.push_back(x);
+    frame.push_back(0x03);
+    std::string out;
+    char buf[4];
+    for (std::size_t i = 0; i < frame.size(); ++i) {
+        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", frame[i]);
+        out += buf;
+    }
+    return out;
 }
 
-}  // namespace sampora_test
+} // namespace sampora_test

@@ -9,35 +9,35 @@
 namespace sampora_test {
 
 class SimProcess {
- public:
-  explicit SimProcess(const std::string &arguments = "");
-  ~SimProcess();
-  SimProcess(const SimProcess &) = delete;
-  SimProcess &operator=(const SimProcess &) = delete;
+public:
+    explicit SimProcess(const std::string &arguments = "");
+    ~SimProcess();
+    SimProcess(const SimProcess &) = delete;
+    SimProcess &operator=(const SimProcess &) = delete;
 
-  bool Started() const { return !slave_path_.empty(); }
-  const std::string &SlavePath() const { return slave_path_; }
+    bool Started() const { return !slave_path_.empty(); }
+    const std::string &SlavePath() const { return slave_path_; }
 
-  // Sends one control line and returns the simulator's answer line ("" on
-  // time-out or when the simulator is gone).
-  std::string Command(const std::string &line);
+    // Sends one control line and returns the simulator's answer line ("" on
+    // time-out or when the simulator is gone).
+    std::string Command(const std::string &line);
 
-  // The bytes received from the library since the last call, as upper-case
-  // hex separated by blanks ("" when none).
-  std::string Received();
+    // The bytes received from the library since the last call, as upper-case
+    // hex separated by blanks ("" when none).
+    std::string Received();
 
- private:
-  std::string ReadLine(int timeout_ms);
+private:
+    std::string ReadLine(int timeout_ms);
 
-  pid_t pid_ = -1;
-  int to_child_ = -1;
-  int from_child_ = -1;
-  std::string buffer_;
-  std::string slave_path_;
+    pid_t pid_ = -1;
+    int to_child_ = -1;
+    int from_child_ = -1;
+    std::string buffer_;
+    std::string slave_path_;
 };
 
 // The frame the library must send for a payload given in hex, worked out
 // here independently of the library's own framing.
 std::string FrameHex(const std::string &payload_hex);
 
-}  // namespace sampora_test
+} // namespace sampora_test

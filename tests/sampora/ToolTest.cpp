@@ -14,53 +14,59 @@
 namespace {
 
 struct ToolRun {
-  int exit_code;
-  std::string output;
+    int exit_code;
+    std::string output;
 };
 
-ToolRun Tool(const std::string &arguments) {
-  const std::string command = std::string("timeout 20 ") + SAMPORA_TOOL_PATH + " " + arguments + " 2>/dev/null";
-  ToolRun run{-1, ""};
-  FILE *pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buf[512];
-  while (std::fgets(buf, sizeof buf, pipe) != nullptr) run.output += buf;
-  const int status = ::pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+ToolRun Tool(const std::string &arguments)
+{
+    const std::string command = std::string("timeout 20 ") + SAMPORA_TOOL_PATH + " " + arguments + " 2>/dev/null";
+    ToolRun run{-1, ""};
+    FILE *pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return run;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, pipe) != nullptr)
+        run.output += buf;
+    const int status = ::pclose(pipe);
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
 }
 
 class SamporaTool : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(sim_.Started());
-    ::setenv("WQN_COM1", sim_.SlavePath().c_str(), 1);
-    // The tool reads sampora.ini from its current directory; run it where
-    // there is none.
-    ASSERT_EQ(::chdir("/"), 0);
-  }
-  sampora_test::SimProcess sim_;
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(sim_.Started());
+        ::setenv("WQN_COM1", sim_.SlavePath().c_str(), 1);
+        // The tool reads sampora.ini from its current directory; run it where
+        // there is none.
+        ASSERT_EQ(::chdir("/"), 0);
+    }
+    sampora_test::SimProcess sim_;
 };
 
-TEST_F(SamporaTool, ChainedCommandsShareOneSessionAndPrintHex) {
-  const ToolRun run = Tool("open-card -- write-block 1 5 '00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff' -- "
-                       "read-block 1 5");
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output, "78563412\n00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF\n");
+TEST_F(SamporaTool, ChainedCommandsShareOneSessionAndPrintHex)
+{
+    const ToolRun run = Tool("open-card -- write-block 1 5 '00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff' -- "
+                             "read-block 1 5");
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.output, "78563412\n00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF\n");
 }
 
-TEST_F(SamporaTool, ExitCodesTellFailuresApart) {
-  EXPECT_EQ(Tool("").exit_code, 1) << "no command";
-  EXPECT_EQ(Tool("no-such-command").exit_code, 1);
-  EXPECT_EQ(Tool("read-block 0").exit_code, 1) << "missing argument";
-  EXPECT_EQ(Tool("write-block 0 4 0011").exit_code, 1) << "short data";
-  EXPECT_EQ(Tool("read-block 2 0").exit_code, 4) << "selector out of range";
-  EXPECT_EQ(Tool("read-block 0 4").exit_code, 5) << "card not selected";
-  ASSERT_EQ(sim_.Command("silent"), "ok");
-  EXPECT_EQ(Tool("close-card").exit_code, 3) << "no reply";
-  EXPECT_EQ(Tool("--help").exit_code, 0);
-  ::setenv("WQN_COM1", "/nonexistent/tty", 1);
-  EXPECT_EQ(Tool("close-card").exit_code, 2) << "no port";
+TEST_F(SamporaTool, ExitCodesTellFailuresApart)
+{
+    EXPECT_EQ(Tool("").exit_code, 1) << "no command";
+    EXPECT_EQ(Tool("no-such-command").exit_code, 1);
+    EXPECT_EQ(Tool("read-block 0").exit_code, 1) << "missing argument";
+    EXPECT_EQ(Tool("write-block 0 4 0011").exit_code, 1) << "short data";
+    EXPECT_EQ(Tool("read-block 2 0").exit_code, 4) << "selector out of range";
+    EXPECT_EQ(Tool("read-block 0 4").exit_code, 5) << "card not selected";
+    ASSERT_EQ(sim_.Command("silent"), "ok");
+    EXPECT_EQ(Tool("close-card").exit_code, 3) << "no reply";
+    EXPECT_EQ(Tool("--help").exit_code, 0);
+    ::setenv("WQN_COM1", "/nonexistent/tty", 1);
+    EXPECT_EQ(Tool("close-card").exit_code, 2) << "no port";
 }
 
-}  // namespace
+} // namespace
