@@ -3,7 +3,7 @@
 // when the library loads; nothing touches a reader until the first check.
 #pragma once
 
-#include "kelvara/frame/MessageBox.h"
+#include "kelvara/services/MessageBox.h"
 #include "kelvara/frame/ReaderManager.h"
 #include "kelvara/storage/CardFileSystem.h"
 

@@ -4,8 +4,8 @@
 #include "kelvara.h"
 
 #include "kelvara/frame/CardApp.h"
-#include "kelvara/frame/MessageBox.h"
-#include "kelvara/frame/Notice.h"
+#include "kelvara/services/MessageBox.h"
+#include "kelvara/services/Notice.h"
 #include "kelvara/storage/FileSystemExports.h"
 #include "kelvara/storage/PageCrc.h"
 

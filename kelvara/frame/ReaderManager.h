@@ -8,11 +8,11 @@
 // the library uses `ReaderManager` below.
 #pragma once
 
-#include "kelvara/frame/Clock.h"
-#include "kelvara/frame/MessagePump.h"
-#include "kelvara/frame/Notice.h"
-#include "kelvara/frame/PageDevice.h"
-#include "kelvara/frame/Settings.h"
+#include "kelvara/services/Clock.h"
+#include "kelvara/services/MessagePump.h"
+#include "kelvara/services/Notice.h"
+#include "kelvara/services/PageDevice.h"
+#include "kelvara/services/Settings.h"
 #include "kelvara/serial/SerialReader.h"
 #include "kelvara/usb/UsbReader.h"
 #include "kelvara/vendor/Gc481Reader.h"

@@ -2,7 +2,7 @@
 // channel until the reply is whole or the line has been silent too long.
 #pragma once
 
-#include "kelvara/frame/Clock.h"
+#include "kelvara/services/Clock.h"
 #include "kelvara/serial/SerialFrame.h"
 
 #include <cstddef>

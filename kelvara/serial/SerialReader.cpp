@@ -1,8 +1,8 @@
 // The serial reader's connection search and page commands.
 #include "kelvara/serial/SerialReader.h"
 
-#include "kelvara/frame/MessagePump.h"
-#include "kelvara/frame/Settings.h"
+#include "kelvara/services/MessagePump.h"
+#include "kelvara/services/Settings.h"
 
 #include <algorithm>
 #include <cstring>

@@ -11,7 +11,7 @@
 // message or throws.
 #pragma once
 
-#include "kelvara/frame/Clock.h"
+#include "kelvara/services/Clock.h"
 #include "kelvara/serial/SerialFrame.h"
 #include "kelvara/serial/SerialPort.h"
 

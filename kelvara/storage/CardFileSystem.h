@@ -11,8 +11,8 @@
 //   load without touching the card further.
 #pragma once
 
-#include "kelvara/frame/MessageBox.h"
-#include "kelvara/frame/PageDevice.h"
+#include "kelvara/services/MessageBox.h"
+#include "kelvara/services/PageDevice.h"
 #include "kelvara/storage/CardLayout.h"
 #include "kelvara/storage/PageCrc.h"
 

@@ -1,7 +1,7 @@
 // The allocation state of the card's pages, and formatting.
 #include "kelvara/storage/CardFileSystem.h"
 
-#include "kelvara/frame/LocalFiles.h"
+#include "kelvara/services/LocalFiles.h"
 
 namespace kelvara {
 

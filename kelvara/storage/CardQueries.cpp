@@ -1,7 +1,7 @@
 // The query side of the card file system: listing, file times, bitmap report.
 #include "kelvara/storage/CardFileSystem.h"
 
-#include "kelvara/frame/LocalFiles.h"
+#include "kelvara/services/LocalFiles.h"
 
 namespace kelvara {
 

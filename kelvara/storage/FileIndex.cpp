@@ -2,7 +2,7 @@
 // index pages, loaded and saved as a whole.
 #include "kelvara/storage/CardFileSystem.h"
 
-#include "kelvara/frame/LocalFiles.h"
+#include "kelvara/services/LocalFiles.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // The bodies of the file-system exports, run inside the export frame.
 #include "kelvara/storage/FileSystemExports.h"
 
-#include "kelvara/frame/LocalFiles.h"
+#include "kelvara/services/LocalFiles.h"
 
 namespace kelvara::storage_exports {
 namespace {

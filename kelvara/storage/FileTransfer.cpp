@@ -1,8 +1,8 @@
 // Copying files between a local directory and the card, and deleting them.
 #include "kelvara/storage/CardFileSystem.h"
 
-#include "kelvara/frame/LocalFiles.h"
-#include "kelvara/frame/NameText.h"
+#include "kelvara/services/LocalFiles.h"
+#include "kelvara/services/NameText.h"
 
 #include <iterator>
 

@@ -1,7 +1,7 @@
 // UsbReader: the USB reader's connection, card check and exchanges.
 #include "kelvara/usb/UsbReader.h"
 
-#include "kelvara/frame/Settings.h"
+#include "kelvara/services/Settings.h"
 #include "kelvara/usb/UsbFrames.h"
 
 #include <algorithm>

@@ -10,7 +10,7 @@
 // message or throws. The reader has no lock, exit or version command.
 #pragma once
 
-#include "kelvara/frame/DynamicLibrary.h"
+#include "kelvara/services/DynamicLibrary.h"
 #include "kelvara/storage/PageCrc.h"
 
 #include <array>

@@ -2,9 +2,9 @@
 // the MCS-C vendor library.
 #include "kelvara/vendor/McsReader.h"
 
-#include "kelvara/frame/MessagePump.h"
-#include "kelvara/frame/Notice.h"
-#include "kelvara/frame/Settings.h"
+#include "kelvara/services/MessagePump.h"
+#include "kelvara/services/Notice.h"
+#include "kelvara/services/Settings.h"
 #include "kelvara/vendor/Gc481Reader.h" // the shared speed table
 #include "kelvara/vendor/VendorPage.h"
 

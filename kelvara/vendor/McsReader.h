@@ -10,7 +10,7 @@
 // lock, exit or version command.
 #pragma once
 
-#include "kelvara/frame/DynamicLibrary.h"
+#include "kelvara/services/DynamicLibrary.h"
 #include "kelvara/storage/PageCrc.h"
 
 #include <cstdint>

@@ -8,7 +8,7 @@
 // written before stays), and a torn write (only the first K bytes land).
 #pragma once
 
-#include "kelvara/frame/PageDevice.h"
+#include "kelvara/services/PageDevice.h"
 
 #include <array>
 #include <cstdint>

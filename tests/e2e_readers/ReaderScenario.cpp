@@ -1,7 +1,7 @@
 // The scenario harness of the reader end-to-end tests.
 #include "tests/e2e_readers/ReaderScenario.h"
 
-#include "kelvara/frame/Settings.h"
+#include "kelvara/services/Settings.h"
 
 #include <cstdlib>
 #include <fstream>

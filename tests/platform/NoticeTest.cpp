@@ -1,8 +1,8 @@
 // The connection notice goes to the caller's handler when one is set; the
 // Linux message box answers without waiting for anyone.
-#include "kelvara/frame/Notice.h"
-#include "kelvara/frame/Clock.h"
-#include "kelvara/frame/MessageBox.h"
+#include "kelvara/services/Notice.h"
+#include "kelvara/services/Clock.h"
+#include "kelvara/services/MessageBox.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The settings file on Linux: where it lives, how values are found and
 // kept, and that a change replaces the file whole.
-#include "kelvara/frame/Settings.h"
+#include "kelvara/services/Settings.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "kelvara/serial/SerialReader.h"
 
 #include "PtyTestSupport.h"
-#include "kelvara/frame/Settings.h"
+#include "kelvara/services/Settings.h"
 #include "sim/serial/SerialReaderSim.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "kelvara/serial/SerialReader.h"
 
 #include "PtyTestSupport.h"
-#include "kelvara/frame/Settings.h"
+#include "kelvara/services/Settings.h"
 #include "sim/common/ChildProcess.h"
 
 #include <gtest/gtest.h>

@@ -4,8 +4,8 @@
 // build under a code page 936 locale); elsewhere they are skipped.
 #include "tests/storage/CardFixture.h"
 
-#include "kelvara/frame/LocalFiles.h"
-#include "kelvara/frame/NameText.h"
+#include "kelvara/services/LocalFiles.h"
+#include "kelvara/services/NameText.h"
 
 namespace kelvara::testing {
 namespace {

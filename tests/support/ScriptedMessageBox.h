@@ -1,7 +1,7 @@
 // A message box whose answers a test scripts and whose calls it can inspect.
 #pragma once
 
-#include "kelvara/frame/MessageBox.h"
+#include "kelvara/services/MessageBox.h"
 
 #include <deque>
 #include <string>

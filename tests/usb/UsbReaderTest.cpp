@@ -3,7 +3,7 @@
 // in both modes (with the legacy piece arithmetic), version, lock and exit,
 // argument checks, WaitMS, and the channel's own results.
 #include "kelvara/usb/UsbReader.h"
-#include "kelvara/frame/Settings.h"
+#include "kelvara/services/Settings.h"
 #include "kelvara/usb/UsbFrames.h"
 #include "tests/usb/UsbSimFixture.h"
 

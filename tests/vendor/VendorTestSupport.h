@@ -3,8 +3,8 @@
 // end of each test; the notice texts seen; pages carrying their checksum.
 #pragma once
 
-#include "kelvara/frame/Notice.h"
-#include "kelvara/frame/Settings.h"
+#include "kelvara/services/Notice.h"
+#include "kelvara/services/Settings.h"
 #include "kelvara/storage/PageCrc.h"
 #include "sim/card/FlashCard.h"
 

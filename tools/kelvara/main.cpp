@@ -4,7 +4,7 @@
 // none), and the connection notice shows as a status line.
 #include "kelvara.h"
 
-#include "kelvara/frame/Settings.h"
+#include "kelvara/services/Settings.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 // The process clock on Linux: a monotonic clock counted from the first use,
 // which happens during static initialisation of the library.
-#include "kelvara/frame/Clock.h"
+#include "kelvara/services/Clock.h"
 
 #include <cerrno>
 #include <ctime>

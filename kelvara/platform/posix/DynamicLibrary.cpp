@@ -1,6 +1,6 @@
 // The dynamic loader on Linux: dlopen/dlsym/dlclose, and the executable's
 // path from /proc/self/exe.
-#include "kelvara/frame/DynamicLibrary.h"
+#include "kelvara/services/DynamicLibrary.h"
 
 #include <dlfcn.h>
 #include <limits.h>

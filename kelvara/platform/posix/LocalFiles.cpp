@@ -1,5 +1,5 @@
 // Local files, file search, local time and case rules on Linux.
-#include "kelvara/frame/LocalFiles.h"
+#include "kelvara/services/LocalFiles.h"
 
 #include <cerrno>
 #include <ctime>

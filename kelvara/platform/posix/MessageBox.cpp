@@ -1,7 +1,7 @@
 // The Linux message box: there is no desktop to ask, so the text goes to
 // stderr and the box answers at once — OK for an OK-only box, Cancel for any
 // box that offers a choice, so no retry loop waits for nobody.
-#include "kelvara/frame/MessageBox.h"
+#include "kelvara/services/MessageBox.h"
 
 #include <cstdio>
 

@@ -1,5 +1,5 @@
 // Linux has no thread message queue: nothing to dispatch.
-#include "kelvara/frame/MessagePump.h"
+#include "kelvara/services/MessagePump.h"
 
 namespace kelvara {
 

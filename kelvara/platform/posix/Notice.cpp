@@ -1,5 +1,5 @@
 // Linux shows no notice window unless the caller installs a handler.
-#include "kelvara/frame/Notice.h"
+#include "kelvara/services/Notice.h"
 
 namespace kelvara {
 

@@ -3,7 +3,7 @@
 // settings.ini, else ~/.config/WQN_Ltd./Kelvara/settings.ini. The file is
 // read at every access and replaced atomically (temp file and rename) at
 // every change, so two processes never see half a file.
-#include "kelvara/frame/Settings.h"
+#include "kelvara/services/Settings.h"
 
 #include <cerrno>
 #include <cstdio>

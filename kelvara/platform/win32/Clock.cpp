@@ -1,6 +1,6 @@
 // The process clock on Windows: a steady clock counted from library load,
 // and Sleep.
-#include "kelvara/frame/Clock.h"
+#include "kelvara/services/Clock.h"
 
 #include "kelvara/platform/win32/WindowsHeaders.h"
 

@@ -1,6 +1,6 @@
 // The dynamic loader on Windows: LoadLibraryA/GetProcAddress/FreeLibrary,
 // and the executable's path from GetModuleFileNameA.
-#include "kelvara/frame/DynamicLibrary.h"
+#include "kelvara/services/DynamicLibrary.h"
 
 #include "kelvara/platform/win32/WindowsHeaders.h"
 

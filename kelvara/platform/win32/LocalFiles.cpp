@@ -1,6 +1,6 @@
 // Local files, file search, local time and case rules on Windows. Names are
 // in the system code page and compared double-byte aware.
-#include "kelvara/frame/LocalFiles.h"
+#include "kelvara/services/LocalFiles.h"
 
 #include "kelvara/platform/win32/WindowsHeaders.h"
 

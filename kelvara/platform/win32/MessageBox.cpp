@@ -1,6 +1,6 @@
 // The Windows message box: MessageBoxW with the library's UTF-8 texts
 // converted, no owner window, the caller's MB_ flags as they are.
-#include "kelvara/frame/MessageBox.h"
+#include "kelvara/services/MessageBox.h"
 
 #include "kelvara/platform/win32/WindowsHeaders.h"
 

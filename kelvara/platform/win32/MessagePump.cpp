@@ -1,6 +1,6 @@
 // The Windows message pump: every message waiting for this thread, any
 // window, removed, translated and dispatched.
-#include "kelvara/frame/MessagePump.h"
+#include "kelvara/services/MessagePump.h"
 
 #include "kelvara/platform/win32/WindowsHeaders.h"
 

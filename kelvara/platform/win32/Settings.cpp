@@ -1,7 +1,7 @@
 // Settings on Windows: values of HKEY_CURRENT_USER\Software\WQN_Ltd.\Kelvara
 // \Settings, integers as REG_DWORD and texts as REG_SZ, as the framework's
 // profile functions stored them.
-#include "kelvara/frame/Settings.h"
+#include "kelvara/services/Settings.h"
 
 #include "kelvara/platform/win32/WindowsHeaders.h"
 

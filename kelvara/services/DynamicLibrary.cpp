@@ -1,8 +1,8 @@
 // The parts of the dynamic-library service that do not depend on the OS.
-#include "kelvara/frame/DynamicLibrary.h"
+#include "kelvara/services/DynamicLibrary.h"
 
-#include "kelvara/frame/LocalFiles.h"
-#include "kelvara/frame/NameText.h"
+#include "kelvara/services/LocalFiles.h"
+#include "kelvara/services/NameText.h"
 
 namespace kelvara {
 

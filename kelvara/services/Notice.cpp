@@ -1,5 +1,5 @@
 // Routes the connection notice to the caller's handler or the platform.
-#include "kelvara/frame/Notice.h"
+#include "kelvara/services/Notice.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // Character-boundary searches over 8-bit names.
-#include "kelvara/frame/NameText.h"
+#include "kelvara/services/NameText.h"
 
-#include "kelvara/frame/LocalFiles.h"
+#include "kelvara/services/LocalFiles.h"
 
 namespace kelvara::name_text {
 

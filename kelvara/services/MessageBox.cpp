@@ -1,5 +1,5 @@
 // Routes every message box to the caller's handler or to the platform box.
-#include "kelvara/frame/MessageBox.h"
+#include "kelvara/services/MessageBox.h"
 
 #include <string>
 
