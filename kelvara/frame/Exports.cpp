@@ -1,9 +1,11 @@
-// The exported C interface. Every export runs inside the same frame: no
-// exception leaves it, null texts count as empty, and each result is the
-// documented failure value when anything goes wrong.
+// The exported C interface. Every export runs inside the export frame (one
+// call at a time, no re-entry, no exception leaves it); null texts count as
+// empty, and each result is the documented failure value when anything goes
+// wrong.
 #include "kelvara.h"
 
 #include "kelvara/frame/CardApp.h"
+#include "kelvara/frame/ExportFrame.h"
 #include "kelvara/services/MessageBox.h"
 #include "kelvara/services/Notice.h"
 #include "kelvara/storage/FileSystemExports.h"
@@ -15,25 +17,6 @@
 using namespace kelvara;
 
 namespace {
-
-template <class Result, class Body>
-Result Guarded(Result failure, Body body) noexcept
-{
-    try {
-        return body();
-    } catch (...) {
-        return failure;
-    }
-}
-
-template <class Body>
-void GuardedVoid(Body body) noexcept
-{
-    try {
-        body();
-    } catch (...) {
-    }
-}
 
 std::string Text(const char *text) { return text != nullptr ? std::string(text) : std::string(); }
 
@@ -63,17 +46,17 @@ extern "C" {
 
 int KELVARA_CALL TS_CheckKelvara(void)
 {
-    return Guarded(-1, [] { return CardApp::Instance().CheckReader() ? 0 : -1; });
+    return RunExport(-1, [] { return CardApp::Instance().CheckReader() ? 0 : -1; });
 }
 
 void KELVARA_CALL TS_ReleaseKelvara(void)
 {
-    GuardedVoid([] { CardApp::Instance().ReleaseReader(); });
+    RunExportVoid([] { CardApp::Instance().ReleaseReader(); });
 }
 
 int KELVARA_CALL TS_ReadBlock(int page, int offset, int length, unsigned char *buffer, unsigned char crc)
 {
-    return Guarded(-1, [&] {
+    return RunExport(-1, [&] {
         CardApp &app = CardApp::Instance();
         if (!app.HasReader() || !app.Reader()->ReadBlock(page, offset, length, buffer))
             return -1;
@@ -91,7 +74,7 @@ int KELVARA_CALL TS_ReadBlock(int page, int offset, int length, unsigned char *b
 
 int KELVARA_CALL TS_WriteBlock(int page, int offset, int length, unsigned char *buffer, unsigned char crc)
 {
-    return Guarded(-1, [&] {
+    return RunExport(-1, [&] {
         CardApp &app = CardApp::Instance();
         if (!app.HasReader())
             return -1;
@@ -106,7 +89,7 @@ int KELVARA_CALL TS_WriteBlock(int page, int offset, int length, unsigned char *
 
 int KELVARA_CALL TS_IcCardLock(void)
 {
-    return Guarded(0, [] {
+    return RunExport(0, [] {
         CardApp &app = CardApp::Instance();
         return app.HasReader() && app.Reader()->CardLock() ? 1 : 0;
     });
@@ -114,7 +97,7 @@ int KELVARA_CALL TS_IcCardLock(void)
 
 int KELVARA_CALL TS_IcCardExit(void)
 {
-    return Guarded(0, [] {
+    return RunExport(0, [] {
         CardApp &app = CardApp::Instance();
         return app.HasReader() && app.Reader()->CardExit() ? 1 : 0;
     });
@@ -122,7 +105,7 @@ int KELVARA_CALL TS_IcCardExit(void)
 
 void KELVARA_CALL TS_GetVersion(char *text)
 {
-    GuardedVoid([&] {
+    RunExportVoid([&] {
         CopyOut(text, "");
         CardApp &app = CardApp::Instance();
         if (app.HasReader())
@@ -138,7 +121,7 @@ void KELVARA_CALL TS_SetPortSpeed(int)
 
 int KELVARA_CALL TS_FileTime(const char *name, char *time)
 {
-    return Guarded(-1, [&] {
+    return RunExport(-1, [&] {
         CopyOut(time, "");
         return WithFileSystem(-1, [&](CardFileSystem &fs) {
             std::string result;
@@ -151,7 +134,7 @@ int KELVARA_CALL TS_FileTime(const char *name, char *time)
 
 int KELVARA_CALL TS_ReadIcFiles(const char *localDirectory, const char *cardPattern, char *readNames)
 {
-    return Guarded(-1, [&] {
+    return RunExport(-1, [&] {
         CopyOut(readNames, "");
         CardApp &app = CardApp::Instance();
         if (!app.HasReader())
@@ -168,7 +151,7 @@ int KELVARA_CALL TS_ReadIcFiles(const char *localDirectory, const char *cardPatt
 
 int KELVARA_CALL TS_WriteIcFiles(const char *cardDirectory, const char *localFiles)
 {
-    return Guarded(-1, [&] {
+    return RunExport(-1, [&] {
         return WithFileSystem(-1, [&](CardFileSystem &fs) {
             return storage_exports::WriteIcFiles(fs, Text(cardDirectory), Text(localFiles));
         });
@@ -177,7 +160,7 @@ int KELVARA_CALL TS_WriteIcFiles(const char *cardDirectory, const char *localFil
 
 int KELVARA_CALL TS_DelIcFiles(const char *cardPattern)
 {
-    return Guarded(-1, [&] {
+    return RunExport(-1, [&] {
         return WithFileSystem(-1,
                               [&](CardFileSystem &fs) { return storage_exports::DelIcFiles(fs, Text(cardPattern)); });
     });
@@ -185,19 +168,19 @@ int KELVARA_CALL TS_DelIcFiles(const char *cardPattern)
 
 int KELVARA_CALL TS_IsFormat(void)
 {
-    return Guarded(-1,
+    return RunExport(-1,
                    [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return storage_exports::IsFormat(fs); }); });
 }
 
 int KELVARA_CALL TS_Format(void)
 {
-    return Guarded(-1,
+    return RunExport(-1,
                    [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return storage_exports::Format(fs); }); });
 }
 
 int KELVARA_CALL TS_DirIcFiles(const char *outputPath)
 {
-    return Guarded(-1, [&] {
+    return RunExport(-1, [&] {
         return WithFileSystem(-1,
                               [&](CardFileSystem &fs) { return storage_exports::DirIcFiles(fs, Text(outputPath)); });
     });
@@ -205,14 +188,14 @@ int KELVARA_CALL TS_DirIcFiles(const char *outputPath)
 
 int KELVARA_CALL TS_Test(void)
 {
-    return Guarded(-1, [] {
+    return RunExport(-1, [] {
         return WithFileSystem(-1, [](CardFileSystem &fs) { return storage_exports::Test(fs, SystemMessageBox()); });
     });
 }
 
 int KELVARA_CALL TS_GetBitTable(const char *outputPath)
 {
-    return Guarded(0, [&] {
+    return RunExport(0, [&] {
         return WithFileSystem(0,
                               [&](CardFileSystem &fs) { return storage_exports::GetBitTable(fs, Text(outputPath)); });
     });
