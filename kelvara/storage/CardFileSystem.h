@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,11 @@ struct FileEntry {
     std::string time; // "%Y%m%d%H%M%S"
     std::string pages; // packed 12-bit page list (may hold zero bytes)
     std::uint16_t recordLength = 0;
+    // False for a record stored as a bare name without the "*" separator; it
+    // is written back the same way, so its length still matches its bytes.
+    bool separator = true;
+
+    bool operator==(const FileEntry &) const = default;
 };
 
 enum class CardError { ReadError, WriteError, CrcError, NoSpace };
@@ -78,7 +84,7 @@ public:
     bool SaveIndex();
     bool ReadIndexChain();
     bool ParseIndex(); // false on a damaged index
-    bool SerializeIndex();
+    bool SerializeIndex(); // false when a record would not fit its 12-bit length
     bool WriteIndexChain();
     bool FileExists(std::string_view name) const;
     bool FindFilePages(std::string_view name);
@@ -114,6 +120,14 @@ public:
     const std::vector<std::uint16_t> &StoredChainPages() const { return storedChainPages_; }
     bool PageIsFree(int page) const { return page >= 0 && page < card::kPageCount && pageState_[page] == 1; }
 
+    // The records of an index text, in order; false when the text is damaged
+    // (a record shorter than its fixed part or running past the text, a page
+    // list that cannot be decoded or names a page outside 1..2031).
+    static bool ParseIndexText(std::string_view text, std::list<FileEntry> &entries);
+    // The index text of `entries`; empty when a record would not fit its
+    // 12-bit length.
+    static std::optional<std::string> IndexText(const std::list<FileEntry> &entries);
+
     // Packing of 12-bit page lists.
     static std::string PackPages(const std::vector<std::uint16_t> &pages);
     static std::vector<std::uint16_t> UnpackPages(std::string_view packed);
@@ -123,6 +137,7 @@ private:
     bool ReadPage(int page, std::uint8_t *image);
     bool WritePage(int page, const std::uint8_t *image);
     void SealPage(std::uint8_t *image) const;
+    std::string ChunkText() const; // the index chunks' bytes in chain order
     bool CrcMatches(const std::uint8_t *image) const;
     // Marks a page of a deleted or replaced file for release at the next save.
     void ReleaseLater(std::uint16_t page);

@@ -94,15 +94,17 @@ bool CardFileSystem::ReadIndexChain()
     return true;
 }
 
-bool CardFileSystem::ParseIndex()
+std::string CardFileSystem::ChunkText() const
 {
     std::string text;
     for (const IndexChunk &chunk : indexChunks_)
         text.append(reinterpret_cast<const char *>(chunk.data.data()), chunk.length);
-    if (text.empty())
-        return true;
+    return text;
+}
 
-    std::list<FileEntry> entries;
+bool CardFileSystem::ParseIndexText(std::string_view text, std::list<FileEntry> &entries)
+{
+    entries.clear();
     std::string_view rest(text);
     while (rest.size() >= 2) {
         const std::size_t length = static_cast<std::uint8_t>(rest[0]) * 16u + static_cast<std::uint8_t>(rest[1]) / 16u;
@@ -115,6 +117,7 @@ bool CardFileSystem::ParseIndex()
         const std::size_t star = record.find('*');
         if (star == std::string_view::npos) {
             entry.name = std::string(record);
+            entry.separator = false;
         } else {
             entry.name = std::string(record.substr(0, star));
             entry.time = std::string(record.substr(star + 1, kTimeLength));
@@ -132,26 +135,52 @@ bool CardFileSystem::ParseIndex()
         rest.remove_prefix(length);
     }
     // A final single byte is dropped.
+    return true;
+}
+
+bool CardFileSystem::ParseIndex()
+{
+    const std::string text = ChunkText();
+    if (text.empty())
+        return true;
+    std::list<FileEntry> entries;
+    if (!ParseIndexText(text, entries))
+        return false;
     fileEntries_ = std::move(entries);
     return true;
 }
 
-bool CardFileSystem::SerializeIndex()
+std::optional<std::string> CardFileSystem::IndexText(const std::list<FileEntry> &entries)
 {
     std::string text;
-    for (const FileEntry &entry : fileEntries_) {
-        text.push_back(static_cast<char>(entry.recordLength / 16));
-        text.push_back(static_cast<char>((entry.recordLength % 16) * 16));
+    for (const FileEntry &entry : entries) {
+        // The header states the bytes actually written, so the record reads
+        // back whole whatever length the entry carried.
+        const std::size_t length =
+            2 + entry.name.size() + (entry.separator ? 1 : 0) + entry.time.size() + entry.pages.size();
+        if (length > static_cast<std::size_t>(kMaxRecordLength))
+            return std::nullopt;
+        text.push_back(static_cast<char>(length / 16));
+        text.push_back(static_cast<char>((length % 16) * 16));
         text += entry.name;
-        text.push_back('*');
+        if (entry.separator)
+            text.push_back('*');
         text += entry.time;
         text += entry.pages;
     }
+    return text;
+}
+
+bool CardFileSystem::SerializeIndex()
+{
     indexChunks_.clear();
-    for (std::size_t offset = 0; offset < text.size(); offset += kIndexBytes) {
+    const std::optional<std::string> text = IndexText(fileEntries_);
+    if (!text)
+        return false;
+    for (std::size_t offset = 0; offset < text->size(); offset += kIndexBytes) {
         IndexChunk chunk;
-        const std::size_t n = std::min<std::size_t>(kIndexBytes, text.size() - offset);
-        std::copy_n(reinterpret_cast<const std::uint8_t *>(text.data()) + offset, n, chunk.data.begin());
+        const std::size_t n = std::min<std::size_t>(kIndexBytes, text->size() - offset);
+        std::copy_n(reinterpret_cast<const std::uint8_t *>(text->data()) + offset, n, chunk.data.begin());
         chunk.length = static_cast<std::uint16_t>(n);
         indexChunks_.push_back(chunk);
     }
@@ -191,7 +220,11 @@ bool CardFileSystem::SaveIndex()
 {
     const std::uint16_t previousFirst = firstIndexPage_;
     newChainPages_.clear();
-    SerializeIndex();
+    // An index that would not load back as this very directory is never
+    // written: the card would lose every file at the next load.
+    std::list<FileEntry> readBack;
+    if (!SerializeIndex() || !ParseIndexText(ChunkText(), readBack) || readBack != fileEntries_)
+        return false;
     if (!WriteIndexChain()) {
         firstIndexPage_ = previousFirst;
         return false;

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <list>
 #include <random>
 #include <string>
 #include <vector>
@@ -74,6 +75,40 @@ inline std::string Record(const std::string &name, const std::string &pages, con
     return r + name + "*" + time + pages;
 }
 
+// Save, then load, gives the same directory: a copy of `card` that loads is
+// saved again and loaded once more, and must show the entries it had (a save
+// that cannot find pages for its chain leaves the copy as it was). Every page
+// a file or the chain names must then count as in use.
+inline void ExpectSaveLoadKeepsDirectory(const wqn::sim::FlashCard &card, const std::string &context = {})
+{
+    wqn::sim::FlashCard copy;
+    copy.SetImage(card.Image());
+    ScriptedMessageBox box; // every prompt is cancelled
+    CardFileSystem first;
+    first.BindReader(&copy);
+    first.SetMessageBox(&box);
+    if (!first.LoadIndex() || !first.IsFormatted())
+        return;
+    const std::list<FileEntry> loaded = first.FileEntries();
+    const bool saved = first.SaveIndex();
+    if (!saved) {
+        EXPECT_EQ(copy.Image(), card.Image()) << context << ": a failed save wrote to the card";
+    }
+    CardFileSystem second;
+    second.BindReader(&copy);
+    second.SetMessageBox(&box);
+    ASSERT_TRUE(second.LoadIndex()) << context << ": the saved index does not load";
+    EXPECT_TRUE(second.FileEntries() == loaded) << context << ": the saved index loads as another directory";
+    for (std::uint16_t page : second.StoredChainPages())
+        EXPECT_FALSE(second.PageIsFree(page)) << context << ": index page " << page << " counts as free";
+    for (const FileEntry &entry : second.FileEntries()) {
+        for (std::uint16_t page : CardFileSystem::UnpackPages(entry.pages)) {
+            EXPECT_FALSE(second.PageIsFree(page))
+                << context << ": page " << page << " of " << entry.name << " counts as free";
+        }
+    }
+}
+
 class ScratchDirectory {
 public:
     ScratchDirectory()
@@ -108,6 +143,10 @@ protected:
         fs.SetMessageBox(&box);
         fs.SetTimeSource([this] { return now; });
     }
+
+    // Whatever a test did, the card it leaves must keep its directory through
+    // a save and a load.
+    void TearDown() override { ExpectSaveLoadKeepsDirectory(card, "card left by the test"); }
 
     // Writes `content` to a local file `name` and copies it onto the card.
     int Put(const std::string &cardDirectory, const std::string &name, const std::string &content)
