@@ -64,9 +64,18 @@ bool CardFileSystem::LoadIndex()
     bitmap_[254] = 0x00; // the backup area always counts as in use
     bitmap_[255] = 0x00;
     UnpackBitmap();
-    if (!ReadIndexChain())
+    if (!ReadIndexChain() || !ParseIndex())
         return false;
-    return ParseIndex();
+    // The bit table may disagree with the index (an older backup took over,
+    // or the card was damaged). A page the chain or a file names is in use
+    // whatever the bit says, or it would be handed out and overwritten.
+    for (std::uint16_t page : storedChainPages_)
+        pageState_[page] = 0;
+    for (const FileEntry &entry : fileEntries_) {
+        for (std::uint16_t page : UnpackPages(entry.pages))
+            pageState_[page] = 0;
+    }
+    return true;
 }
 
 bool CardFileSystem::ReadIndexChain()
@@ -234,8 +243,19 @@ bool CardFileSystem::SaveIndex()
     const auto stateBefore = pageState_;
     for (std::uint16_t page : storedChainPages_)
         FreePage(page);
-    for (std::uint16_t page : releasedPages_)
-        FreePage(page);
+    // A page another file still names (two files sharing a page on a damaged
+    // card) is not released with the deleted one.
+    std::array<bool, kPageCount> named{};
+    for (const FileEntry &entry : fileEntries_) {
+        for (std::uint16_t page : UnpackPages(entry.pages)) {
+            if (page < kPageCount)
+                named[page] = true;
+        }
+    }
+    for (std::uint16_t page : releasedPages_) {
+        if (!named[page])
+            FreePage(page);
+    }
     PackBitmap();
     if (!WriteBitTablePage()) {
         pageState_ = stateBefore;

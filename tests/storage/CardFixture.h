@@ -43,7 +43,9 @@ inline std::string Pattern(std::size_t size, unsigned seed = 1)
 }
 
 // Writes raw index text as a chain starting at `firstPage`, and a bit table naming it.
-inline void PlantIndex(wqn::sim::FlashCard &card, const std::string &text, std::vector<int> chain)
+// Byte 0 of the planted bitmap says pages 1-7 are in use unless told otherwise.
+inline void PlantIndex(wqn::sim::FlashCard &card, const std::string &text, std::vector<int> chain,
+                       std::uint8_t firstBitmapByte = 0x01)
 {
     PageCrc crc;
     for (std::size_t k = 0; k < chain.size(); ++k) {
@@ -58,7 +60,7 @@ inline void PlantIndex(wqn::sim::FlashCard &card, const std::string &text, std::
     }
     std::vector<std::uint8_t> table(264, 0);
     std::fill_n(table.begin(), 254, 0xFF);
-    table[0] = 0x01; // pages 1-7 in use
+    table[0] = firstBitmapByte;
     card::Put16(table.data() + 256, static_cast<std::uint16_t>(chain.empty() ? 0 : chain[0]));
     card::Put16(table.data() + 258, 0xABCD);
     card::Put32(table.data() + 260, crc.ComputeCrc(table.data(), 260));

@@ -192,6 +192,51 @@ TEST_F(FileIndex, RecordWithoutSeparatorSurvivesTheNextSave)
     EXPECT_EQ(fs.ListFiles(), "\\b.txt*20240102030405,");
 }
 
+TEST_F(FileIndex, BitmapCallingUsedPagesFreeHandsNoneOfThemOut)
+{
+    // a.txt on pages 1 and 2, the index on page 3, and a bit table that calls
+    // all three free (as an older backup or a damaged card may).
+    PlantIndex(card, Record("\\a.txt", std::string("\x00\x10\x02", 3)), {3}, 0xFF);
+    const std::string a = Pattern(400, 7);
+    ASSERT_TRUE(fs.WriteDataPage(1, reinterpret_cast<const std::uint8_t *>(a.data()), 258));
+    ASSERT_TRUE(fs.WriteDataPage(2, reinterpret_cast<const std::uint8_t *>(a.data()) + 258, 142));
+    ASSERT_TRUE(fs.LoadIndex());
+    for (int page : {1, 2, 3})
+        EXPECT_FALSE(fs.PageIsFree(page)) << page;
+
+    ASSERT_EQ(Put("", "b.txt", Pattern(300, 8)), 0);
+    ASSERT_EQ(Put("", "c.txt", Pattern(300, 9)), 0);
+    std::string names;
+    ASSERT_EQ(Get("\\*.*", names), 0);
+    EXPECT_EQ(names, "a.txt,b.txt,c.txt");
+    EXPECT_EQ(ReadLocal(out.path() / "a.txt"), a);
+    EXPECT_EQ(ReadLocal(out.path() / "b.txt"), Pattern(300, 8));
+    EXPECT_EQ(ReadLocal(out.path() / "c.txt"), Pattern(300, 9));
+}
+
+TEST_F(FileIndex, PageSharedByTwoFilesStaysInUseWhileOneNamesIt)
+{
+    PlantIndex(card,
+               Record("\\a.txt", std::string("\x00\x10\x02", 3)) + Record("\\b.txt", std::string("\x00\x20\x04", 3)),
+               {3}, 0x01);
+    const std::uint8_t one[1] = {'1'}, two[1] = {'2'}, four[1] = {'4'};
+    ASSERT_TRUE(fs.WriteDataPage(1, one, 1));
+    ASSERT_TRUE(fs.WriteDataPage(2, two, 1));
+    ASSERT_TRUE(fs.WriteDataPage(4, four, 1));
+    ASSERT_TRUE(fs.LoadIndex());
+    ASSERT_TRUE(fs.DeleteFiles("\\a.txt"));
+    ASSERT_TRUE(fs.SaveIndex());
+    // Without a reload (as the Java binding works), page 2 must stay b.txt's.
+    EXPECT_TRUE(fs.PageIsFree(1));
+    EXPECT_FALSE(fs.PageIsFree(2));
+    WriteLocal(local.path() / "c.txt", Pattern(258 * 3, 5));
+    ASSERT_TRUE(fs.WriteFiles("", (local.path() / "c.txt").string()));
+    ASSERT_TRUE(fs.SaveIndex());
+    std::string names;
+    ASSERT_EQ(Get("\\b.txt", names), 0);
+    EXPECT_EQ(ReadLocal(out.path() / "b.txt"), "24");
+}
+
 TEST_F(FileIndex, SaveThatCannotAllocateItsChainWritesNothing)
 {
     ASSERT_TRUE(fs.FormatCard());
