@@ -97,21 +97,23 @@ bool CardFileSystem::WriteOneFile(std::string_view cardDirectory, const std::str
     const long long size = file.Length();
     if (size < 0)
         return false;
+
+    // A file of the same path is replaced; its pages are released only when
+    // the new index is saved, so a failed replace leaves the old file whole.
+    if (FileExists(cardPath) && !DeleteFiles(cardPath))
+        return false;
+    // The space check comes first, so a file larger than the whole card gets
+    // the user's message too.
+    if (!HasSpace(cardPath, size)) {
+        AskCardError(CardError::NoSpace);
+        return false;
+    }
     const long long pageCount = (size + kDataBytes - 1) / kDataBytes;
     // The record must fit its 12-bit length.
     if (pageCount > kLastAllocatablePage ||
         static_cast<long long>(2 + cardPath.size() + 1 + kTimeLength +
                                PackedLength(static_cast<std::size_t>(pageCount))) > kMaxRecordLength)
         return false;
-
-    // A file of the same path is replaced; its pages are released only when
-    // the new index is saved, so a failed replace leaves the old file whole.
-    if (FileExists(cardPath) && !DeleteFiles(cardPath))
-        return false;
-    if (!HasSpace(cardPath, size)) {
-        AskCardError(CardError::NoSpace);
-        return false;
-    }
 
     std::vector<std::uint16_t> pages;
     long long remaining = size;

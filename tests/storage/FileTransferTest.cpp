@@ -196,6 +196,23 @@ TEST_F(FileTransfer, ReadErrorLeavesAnExistingLocalFileAlone)
     EXPECT_EQ(box.Texts(), std::vector<std::string>{"读卡出错! 重试?"});
 }
 
+TEST_F(FileTransfer, FileLargerThanTheWholeCardGetsTheNoSpaceMessage)
+{
+    ASSERT_EQ(storage_exports::Format(fs), 0);
+    const auto before = card.Image();
+    box.SetFallback(mb::kIdOk);
+    EXPECT_EQ(Put("", "huge", Pattern(258 * 2032)), -1);
+    EXPECT_EQ(box.Texts(), std::vector<std::string>{"IC卡空间不足!"});
+    EXPECT_EQ(card.Image(), before);
+
+    // A record too long for its 12-bit length is refused too, without the
+    // message, since the space is there.
+    box.calls.clear();
+    EXPECT_EQ(Put(std::string(4080, 'd'), "a.txt", "x"), -1);
+    EXPECT_TRUE(box.calls.empty());
+    EXPECT_EQ(card.Image(), before);
+}
+
 TEST_F(FileTransfer, NoSpaceRefusalLeavesTheCardUnchanged)
 {
     ASSERT_EQ(storage_exports::Format(fs), 0);
