@@ -139,9 +139,13 @@ private:
     void SealPage(std::uint8_t *image) const;
     std::string ChunkText() const; // the index chunks' bytes in chain order
     bool CrcMatches(const std::uint8_t *image) const;
-    // Marks a page of a deleted or replaced file for release at the next save.
-    void ReleaseLater(std::uint16_t page);
+    // Removes the entry named `cardPath` and keeps its pages in `pages` until
+    // the save that releases them; false when there is no such entry.
+    bool RemoveEntry(std::string_view cardPath, std::vector<std::uint16_t> &pages);
     void ResetState();
+    // Pages that a file entry, the chain on the card or the chain being
+    // written names.
+    std::array<bool, card::kPageCount> NamedPages() const;
     std::list<FileEntry>::iterator FindEntry(std::string_view name);
 
     PageDevice *reader_ = nullptr;
@@ -157,7 +161,11 @@ private:
     std::vector<IndexChunk> indexChunks_;
     std::vector<std::uint16_t> filePages_;
     std::vector<std::uint16_t> storedChainPages_;
-    std::vector<std::uint16_t> releasedPages_; // freed at the next successful save
+    // Pages of files removed since the load, freed by the next successful
+    // save: those the user deleted (a new chain may reuse them when the card
+    // is full) and those of replaced files (kept whole until the save).
+    std::vector<std::uint16_t> deletedPages_;
+    std::vector<std::uint16_t> replacedPages_;
     std::vector<std::uint16_t> newChainPages_; // the chain being saved
     std::list<FileEntry> fileEntries_;
 };

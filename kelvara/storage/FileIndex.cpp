@@ -196,6 +196,22 @@ bool CardFileSystem::SerializeIndex()
     return true;
 }
 
+std::array<bool, kPageCount> CardFileSystem::NamedPages() const
+{
+    std::array<bool, kPageCount> named{};
+    for (const FileEntry &entry : fileEntries_) {
+        for (std::uint16_t page : UnpackPages(entry.pages)) {
+            if (page < kPageCount)
+                named[page] = true;
+        }
+    }
+    for (std::uint16_t page : storedChainPages_)
+        named[page] = true;
+    for (std::uint16_t page : newChainPages_)
+        named[page] = true;
+    return named;
+}
+
 bool CardFileSystem::WriteIndexChain()
 {
     const std::size_t n = indexChunks_.size();
@@ -206,14 +222,34 @@ bool CardFileSystem::WriteIndexChain()
     // Every page of the new chain is taken before anything is written; when
     // the card cannot hold the chain the save fails with the card untouched.
     std::vector<std::uint16_t> pages;
-    for (std::size_t j = 0; j < n; ++j) {
+    while (pages.size() < n) {
         const std::uint16_t page = AllocPage();
-        if (page == 0) {
-            for (std::uint16_t taken : pages)
-                FreePage(taken);
-            return false;
-        }
+        if (page == 0)
+            break;
         pages.push_back(page);
+    }
+    // Users delete files when the card is full. With no free page left, the
+    // chain may go into pages of the files being deleted: a power cut before
+    // page 0 is written can then harm only those files, which the card still
+    // lists. Pages of replaced files are never taken, so a failed replace
+    // keeps the old file whole; nor is a page another file or the old chain
+    // still names.
+    const std::size_t freeTaken = pages.size();
+    std::array<bool, kPageCount> unavailable = NamedPages();
+    for (std::uint16_t page : pages)
+        unavailable[page] = true;
+    for (std::uint16_t page : deletedPages_) {
+        if (pages.size() == n)
+            break;
+        if (page >= kFirstAllocatablePage && page <= kLastAllocatablePage && !unavailable[page]) {
+            unavailable[page] = true;
+            pages.push_back(page);
+        }
+    }
+    if (pages.size() < n) {
+        for (std::size_t j = 0; j < freeTaken; ++j)
+            FreePage(pages[j]);
+        return false;
     }
     for (std::size_t j = 0; j < n; ++j) {
         const std::uint16_t next = j + 1 < n ? pages[j + 1] : 0;
@@ -240,34 +276,32 @@ bool CardFileSystem::SaveIndex()
     }
     // The old chain and the pages of deleted or replaced files become free
     // with the single write of page 0; until it succeeds they stay in use.
+    // A page the new chain took, or that another file still names (two files
+    // sharing a page on a damaged card), is not released.
     const auto stateBefore = pageState_;
-    for (std::uint16_t page : storedChainPages_)
-        FreePage(page);
-    // A page another file still names (two files sharing a page on a damaged
-    // card) is not released with the deleted one.
-    std::array<bool, kPageCount> named{};
-    for (const FileEntry &entry : fileEntries_) {
-        for (std::uint16_t page : UnpackPages(entry.pages)) {
-            if (page < kPageCount)
-                named[page] = true;
+    std::vector<std::uint16_t> oldChain = std::move(storedChainPages_);
+    storedChainPages_.clear();
+    const std::array<bool, kPageCount> named = NamedPages();
+    for (const std::vector<std::uint16_t> *released : {&oldChain, &deletedPages_, &replacedPages_}) {
+        for (std::uint16_t page : *released) {
+            if (!named[page])
+                FreePage(page);
         }
-    }
-    for (std::uint16_t page : releasedPages_) {
-        if (!named[page])
-            FreePage(page);
     }
     PackBitmap();
     if (!WriteBitTablePage()) {
         pageState_ = stateBefore;
         PackBitmap();
         firstIndexPage_ = previousFirst;
+        storedChainPages_ = oldChain;
         return false;
     }
     // The chain just written is the one on the card now; a second save
     // without a load releases it instead of leaking it.
     storedChainPages_ = std::move(newChainPages_);
     newChainPages_.clear();
-    releasedPages_.clear();
+    deletedPages_.clear();
+    replacedPages_.clear();
     return true;
 }
 

@@ -100,7 +100,7 @@ bool CardFileSystem::WriteOneFile(std::string_view cardDirectory, const std::str
 
     // A file of the same path is replaced; its pages are released only when
     // the new index is saved, so a failed replace leaves the old file whole.
-    if (FileExists(cardPath) && !DeleteFiles(cardPath))
+    if (FileExists(cardPath) && !RemoveEntry(cardPath, replacedPages_))
         return false;
     // The space check comes first, so a file larger than the whole card gets
     // the user's message too.
@@ -237,14 +237,18 @@ bool CardFileSystem::DeleteFilesUnder(std::string_view prefix)
     return found;
 }
 
-bool CardFileSystem::DeleteOneFile(std::string_view cardPath)
+bool CardFileSystem::DeleteOneFile(std::string_view cardPath) { return RemoveEntry(cardPath, deletedPages_); }
+
+bool CardFileSystem::RemoveEntry(std::string_view cardPath, std::vector<std::uint16_t> &pages)
 {
     const auto entry = FindEntry(cardPath);
     if (entry == fileEntries_.end())
         return false;
     if (FindFilePages(cardPath)) {
-        for (std::uint16_t page : filePages_)
-            ReleaseLater(page);
+        for (std::uint16_t page : filePages_) {
+            if (page < kPageCount)
+                pages.push_back(page);
+        }
     }
     fileEntries_.erase(entry);
     return true;

@@ -92,9 +92,9 @@ inline void ExpectSaveLoadKeepsDirectory(const wqn::sim::FlashCard &card, const 
     if (!first.LoadIndex() || !first.IsFormatted())
         return;
     const std::list<FileEntry> loaded = first.FileEntries();
-    const bool saved = first.SaveIndex();
-    if (!saved) {
-        EXPECT_EQ(copy.Image(), card.Image()) << context << ": a failed save wrote to the card";
+    const std::vector<std::uint8_t> loadedImage = copy.Image(); // the load may repair pages from backups
+    if (!first.SaveIndex()) {
+        EXPECT_EQ(copy.Image(), loadedImage) << context << ": a failed save wrote to the card";
     }
     CardFileSystem second;
     second.BindReader(&copy);

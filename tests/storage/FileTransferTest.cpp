@@ -1,6 +1,8 @@
 // Copying files onto the card and back, deleting them, and the space check.
 #include "tests/storage/CardFixture.h"
 
+#include <functional>
+
 namespace kelvara::testing {
 namespace {
 
@@ -194,6 +196,53 @@ TEST_F(FileTransfer, ReadErrorLeavesAnExistingLocalFileAlone)
     EXPECT_EQ(Get("\\a.txt", names), -1);
     EXPECT_EQ(ReadLocal(out.path() / "a.txt"), "precious");
     EXPECT_EQ(box.Texts(), std::vector<std::string>{"读卡出错! 重试?"});
+}
+
+// Fills a formatted card until no page is left for a new index chain: a file
+// of 30 pages and a small one, both with long names, then the largest file the
+// space check lets in. Returns the content of that filler.
+std::string FillCardToTheBrim(CardFileSystem &fs,
+                              const std::function<int(const std::string &, const std::string &)> &put)
+{
+    EXPECT_EQ(put(std::string(100, 'a'), Pattern(258 * 30, 1)), 0);
+    EXPECT_EQ(put(std::string(100, 'b'), Pattern(100, 2)), 0);
+    EXPECT_TRUE(fs.LoadIndex());
+    long long pages = fs.CountFreePages();
+    while (pages > 0 && !fs.HasSpace("\\filler", 258 * pages))
+        --pages;
+    const std::string filler = Pattern(static_cast<std::size_t>(258 * pages), 3);
+    EXPECT_EQ(put("filler", filler), 0);
+    return filler;
+}
+
+TEST_F(FileTransfer, DeletingFromAFullCardSucceeds)
+{
+    ASSERT_EQ(storage_exports::Format(fs), 0);
+    const std::string filler = FillCardToTheBrim(
+        fs, [this](const std::string &name, const std::string &content) { return Put("", name, content); });
+    ASSERT_TRUE(fs.LoadIndex());
+    // Not even the old chain's size is free: a new chain must reuse pages.
+    ASSERT_LT(fs.CountFreePages(), static_cast<int>(fs.StoredChainPages().size()));
+
+    // A replace keeps the stricter rule: the old file stays whole.
+    box.SetFallback(mb::kIdOk);
+    EXPECT_EQ(Put("", std::string(100, 'a'), Pattern(100, 4)), -1);
+    EXPECT_EQ(box.Texts(), std::vector<std::string>{"IC卡空间不足!"});
+
+    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\" + std::string(100, 'a')), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    ASSERT_EQ(fs.FileEntries().size(), 2u);
+    std::string names;
+    ASSERT_EQ(Get("\\*.*", names), 0);
+    EXPECT_EQ(names, std::string(100, 'b') + ",filler");
+    EXPECT_EQ(ReadLocal(out.path() / std::string(100, 'b')), Pattern(100, 2));
+    EXPECT_EQ(ReadLocal(out.path() / "filler"), filler);
+
+    // Deleting everything leaves an empty, sound card.
+    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\*.*"), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    EXPECT_TRUE(fs.FileEntries().empty());
+    EXPECT_EQ(fs.CountFreePages(), 2031);
 }
 
 TEST_F(FileTransfer, FileLargerThanTheWholeCardGetsTheNoSpaceMessage)
