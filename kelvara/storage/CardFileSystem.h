@@ -6,9 +6,14 @@
 // - nothing reaches the card's bit-table page until the new index is fully
 //   written, so an interrupted operation leaves the old directory in force;
 // - pages released by a delete or a replace are not handed out again until
-//   the index that releases them is saved, so the old file stays readable;
+//   the index that releases them is saved, so the old file stays readable
+//   (one exception: on a full card the new index chain of a delete may go
+//   into the deleted files' own pages);
+// - every page the index chain or a file names counts as in use, whatever
+//   the bit table on the card says;
 // - a damaged index (bad record, bad page number, looping chain) fails the
-//   load without touching the card further.
+//   load without touching the card further;
+// - an index is written only when it reads back as the same directory.
 #pragma once
 
 #include "kelvara/services/MessageBox.h"
