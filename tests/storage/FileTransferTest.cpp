@@ -2,6 +2,7 @@
 #include "tests/storage/CardFixture.h"
 
 #include <functional>
+#include <set>
 
 namespace kelvara::testing {
 namespace {
@@ -102,6 +103,34 @@ TEST_F(FileTransfer, WildcardsCopyEveryMatchingFileButNoDirectory)
 
     EXPECT_EQ(storage_exports::WriteIcFiles(fs, "\\in", (local.path() / "*.none").string()), -1);
     EXPECT_EQ(storage_exports::WriteIcFiles(fs, "\\in", (local.path() / "t?o.dat").string()), 0);
+}
+
+TEST_F(FileTransfer, StarDotStarCopiesFilesWithoutADotToo)
+{
+    // The order of a search is the local file system's; compare names only.
+    const auto names = [this] {
+        EXPECT_TRUE(fs.LoadIndex());
+        std::set<std::string> names;
+        for (const FileEntry &entry : fs.FileEntries())
+            names.insert(entry.name);
+        return names;
+    };
+    WriteLocal(local.path() / "README", "read me");
+    WriteLocal(local.path() / "a.b.c", "abc");
+    WriteLocal(local.path() / "x.txt", "x");
+    std::filesystem::create_directory(local.path() / "subdir");
+    ASSERT_EQ(storage_exports::WriteIcFiles(fs, "\\all", (local.path() / "*.*").string()), 0);
+    EXPECT_EQ(names(), (std::set<std::string>{"\\all\\a.b.c", "\\all\\readme", "\\all\\x.txt"}));
+
+    // "?" stands for exactly one character; a final ".*" may match nothing.
+    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\all\\*.*"), 0);
+    WriteLocal(local.path() / "to.dat", "2");
+    WriteLocal(local.path() / "two.dat", "3");
+    WriteLocal(local.path() / "three.dat", "5");
+    ASSERT_EQ(storage_exports::WriteIcFiles(fs, "\\q", (local.path() / "t?o.dat").string()), 0);
+    ASSERT_EQ(storage_exports::WriteIcFiles(fs, "\\r", (local.path() / "READ*.*").string()), 0);
+    EXPECT_EQ(storage_exports::WriteIcFiles(fs, "\\s", (local.path() / "t?.dat.*").string()), 0);
+    EXPECT_EQ(names(), (std::set<std::string>{"\\q\\two.dat", "\\r\\readme", "\\s\\to.dat"}));
 }
 
 TEST_F(FileTransfer, LocalPathKeepsTheCaseTheCallerGave)
