@@ -2,6 +2,7 @@
 #include "tests/storage/CardFixture.h"
 
 #include <functional>
+#include <memory>
 #include <set>
 
 namespace kelvara::testing {
@@ -175,6 +176,59 @@ TEST_F(FileTransfer, PatternsReadAndDeleteWholeDirectoriesWithSubdirectories)
     ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\tax\\*.*"), 0);
     ASSERT_TRUE(fs.LoadIndex());
     EXPECT_EQ(fs.ListFiles(), "\\taxes\\c.txt*20240102030405,\\d.txt*20240102030405,");
+}
+
+TEST_F(FileTransfer, DeletingEveryFileLeavesAnEmptyDirectory)
+{
+    ASSERT_EQ(Put("\\tax", "a.txt", Pattern(600, 1)), 0);
+    ASSERT_EQ(Put("\\tax\\2024", "b.txt", Pattern(300, 2)), 0);
+    ASSERT_EQ(Put("", std::string(150, 'c'), Pattern(900, 3)), 0);
+    ASSERT_EQ(Put("", std::string(150, 'd'), Pattern(100, 5)), 0); // the index takes two pages
+    const auto freshLoad = [this] {
+        auto loaded = std::make_unique<CardFileSystem>();
+        loaded->BindReader(&card);
+        loaded->SetMessageBox(&box);
+        EXPECT_TRUE(loaded->LoadIndex());
+        return loaded;
+    };
+
+    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\tax\\*.*"), 0);
+    EXPECT_EQ(freshLoad()->ListFiles(),
+              "\\" + std::string(150, 'c') + "*20240102030405,\\" + std::string(150, 'd') + "*20240102030405,");
+
+    // Until the save, the card still names the old chain and the files:
+    // none of their pages may be handed out.
+    ASSERT_TRUE(fs.LoadIndex());
+    std::set<std::uint16_t> referenced(fs.StoredChainPages().begin(), fs.StoredChainPages().end());
+    ASSERT_EQ(referenced.size(), 2u);
+    for (char c : {'c', 'd'}) {
+        ASSERT_TRUE(fs.FindFilePages("\\" + std::string(150, c)));
+        referenced.insert(fs.FilePages().begin(), fs.FilePages().end());
+    }
+    ASSERT_TRUE(fs.DeleteFiles("\\*.*"));
+    CardFileSystem probe; // the same state, to allocate from without spoiling fs
+    probe.BindReader(&card);
+    ASSERT_TRUE(probe.LoadIndex());
+    ASSERT_TRUE(probe.DeleteFiles("\\*.*"));
+    for (std::uint16_t page = probe.AllocPage(); page != 0; page = probe.AllocPage())
+        ASSERT_EQ(referenced.count(page), 0u) << page;
+
+    ASSERT_TRUE(fs.SaveIndex());
+    const auto empty = freshLoad();
+    EXPECT_TRUE(empty->IsFormatted());
+    EXPECT_TRUE(empty->FileEntries().empty());
+    EXPECT_EQ(empty->FirstIndexPage(), 0);
+    EXPECT_EQ(card::Get16(card.Page(0) + 256), 0);
+    EXPECT_EQ(card::Get16(card.Page(2047) + 256), 0);
+    EXPECT_EQ(empty->CountFreePages(), 2031);
+
+    // Later writes go into the freed pages and nothing deleted comes back.
+    ASSERT_EQ(Put("", "new.txt", Pattern(2000, 4)), 0);
+    EXPECT_EQ(freshLoad()->ListFiles(), "\\new.txt*20240102030405,");
+    std::string names;
+    ASSERT_EQ(Get("\\*.*", names), 0);
+    EXPECT_EQ(names, "new.txt");
+    EXPECT_EQ(ReadLocal(out.path() / "new.txt"), Pattern(2000, 4));
 }
 
 TEST_F(FileTransfer, DeletedPagesReturnToTheFreePoolAfterTheSave)
