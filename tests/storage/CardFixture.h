@@ -6,6 +6,7 @@
 #include "kelvara/storage/FileSystemExports.h"
 #include "kelvara/storage/PageCrc.h"
 #include "sim/card/FlashCard.h"
+#include "tests/support/ScratchDirectory.h"
 #include "tests/support/ScriptedMessageBox.h"
 
 #include <gtest/gtest.h>
@@ -110,32 +111,6 @@ inline void ExpectSaveLoadKeepsDirectory(const wqn::sim::FlashCard &card, const 
         }
     }
 }
-
-class ScratchDirectory {
-public:
-    ScratchDirectory()
-    {
-        // A fresh directory under the system's temporary directory (the
-        // tests also run as Windows programs, so no mkdtemp).
-        std::random_device random;
-        for (;;) {
-            path_ = std::filesystem::temp_directory_path() / ("kelvara-test-" + std::to_string(random()));
-            if (std::filesystem::create_directory(path_))
-                break;
-        }
-    }
-    ~ScratchDirectory()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path &path() const { return path_; }
-    // The directory as the card file system wants it: with a final separator.
-    std::string WithSlash() const { return path_.string() + "/"; }
-
-private:
-    std::filesystem::path path_;
-};
 
 class CardTest : public ::testing::Test {
 protected:
