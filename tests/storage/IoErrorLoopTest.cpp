@@ -204,14 +204,17 @@ protected:
                 }
             }
         }
-        RecordProperty("runs", runs);
+        totalRuns += runs;
     }
+
+    void TearDown() override { RecordProperty("runs", totalRuns); }
 
     FlashCard card;
     std::optional<FaultyCard> faulty; // the device of the last run
     ScriptedMessageBox box;
     ScratchDirectory in;
     std::vector<std::uint8_t> populated;
+    int totalRuns = 0;
 };
 
 std::string OutputPath(const ScratchDirectory &out, const char *name) { return (out.path() / name).string(); }
