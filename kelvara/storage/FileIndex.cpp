@@ -72,8 +72,10 @@ bool CardFileSystem::LoadIndex()
     for (std::uint16_t page : storedChainPages_)
         pageState_[page] = 0;
     for (const FileEntry &entry : fileEntries_) {
-        for (std::uint16_t page : UnpackPages(entry.pages))
-            pageState_[page] = 0;
+        for (std::uint16_t page : UnpackPages(entry.pages)) {
+            if (page < kPageCount)
+                pageState_[page] = 0;
+        }
     }
     return true;
 }
