@@ -77,6 +77,16 @@ bool SplitEntry(std::string_view line, std::string_view *key, std::string_view *
     return !key->empty() && line.front() != ';' && line.front() != '#';
 }
 
+bool ReadsBack(std::string_view name, std::string_view value)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    if (name.empty() || blank(name.front()) || blank(name.back()) || name.find_first_of("=\n\r") != name.npos ||
+        name.front() == ';' || name.front() == '#' || name.front() == '[') {
+        return false;
+    }
+    return value.find('\n') == value.npos && (value.empty() || value.back() != '\r');
+}
+
 } // namespace
 
 std::optional<std::string> Lookup(std::string_view text, std::string_view section, std::string_view name)
@@ -96,8 +106,14 @@ std::optional<std::string> Lookup(std::string_view text, std::string_view sectio
     return std::nullopt;
 }
 
-std::string Store(std::string_view text, std::string_view section, std::string_view name, std::string_view value)
+std::optional<std::string> Store(std::string_view text, std::string_view section, std::string_view name,
+                                 std::string_view value)
 {
+    // A value that could not be read back would break the line it sits on,
+    // or slip another setting into the file.
+    if (!ReadsBack(name, value)) {
+        return std::nullopt;
+    }
     std::vector<std::string> lines;
     for (std::string_view line : Lines(text)) {
         lines.emplace_back(line);

@@ -19,8 +19,12 @@ std::optional<std::string> Lookup(std::string_view text, std::string_view sectio
 
 // The text with `name` set to `value` in `section`: the first such line
 // replaced, or a new line after the section's last one, or a new section at
-// the end. Every line of the result ends in '\n'.
-std::string Store(std::string_view text, std::string_view section, std::string_view name, std::string_view value);
+// the end. Every line of the result ends in '\n'. Nullopt, and nothing
+// stored, when the pair would not read back as written: an empty name, one
+// with blanks around it, a '=' or a line break in it, or starting like a
+// comment or a section; a value with a line break or ending in '\r'.
+std::optional<std::string> Store(std::string_view text, std::string_view section, std::string_view name,
+                                 std::string_view value);
 
 // A stored integer: decimal, blanks around it allowed, wrapped to 32 bits as
 // a registry number would be; nullopt for anything else.

@@ -99,7 +99,10 @@ bool WriteAll(int fd, const std::string &text)
 bool Store(std::string_view name, std::string_view value)
 {
     const std::string path = SettingsPath();
-    const std::string text = ini::Store(ReadText(path), kSection, name, value);
+    const std::optional<std::string> text = ini::Store(ReadText(path), kSection, name, value);
+    if (!text) {
+        return false;
+    }
 
     const auto slash = path.find_last_of('/');
     if (slash != std::string::npos && !MakeDirectories(path.substr(0, slash))) {
@@ -110,7 +113,7 @@ bool Store(std::string_view name, std::string_view value)
     if (fd < 0) {
         return false;
     }
-    bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
+    bool ok = WriteAll(fd, *text) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok && ::rename(temp.c_str(), path.c_str()) == 0) {
         return true;
