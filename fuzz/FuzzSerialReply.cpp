@@ -159,5 +159,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     if (status != reply::kSilence)
         FUZZ_CHECK(line.reopens == 0);
+
+    // The same bytes appended in one piece make the same reply.
+    ReplyAssembler again(bodyLength);
+    again.Append(std::span(reinterpret_cast<const std::uint8_t *>(got.data()), got.size()));
+    if (again.Complete())
+        FUZZ_CHECK(again.Evaluate(sent) == status);
+    else
+        FUZZ_CHECK(status == reply::kFailed || status == reply::kSilence);
+
+    // Every command frame the reader is sent carries its own check bytes.
+    for (const CommandFrame &frame : {StatFrame(), BaudRateFrame(std::uint8_t(size % 7)), ReadFrame(2047, 0, 264),
+                                      WriteFrame(0, 0, 264), LockFrame(), ExitFrame(), sent}) {
+        const CheckBytes c = ComputeCheckBytes(std::span(frame.data(), kCommandFrameSize - 2));
+        FUZZ_CHECK(frame[10] == c.sum && frame[11] == c.xorValue);
+    }
     return 0;
 }
