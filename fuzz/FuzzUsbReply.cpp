@@ -192,7 +192,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     fuzz::Input in(data, size);
     script = Script{&in, {}, false};
     WaitMs = -1;
-    const bool legacy = in.Byte() & 1;
+    const std::uint8_t mode = in.Byte();
+    const bool legacy = mode & 1;
+    const bool noBuffer = (mode & 0x80) != 0; // the caller passes a null buffer
     const std::uint8_t operation = in.Byte() % 6;
     const int page = in.Word() % 2100;
     const int offset = in.Word() % 300;
@@ -215,16 +217,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             break;
         script.requests.clear();
         if (operation == 1) {
-            const int result = reader.ReadBlock(page, offset, length, buffer.data());
+            const int result = reader.ReadBlock(page, offset, length, noBuffer ? nullptr : buffer.data());
             FUZZ_CHECK(result == 0 || result == 1);
-            if (length > 0 && page < 2048 && offset < 264 && length <= 264)
+            FUZZ_CHECK(!noBuffer || result == (length == 0 && page < 2048 && offset < 264 ? 1 : 0));
+            if (!noBuffer && length > 0 && page < 2048 && offset < 264 && length <= 264)
                 CheckRead(legacy, length, buffer.data(), result);
         } else {
             for (int i = 0; i < length; ++i)
                 buffer[std::size_t(i)] = std::uint8_t(i * 7 + 1);
-            const int result = reader.WriteBlock(page, offset, length, buffer.data());
+            const int result = reader.WriteBlock(page, offset, length, noBuffer ? nullptr : buffer.data());
             FUZZ_CHECK(result == 0 || result == 1);
-            if (length > 0 && page < 2048 && offset < 264 && length <= 264)
+            FUZZ_CHECK(!noBuffer || result == (length == 0 && page < 2048 && offset < 264 ? 1 : 0));
+            if (!noBuffer && length > 0 && page < 2048 && offset < 264 && length <= 264)
                 CheckWrite(length, buffer.data(), result);
         }
         break;
@@ -232,7 +236,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     case 3: {
         char text[51];
         std::memset(text, 'x', sizeof text);
-        if (reader.Connect() != 0 && reader.GetVersion(text)) {
+        if (reader.Connect() != 0 && noBuffer)
+            FUZZ_CHECK(!reader.GetVersion(nullptr));
+        else if (reader.IsConnected() && reader.GetVersion(text)) {
             const char *end = static_cast<const char *>(std::memchr(text, 0, sizeof text));
             FUZZ_CHECK(end != nullptr);
         }
