@@ -11,3 +11,5 @@ apt-get install -y -q --no-install-recommends \
   cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
   python3 wine64
+# The fuzz job: clang with libFuzzer and the sanitizer runtimes, and llvm-cov.
+apt-get install -y -q --no-install-recommends clang libclang-rt-14-dev llvm
