@@ -63,13 +63,15 @@ struct Outcome {
     bool operator==(const Outcome &) const = default;
 };
 
+using Call =
+    std::function<int(CardFileSystem &, const ScratchDirectory &in, const ScratchDirectory &out, std::string &text)>;
+
 struct Scenario {
     std::string what;
-    bool blankCard; // start from a never-formatted card instead of the populated one
-    int success; // the export's success value
-    std::vector<int> failures; // its failure values
-    std::function<int(CardFileSystem &, const ScratchDirectory &in, const ScratchDirectory &out, std::string &text)>
-        run;
+    Call run;
+    bool blankCard = false; // start from a never-formatted card instead of the populated one
+    int success = 0; // the export's success value
+    std::vector<int> failures{-1}; // its failure values
 };
 
 // Descriptors this process holds now; -1 where the system does not list them.
@@ -221,56 +223,30 @@ std::string OutputPath(const ScratchDirectory &out, const char *name) { return (
 
 TEST_F(IoErrorLoop, ChangingExports)
 {
+    using Dir = const ScratchDirectory &;
     const Scenario scenarios[] = {
-        {"format",
-         false,
-         0,
-         {-1},
-         [](CardFileSystem &fs, const ScratchDirectory &, const ScratchDirectory &, std::string &) {
-             return storage_exports::Format(fs);
-         }},
+        {"format", [](CardFileSystem &fs, Dir, Dir, std::string &) { return storage_exports::Format(fs); }},
         {"write a new file",
-         false,
-         0,
-         {-1},
-         [](CardFileSystem &fs, const ScratchDirectory &in, const ScratchDirectory &, std::string &) {
+         [](CardFileSystem &fs, Dir in, Dir, std::string &) {
              return storage_exports::WriteIcFiles(fs, "\\new", (in.path() / "new.bin").string());
          }},
         {"replace a file",
-         false,
-         0,
-         {-1},
-         [](CardFileSystem &fs, const ScratchDirectory &in, const ScratchDirectory &, std::string &) {
+         [](CardFileSystem &fs, Dir in, Dir, std::string &) {
              return storage_exports::WriteIcFiles(fs, "\\tax", (in.path() / "b.txt").string());
          }},
         {"write matching files",
-         false,
-         0,
-         {-1},
-         [](CardFileSystem &fs, const ScratchDirectory &in, const ScratchDirectory &, std::string &) {
+         [](CardFileSystem &fs, Dir in, Dir, std::string &) {
              return storage_exports::WriteIcFiles(fs, "\\in", (in.path() / "batch" / "*.dat").string());
          }},
         {"write to a blank card",
-         true,
-         0,
-         {-1},
-         [](CardFileSystem &fs, const ScratchDirectory &in, const ScratchDirectory &, std::string &) {
+         [](CardFileSystem &fs, Dir in, Dir, std::string &) {
              return storage_exports::WriteIcFiles(fs, "", (in.path() / "a.txt").string());
-         }},
+         },
+         true},
         {"delete a file",
-         false,
-         0,
-         {-1},
-         [](CardFileSystem &fs, const ScratchDirectory &, const ScratchDirectory &, std::string &) {
-             return storage_exports::DelIcFiles(fs, "\\D.TXT");
-         }},
+         [](CardFileSystem &fs, Dir, Dir, std::string &) { return storage_exports::DelIcFiles(fs, "\\D.TXT"); }},
         {"delete a directory",
-         false,
-         0,
-         {-1},
-         [](CardFileSystem &fs, const ScratchDirectory &, const ScratchDirectory &, std::string &) {
-             return storage_exports::DelIcFiles(fs, "\\tax\\*.*");
-         }},
+         [](CardFileSystem &fs, Dir, Dir, std::string &) { return storage_exports::DelIcFiles(fs, "\\tax\\*.*"); }},
     };
     for (const Scenario &scenario : scenarios)
         Loop(scenario);
@@ -278,47 +254,28 @@ TEST_F(IoErrorLoop, ChangingExports)
 
 TEST_F(IoErrorLoop, ReadingExports)
 {
+    using Dir = const ScratchDirectory &;
     const Scenario scenarios[] = {
         {"read a file",
-         false,
-         0,
-         {-1},
-         [](CardFileSystem &fs, const ScratchDirectory &, const ScratchDirectory &out, std::string &text) {
+         [](CardFileSystem &fs, Dir, Dir out, std::string &text) {
              return storage_exports::ReadIcFiles(fs, out.WithSlash(), "\\tax\\a.txt", text);
          }},
         {"read a directory",
-         false,
-         0,
-         {-1},
-         [](CardFileSystem &fs, const ScratchDirectory &, const ScratchDirectory &out, std::string &text) {
+         [](CardFileSystem &fs, Dir, Dir out, std::string &text) {
              return storage_exports::ReadIcFiles(fs, out.WithSlash(), "\\*.*", text);
          }},
         {"list the files",
+         [](CardFileSystem &fs, Dir, Dir out, std::string &) {
+             return storage_exports::DirIcFiles(fs, OutputPath(out, "dir.txt"));
+         },
          false,
          1,
-         {-1, 0},
-         [](CardFileSystem &fs, const ScratchDirectory &, const ScratchDirectory &out, std::string &) {
-             return storage_exports::DirIcFiles(fs, OutputPath(out, "dir.txt"));
-         }},
+         {-1, 0}},
         {"file time",
-         false,
-         0,
-         {-1},
-         [](CardFileSystem &fs, const ScratchDirectory &, const ScratchDirectory &, std::string &text) {
-             return storage_exports::FileTime(fs, "b.txt", text);
-         }},
-        {"is formatted",
-         false,
-         0,
-         {-1},
-         [](CardFileSystem &fs, const ScratchDirectory &, const ScratchDirectory &, std::string &) {
-             return storage_exports::IsFormat(fs);
-         }},
+         [](CardFileSystem &fs, Dir, Dir, std::string &text) { return storage_exports::FileTime(fs, "b.txt", text); }},
+        {"is formatted", [](CardFileSystem &fs, Dir, Dir, std::string &) { return storage_exports::IsFormat(fs); }},
         {"card test",
-         false,
-         0,
-         {-1},
-         [](CardFileSystem &fs, const ScratchDirectory &, const ScratchDirectory &, std::string &text) {
+         [](CardFileSystem &fs, Dir, Dir, std::string &text) {
              ScriptedMessageBox listing;
              const int result = storage_exports::Test(fs, listing);
              for (const auto &call : listing.calls)
@@ -326,12 +283,12 @@ TEST_F(IoErrorLoop, ReadingExports)
              return result;
          }},
         {"bit-table report",
+         [](CardFileSystem &fs, Dir, Dir out, std::string &) {
+             return storage_exports::GetBitTable(fs, OutputPath(out, "bits.txt"));
+         },
          false,
          1,
-         {0},
-         [](CardFileSystem &fs, const ScratchDirectory &, const ScratchDirectory &out, std::string &) {
-             return storage_exports::GetBitTable(fs, OutputPath(out, "bits.txt"));
-         }},
+         {0}},
     };
     for (const Scenario &scenario : scenarios)
         Loop(scenario);
