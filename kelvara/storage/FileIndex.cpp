@@ -35,21 +35,34 @@ std::string CardFileSystem::PackPages(const std::vector<std::uint16_t> &pages)
     return out;
 }
 
-std::vector<std::uint16_t> CardFileSystem::UnpackPages(std::string_view packed)
+namespace {
+
+// Calls `visit` with each page of a packed list, in order, without building
+// the list (a load walks every file's pages several times).
+template <typename Visit>
+void ForEachPage(std::string_view packed, Visit &&visit)
 {
-    std::vector<std::uint16_t> pages;
     const auto byte = [&](std::size_t i) { return static_cast<unsigned>(static_cast<std::uint8_t>(packed[i])); };
     std::size_t i = 0;
     while (i < packed.size()) {
         if (i + 2 >= packed.size()) {
             if (i + 1 < packed.size())
-                pages.push_back(static_cast<std::uint16_t>(byte(i) * 16 + byte(i + 1) / 16));
+                visit(static_cast<std::uint16_t>(byte(i) * 16 + byte(i + 1) / 16));
             break; // a lone final byte cannot be decoded (rejected at load)
         }
-        pages.push_back(static_cast<std::uint16_t>(byte(i) * 16 + byte(i + 1) / 16));
-        pages.push_back(static_cast<std::uint16_t>((byte(i + 1) % 16) * 256 + byte(i + 2)));
+        visit(static_cast<std::uint16_t>(byte(i) * 16 + byte(i + 1) / 16));
+        visit(static_cast<std::uint16_t>((byte(i + 1) % 16) * 256 + byte(i + 2)));
         i += 3;
     }
+}
+
+} // namespace
+
+std::vector<std::uint16_t> CardFileSystem::UnpackPages(std::string_view packed)
+{
+    std::vector<std::uint16_t> pages;
+    pages.reserve(2 * (packed.size() / 3) + 1);
+    ForEachPage(packed, [&](std::uint16_t page) { pages.push_back(page); });
     return pages;
 }
 
@@ -72,10 +85,10 @@ bool CardFileSystem::LoadIndex()
     for (std::uint16_t page : storedChainPages_)
         pageState_[page] = 0;
     for (const FileEntry &entry : fileEntries_) {
-        for (std::uint16_t page : UnpackPages(entry.pages)) {
+        ForEachPage(entry.pages, [&](std::uint16_t page) {
             if (page < kPageCount)
                 pageState_[page] = 0;
-        }
+        });
     }
     return true;
 }
@@ -137,10 +150,10 @@ bool CardFileSystem::ParseIndexText(std::string_view text, std::list<FileEntry> 
         }
         if (entry.pages.size() % 3 == 1)
             return false;
-        for (std::uint16_t page : UnpackPages(entry.pages)) {
-            if (!IsDataPageNumber(page))
-                return false;
-        }
+        bool pagesValid = true;
+        ForEachPage(entry.pages, [&](std::uint16_t page) { pagesValid = pagesValid && IsDataPageNumber(page); });
+        if (!pagesValid)
+            return false;
         entry.recordLength = static_cast<std::uint16_t>(length);
         entries.push_back(std::move(entry));
         rest.remove_prefix(length);
@@ -202,10 +215,10 @@ std::array<bool, kPageCount> CardFileSystem::NamedPages() const
 {
     std::array<bool, kPageCount> named{};
     for (const FileEntry &entry : fileEntries_) {
-        for (std::uint16_t page : UnpackPages(entry.pages)) {
+        ForEachPage(entry.pages, [&](std::uint16_t page) {
             if (page < kPageCount)
                 named[page] = true;
-        }
+        });
     }
     for (std::uint16_t page : storedChainPages_)
         named[page] = true;
