@@ -533,6 +533,20 @@ private:
 
     // --- the cuts ---------------------------------------------------------------
 
+    // Where a cut fell, put in words only when a check fails.
+    struct Cut {
+        const Operation *op;
+        std::size_t write;
+        int page;
+        int split; // bytes of the write that landed; -1: none
+        std::string Text() const
+        {
+            const std::string at = "write " + std::to_string(write) + " (page " + std::to_string(page) + ")";
+            return op->what +
+                (split < 0 ? ", cut before " + at : ", " + at + " torn after " + std::to_string(split) + " bytes");
+        }
+    };
+
     struct Frame {
         const Operation *op;
         const Directory *before;
@@ -564,8 +578,7 @@ private:
         Image working = imageBefore;
         for (std::size_t k = 0; k < writes.size(); ++k) {
             const auto &[page, image] = writes[k];
-            CheckCut(frame, working, -1,
-                     op.what + ", cut before write " + std::to_string(k) + " (page " + std::to_string(page) + ")");
+            CheckCut(frame, working, Cut{&op, k, page, -1});
             CrossCheck(op, imageBefore, working, k, std::nullopt);
             if (frame.vital[page]) {
                 std::uint8_t *target = working.data() + std::size_t(page) * kPageSize;
@@ -578,9 +591,7 @@ private:
                     if (std::memcmp(target, saved.data(), kPageSize) != 0 &&
                         std::memcmp(target, image.data(), kPageSize) != 0) {
                         ++figures_.tornCuts;
-                        CheckCut(frame, working, page,
-                                 op.what + ", write " + std::to_string(k) + " (page " + std::to_string(page) +
-                                     ") torn after " + std::to_string(split) + " bytes");
+                        CheckCut(frame, working, Cut{&op, k, page, split});
                         CrossCheck(op, imageBefore, working, k, split);
                     }
                     std::memcpy(target, saved.data(), kPageSize);
@@ -594,16 +605,18 @@ private:
             Fail(op.what + ": the journal does not rebuild the card");
     }
 
-    void CheckCut(const Frame &frame, const Image &image, int tornPage, const std::string &where)
+    void CheckCut(const Frame &frame, const Image &image, const Cut &cut)
     {
+        const int tornPage = cut.split < 0 ? -1 : cut.page;
         if (tornPage < 0)
             ++figures_.cuts;
+        const auto where = [&cut] { return cut.Text(); };
         OverlayCard overlay(image);
         CardFileSystem &fs = checker_;
         fs.BindReader(&overlay);
         box_.calls.clear();
         if (!fs.LoadIndex() || !box_.calls.empty()) {
-            Fail(where + ": the card does not load without a prompt");
+            Fail(where() + ": the card does not load without a prompt");
             return;
         }
         const std::list<FileEntry> &entries = fs.FileEntries();
@@ -613,7 +626,7 @@ private:
             (fs.IsFormatted() == before.formatted || (!before.formatted && before.entries.empty()));
         const bool isNew = entries == after.entries && fs.IsFormatted() == after.formatted;
         if (!isOld && !isNew) {
-            Fail(where + ": neither the old nor the new directory (" + std::to_string(entries.size()) + " files, " +
+            Fail(where() + ": neither the old nor the new directory (" + std::to_string(entries.size()) + " files, " +
                  std::to_string(before.entries.size()) + " before, " + std::to_string(after.entries.size()) +
                  " after)");
             return;
@@ -627,12 +640,12 @@ private:
             const bool mayBeHarmed = isOld && !isNew && frame.harmable->count(entry.name) != 0;
             for (std::uint16_t page : CardFileSystem::UnpackPages(entry.pages)) {
                 if (fs.PageIsFree(page)) {
-                    Fail(where + ": page " + std::to_string(page) + " of " + Quote(entry.name) + " counts as free");
+                    Fail(where() + ": page " + std::to_string(page) + " of " + Quote(entry.name) + " counts as free");
                     return;
                 }
                 if (compare && !mayBeHarmed &&
                     std::memcmp(overlay.Page(page), PageOf(reference, page), kPageSize) != 0) {
-                    Fail(where + ": " + Quote(entry.name) + " lost page " + std::to_string(page));
+                    Fail(where() + ": " + Quote(entry.name) + " lost page " + std::to_string(page));
                     return;
                 }
             }
@@ -640,22 +653,23 @@ private:
         // Save, then load, gives the same directory.
         const long long writesBefore = overlay.Writes();
         if (!fs.SaveIndex() && overlay.Writes() != writesBefore) {
-            Fail(where + ": a save that failed wrote to the card");
+            Fail(where() + ": a save that failed wrote to the card");
             return;
         }
         again_.BindReader(&overlay);
         if (!again_.LoadIndex() || again_.FileEntries() != entries) {
-            Fail(where + ": save and load changed the directory");
+            Fail(where() + ": save and load changed the directory");
             return;
         }
         if (options_.probeEvery > 0 && ++cutCounter_ % options_.probeEvery == 0)
-            Probe(overlay, entries, isOld && !isNew ? *frame.harmable : std::set<std::string>{}, where);
+            Probe(overlay, entries, isOld && !isNew ? *frame.harmable : std::set<std::string>{}, cut);
     }
 
     // The recovered card takes a new file and gives it back, harming nothing.
     void Probe(OverlayCard &overlay, const std::list<FileEntry> &entries, const std::set<std::string> &harmable,
-               const std::string &where)
+               const Cut &cut)
     {
+        const auto where = [&cut] { return cut.Text(); };
         std::vector<std::pair<std::uint16_t, PageImage>> kept;
         for (const FileEntry &entry : entries) {
             if (harmable.count(entry.name) != 0)
@@ -671,7 +685,7 @@ private:
         fs.SetMessageBox(&box_);
         fs.SetTimeSource([] { return std::string("20991231235959"); });
         if (!fs.LoadIndex()) {
-            Fail(where + ", probe: the card does not load");
+            Fail(where() + ", probe: the card does not load");
             return;
         }
         if (!fs.HasSpace("\\probe\\probe.bin", 1000))
@@ -679,17 +693,17 @@ private:
         ++figures_.probes;
         if (storage_exports::WriteIcFiles(fs, "\\probe", (scratch_.path() / "probe.bin").string()) != 0 ||
             !fs.LoadIndex()) {
-            Fail(where + ", probe: a new file could not be written");
+            Fail(where() + ", probe: a new file could not be written");
             return;
         }
         const auto content = ReadContent(fs, "\\probe\\probe.bin");
         if (!content || *content != std::string(1000, 'p')) {
-            Fail(where + ", probe: the new file does not read back");
+            Fail(where() + ", probe: the new file does not read back");
             return;
         }
         for (const auto &[page, image] : kept) {
             if (std::memcmp(overlay.Page(page), image.data(), kPageSize) != 0) {
-                Fail(where + ", probe: writing a new file overwrote page " + std::to_string(page));
+                Fail(where() + ", probe: writing a new file overwrote page " + std::to_string(page));
                 return;
             }
         }
