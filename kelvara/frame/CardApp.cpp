@@ -59,6 +59,9 @@ void CardApp::ReleaseReader()
     std::uint8_t scratch[16];
     reader_->ReadBlock(2047, 0, 16, scratch);
     reader_.reset();
+    // The next connection may find another card: the index in memory no
+    // longer stands for it.
+    indexInMemory_ = false;
 }
 
 void CardApp::ShowProgress(const std::string &text)

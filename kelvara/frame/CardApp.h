@@ -51,7 +51,8 @@ public:
 
     // Whether the card file system's in-memory index stands for the card:
     // set once the Java methods loaded, formatted or changed it, cleared
-    // when a load or format failed or a C export replaced it. Until it is
+    // when a load or format failed, a C export replaced it or the reader was
+    // released (the next card may be another one). Until it is
     // set, the Java methods that change the card load the index first, so a
     // program that forgot ReadIcFileIndex does not format a card that holds
     // files.

@@ -174,6 +174,43 @@ TEST_F(JavaMethods, FormattedCardKeepsItsFilesWhenTheProgramForgetsReadIcFileInd
     EXPECT_NE(listing.find("\\tax\\c.txt*"), std::string::npos) << listing;
 }
 
+TEST_F(JavaMethods, AfterReleaseAnotherCardIsNotGivenTheIndexOfTheFirst)
+{
+    const std::string second = scratch.File("second.img");
+    SerialSim first(SimArgs());
+    SerialSim other({"--image", second});
+    UseReaderOn(1, other);
+    InFreshProcess([&] {
+        ASSERT_EQ(TS_Format(), 0);
+        ASSERT_EQ(TS_WriteIcFiles("\\tax", In("b.txt").c_str()), 0);
+        TS_ReleaseKelvara();
+    });
+    UseReaderOn(1, first);
+    InFreshProcess([&] {
+        ASSERT_EQ(TS_Format(), 0);
+        ASSERT_EQ(TS_WriteIcFiles("\\tax", In("a.txt").c_str()), 0);
+        TS_ReleaseKelvara();
+    });
+    InFreshProcess([&] {
+        FakeJvm jvm;
+        JNIEnv *env = jvm.Env();
+        ASSERT_TRUE(JAVA(CheckKelvara)(env, nullptr));
+        ASSERT_TRUE(JAVA(ReadIcFileIndex)(env, nullptr));
+        JAVA(ReleaseKelvara)(env, nullptr);
+        // The user changes cards; the program does not read the index again.
+        UseReaderOn(1, other);
+        ASSERT_TRUE(JAVA(CheckKelvara)(env, nullptr));
+        EXPECT_TRUE(JAVA(WriteIC)(env, nullptr, jvm.String(In("c.txt")), jvm.String("\\tax")));
+        EXPECT_TRUE(JAVA(WriteIcFileIndex)(env, nullptr));
+        JAVA(ReleaseKelvara)(env, nullptr);
+    });
+    UseReaderOn(1, other);
+    const std::string listing = Listing();
+    EXPECT_EQ(listing.find("\\tax\\a.txt*"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("\\tax\\b.txt*"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("\\tax\\c.txt*"), std::string::npos) << listing;
+}
+
 TEST_F(JavaMethods, BlankCardIsStillFormattedByWriteIcAndByICFileDel)
 {
     {
