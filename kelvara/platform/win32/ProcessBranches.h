@@ -5,8 +5,11 @@
 // both are open to tests.
 #pragma once
 
+#include "kelvara/platform/win32/WindowsHeaders.h"
+
 #include <functional>
 #include <string_view>
+#include <vector>
 
 namespace kelvara {
 
@@ -14,5 +17,10 @@ using ImageVisitor = std::function<bool(std::string_view image)>;
 
 void ToolHelpProcessImages(const ImageVisitor &visit);
 void PsapiProcessImages(const ImageVisitor &visit);
+
+// Every process identifier EnumProcesses has, asking again with a larger
+// list for as long as the list comes back full; empty when it fails.
+using EnumProcessesFn = BOOL(WINAPI *)(DWORD *, DWORD, DWORD *);
+std::vector<DWORD> AllProcessIds(EnumProcessesFn enumProcesses);
 
 } // namespace kelvara

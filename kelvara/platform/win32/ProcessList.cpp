@@ -44,26 +44,8 @@ constexpr DWORD kQueryLimitedInformation = 0x1000; // PROCESS_QUERY_LIMITED_INFO
 
 using CreateSnapshotFn = HANDLE(WINAPI *)(DWORD, DWORD);
 using ProcessWalkFn = BOOL(WINAPI *)(HANDLE, PROCESSENTRY32 *);
-using EnumProcessesFn = BOOL(WINAPI *)(DWORD *, DWORD, DWORD *);
 using ModuleFileNameFn = DWORD(WINAPI *)(HANDLE, HMODULE, char *, DWORD);
 using QueryImageNameFn = BOOL(WINAPI *)(HANDLE, DWORD, char *, DWORD *);
-
-std::vector<DWORD> AllProcessIds(EnumProcessesFn enumProcesses)
-{
-    std::vector<DWORD> ids(256);
-    for (;;) {
-        DWORD bytes = 0;
-        const DWORD capacity = DWORD(ids.size() * sizeof(DWORD));
-        if (!enumProcesses(ids.data(), capacity, &bytes))
-            return {};
-        // A full list may have been cut short: ask again with more room.
-        if (bytes < capacity || ids.size() >= (1u << 20)) {
-            ids.resize(bytes / sizeof(DWORD));
-            return ids;
-        }
-        ids.resize(ids.size() * 2);
-    }
-}
 
 std::string ImageOf(DWORD id, ModuleFileNameFn moduleFileName, QueryImageNameFn queryImageName)
 {
@@ -86,6 +68,23 @@ std::string ImageOf(DWORD id, ModuleFileNameFn moduleFileName, QueryImageNameFn 
 }
 
 } // namespace
+
+std::vector<DWORD> AllProcessIds(EnumProcessesFn enumProcesses)
+{
+    std::vector<DWORD> ids(256);
+    for (;;) {
+        DWORD bytes = 0;
+        const DWORD capacity = DWORD(ids.size() * sizeof(DWORD));
+        if (!enumProcesses(ids.data(), capacity, &bytes))
+            return {};
+        // A full list may have been cut short: ask again with more room.
+        if (bytes < capacity || ids.size() >= (1u << 20)) {
+            ids.resize(bytes / sizeof(DWORD));
+            return ids;
+        }
+        ids.resize(ids.size() * 2);
+    }
+}
 
 void ToolHelpProcessImages(const ImageVisitor &visit)
 {
