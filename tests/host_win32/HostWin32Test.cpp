@@ -13,6 +13,8 @@
 #include "kelvara/platform/win32/WideText.h"
 #include "kelvara/platform/win32/WindowsHeaders.h"
 #include "kelvara/services/HostText.h"
+#include "kelvara/services/MessageBox.h"
+#include "kelvara/services/Notice.h"
 #include "kelvara/services/Settings.h"
 
 #include <gtest/gtest.h>
@@ -105,6 +107,33 @@ TEST(NoticeWindow, ProgressTextTravelsInTheSystemCodePage)
     app.HideProgress();
     EXPECT_FALSE(::IsWindow(window));
     EXPECT_EQ(app.ProgressNotice(), nullptr);
+}
+
+TEST(NoticeWindow, TheHostsWindowIsDisabledWhileTheReaderSearchRunsAndEnabledAfter)
+{
+    HostWindow host;
+    struct Seen {
+        HWND host;
+        std::vector<std::string> events;
+    } seen{host.main, {}};
+    SetNoticeHandler(
+        [](void *ctx, int op, const char *text) {
+            auto &s = *static_cast<Seen *>(ctx);
+            s.events.push_back(std::to_string(op) + (::IsWindowEnabled(s.host) ? " enabled " : " disabled ") + text);
+        },
+        &seen);
+    SetMessageBoxHandler([](void *, const char *, const char *, unsigned) { return 2; }, nullptr);
+    {
+        CardApp app;
+        EXPECT_FALSE(app.CheckReader()); // no reader anywhere; the retry prompt is cancelled
+    }
+    SetNoticeHandler(nullptr, nullptr);
+    SetMessageBoxHandler(nullptr, nullptr);
+    ASSERT_GE(seen.events.size(), 3u);
+    EXPECT_EQ(seen.events.front(), "0 disabled ");
+    EXPECT_EQ(seen.events[1], "1 disabled 正在连接读卡器\r\n请稍候...");
+    EXPECT_EQ(seen.events.back(), "2 enabled "); // enabled again before the window goes
+    EXPECT_TRUE(::IsWindowEnabled(host.main));
 }
 
 // --- the settings dialog --------------------------------------------------
