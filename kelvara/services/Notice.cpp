@@ -81,8 +81,10 @@ void Install(HandlerSlot &slot, NoticeHandler handler, void *ctx)
 
 NoticeWindows &SystemNoticeWindows()
 {
-    static RoutedNoticeWindows windows;
-    return windows;
+    // Never destroyed: the notices still shown when the library is unloaded
+    // are taken down by destructors that may run after this one would.
+    static RoutedNoticeWindows *windows = new RoutedNoticeWindows();
+    return *windows;
 }
 
 void SetNoticeHandler(NoticeHandler handler, void *ctx) { Install(g_connection, handler, ctx); }

@@ -299,5 +299,26 @@ TEST_F(JavaMethods, NoticeProcessAndSettingsMethodsNeedNoReaderAndNullStringsCou
     });
 }
 
+TEST_F(JavaMethods, AProgressNoticeLeftShownGoesDownWhenTheProcessEnds)
+{
+    const std::string notices = scratch.File("notices.log");
+    std::fflush(stdout);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        static std::string path = notices;
+        KelvaraSetProgressNoticeHandler(
+            [](void *, int op, const char *) { std::ofstream(path, std::ios::app) << op << '\n'; }, nullptr);
+        FakeJvm jvm;
+        JAVA(ShowPro)(jvm.Env(), nullptr, jvm.String("正在写卡"));
+        std::exit(0); // the library is unloaded with the notice shown
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "the process died on its way out";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFile(notices), "0\n1\n2\n");
+}
+
 } // namespace
 } // namespace kelvara

@@ -27,8 +27,10 @@ private:
 
 NoticeWindows &PlatformNoticeWindows()
 {
-    static NoWindows windows;
-    return windows;
+    // Never destroyed: the notices still shown when the library is unloaded
+    // are taken down by destructors that may run after this one would.
+    static NoWindows *windows = new NoWindows();
+    return *windows;
 }
 
 WindowHandle HostMainWindow() { return nullptr; }

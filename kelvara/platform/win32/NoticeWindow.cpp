@@ -53,8 +53,10 @@ public:
 
 NoticeWindows &PlatformNoticeWindows()
 {
-    static DialogWindows windows;
-    return windows;
+    // Never destroyed: the notices still shown when the library is unloaded
+    // are taken down by destructors that may run after this one would.
+    static DialogWindows *windows = new DialogWindows();
+    return *windows;
 }
 
 WindowHandle HostMainWindow()
