@@ -27,14 +27,18 @@ void TakeSelections(const KelvaraSettingsDialog &dialog, SettingsDialogModel &mo
     model.Select(settings_list::kPort, dialog.port);
 }
 
-void ReaderListClosedUp(KelvaraSettingsDialog *dialog)
+// Called by the caller's handler: nothing may escape into its C code.
+void ReaderListClosedUp(KelvaraSettingsDialog *dialog) noexcept
 {
     if (dialog == nullptr || dialog->reserved == nullptr)
         return;
-    auto &model = *static_cast<SettingsDialogModel *>(dialog->reserved);
-    TakeSelections(*dialog, model);
-    model.ReaderListClosedUp();
-    Refresh(*dialog, model);
+    try {
+        auto &model = *static_cast<SettingsDialogModel *>(dialog->reserved);
+        TakeSelections(*dialog, model);
+        model.ReaderListClosedUp();
+        Refresh(*dialog, model);
+    } catch (...) {
+    }
 }
 
 int RunWithHandler(SettingsDialogModel &model)
