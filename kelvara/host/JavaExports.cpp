@@ -79,29 +79,29 @@ JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_WriteIcFileIndex(J
     return RunExport(jboolean(JNI_FALSE), [] { return Bool(java_methods::WriteIcFileIndex()); });
 }
 
-JNIEXPORT jstring JNICALL Java_wqn_vorn_icnative_NativeClass_ReadIC(JNIEnv *env, jclass, jstring cardSpec,
+JNIEXPORT jstring JNICALL Java_wqn_vorn_icnative_NativeClass_ReadIC(JNIEnv *env, jclass, jstring cardFiles,
                                                                     jstring localDirectory)
 {
     return StringResult(env, [&] {
-        const std::string spec = Take(env, cardSpec);
+        const std::string files = Take(env, cardFiles);
         const std::string directory = Take(env, localDirectory);
-        return java_methods::ReadIC(spec, directory);
+        return java_methods::ReadIC(files, directory);
     });
 }
 
-JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_WriteIC(JNIEnv *env, jclass, jstring localSpec,
+JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_WriteIC(JNIEnv *env, jclass, jstring localFiles,
                                                                       jstring cardDirectory)
 {
     return RunExport(jboolean(JNI_FALSE), [&] {
-        const std::string spec = Take(env, localSpec);
+        const std::string files = Take(env, localFiles);
         const std::string directory = Take(env, cardDirectory);
-        return Bool(java_methods::WriteIC(spec, directory));
+        return Bool(java_methods::WriteIC(files, directory));
     });
 }
 
-JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_ICFileDel(JNIEnv *env, jclass, jstring cardSpec)
+JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_ICFileDel(JNIEnv *env, jclass, jstring cardFiles)
 {
-    return RunExport(jboolean(JNI_FALSE), [&] { return Bool(java_methods::ICFileDel(Take(env, cardSpec))); });
+    return RunExport(jboolean(JNI_FALSE), [&] { return Bool(java_methods::ICFileDel(Take(env, cardFiles))); });
 }
 
 JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_ICFormat(JNIEnv *, jclass)

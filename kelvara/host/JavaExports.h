@@ -14,11 +14,11 @@ JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_CheckKelvara(JNIEn
 JNIEXPORT void JNICALL Java_wqn_vorn_icnative_NativeClass_ReleaseKelvara(JNIEnv *, jclass);
 JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_ReadIcFileIndex(JNIEnv *, jclass);
 JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_WriteIcFileIndex(JNIEnv *, jclass);
-JNIEXPORT jstring JNICALL Java_wqn_vorn_icnative_NativeClass_ReadIC(JNIEnv *, jclass, jstring cardSpec,
+JNIEXPORT jstring JNICALL Java_wqn_vorn_icnative_NativeClass_ReadIC(JNIEnv *, jclass, jstring cardFiles,
                                                                     jstring localDirectory);
-JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_WriteIC(JNIEnv *, jclass, jstring localSpec,
+JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_WriteIC(JNIEnv *, jclass, jstring localFiles,
                                                                       jstring cardDirectory);
-JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_ICFileDel(JNIEnv *, jclass, jstring cardSpec);
+JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_ICFileDel(JNIEnv *, jclass, jstring cardFiles);
 JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_ICFormat(JNIEnv *, jclass);
 JNIEXPORT jstring JNICALL Java_wqn_vorn_icnative_NativeClass_ICFileTime(JNIEnv *, jclass, jstring name);
 JNIEXPORT jboolean JNICALL Java_wqn_vorn_icnative_NativeClass_IsProcessExist(JNIEnv *, jclass, jstring name);

@@ -66,7 +66,7 @@ bool WriteIcFileIndex()
     return fs != nullptr && fs->SaveIndex();
 }
 
-std::string ReadIC(const std::string &cardSpec, const std::string &localDirectory)
+std::string ReadIC(const std::string &cardFiles, const std::string &localDirectory)
 {
     CardFileSystem *fs = BoundFileSystem();
     if (fs == nullptr)
@@ -74,12 +74,12 @@ std::string ReadIC(const std::string &cardSpec, const std::string &localDirector
     fs->ClearReadNames();
     if (!fs->IsFormatted())
         return {};
-    if (!fs->ReadFiles(localDirectory, LowerText(cardSpec)))
+    if (!fs->ReadFiles(localDirectory, LowerText(cardFiles)))
         return {};
     return fs->ReadNames();
 }
 
-bool WriteIC(const std::string &localSpec, const std::string &cardDirectory)
+bool WriteIC(const std::string &localFiles, const std::string &cardDirectory)
 {
     CardFileSystem *fs = BoundFileSystem();
     if (fs == nullptr || !IndexReady(*fs))
@@ -88,10 +88,10 @@ bool WriteIC(const std::string &localSpec, const std::string &cardDirectory)
         return false;
     // As for TS_WriteIcFiles: the local file is opened under the case given
     // (a Linux file system cares); the card path is lower-cased.
-    return fs->WriteFiles(LowerText(cardDirectory), localSpec);
+    return fs->WriteFiles(LowerText(cardDirectory), localFiles);
 }
 
-bool ICFileDel(const std::string &cardSpec)
+bool ICFileDel(const std::string &cardFiles)
 {
     CardFileSystem *fs = BoundFileSystem();
     if (fs == nullptr || !IndexReady(*fs))
@@ -100,7 +100,7 @@ bool ICFileDel(const std::string &cardSpec)
         FormatKeepingTrack(*fs);
         return true;
     }
-    return fs->DeleteFiles(LowerText(cardSpec));
+    return fs->DeleteFiles(LowerText(cardFiles));
 }
 
 bool ICFormat()

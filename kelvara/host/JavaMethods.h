@@ -16,9 +16,9 @@ void ReleaseKelvara();
 bool ReadIcFileIndex();
 bool WriteIcFileIndex();
 // The names of the files copied, separated by ","; "" on failure.
-std::string ReadIC(const std::string &cardSpec, const std::string &localDirectory);
-bool WriteIC(const std::string &localSpec, const std::string &cardDirectory);
-bool ICFileDel(const std::string &cardSpec);
+std::string ReadIC(const std::string &cardFiles, const std::string &localDirectory);
+bool WriteIC(const std::string &localFiles, const std::string &cardDirectory);
+bool ICFileDel(const std::string &cardFiles);
 bool ICFormat();
 // YYYYMMDDhhmm, or "" when the card is not formatted or no file matches.
 std::string ICFileTime(const std::string &name);

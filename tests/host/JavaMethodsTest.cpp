@@ -119,7 +119,7 @@ TEST_F(JavaMethods, DocumentedOrderTakesEachStringOnceAndUsesOnlyThreeJniFunctio
         EXPECT_TRUE(JAVA(WriteIC)(env, nullptr, jvm.String(In("a.txt")), jvm.String("\\TAX")));
         const std::string time = FakeJvm::Text(JAVA(ICFileTime)(env, nullptr, jvm.String("RETURN2024.XML")));
         EXPECT_EQ(time.size(), 12u);
-        // The card specification is lower-cased, the local directory (with
+        // The card path pattern is lower-cased, the local directory (with
         // its capital) used as it is.
         EXPECT_EQ(FakeJvm::Text(JAVA(ReadIC)(env, nullptr, jvm.String("\\TAX\\*.*"), jvm.String(Out()))),
                   "return2024.xml,a.txt");
