@@ -10,4 +10,4 @@ apt-get update -q
 apt-get install -y -q --no-install-recommends \
   cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
-  python3 wine64
+  python3 wine64 default-jdk-headless junit4 xvfb

@@ -1,10 +1,12 @@
 // kelvara: the Kelvara library from a terminal. Each subcommand calls one
 // export of libkelvara.so; several may be chained with "--" so they share one
 // connection. Prompts are asked on the terminal (or cancelled when there is
-// none), and the connection notice shows as a status line.
+// none), and the connection and progress notices show on a status line.
 #include "kelvara.h"
 
 #include "kelvara/services/Settings.h"
+#include "tools/kelvara/SettingsEdit.h"
+#include "tools/kelvara/StatusLine.h"
 
 #include <unistd.h>
 
@@ -50,6 +52,7 @@ const char *const kHelp = "usage: kelvara [--batch] COMMAND [ARGS] [-- COMMAND [
                           "  settings                   show the stored reader settings\n"
                           "  settings set NAME VALUE    store one (PortMode, ComPortID, BaudRateIndex,\n"
                           "                             BaudRateMax, ComPortName, WaitMS)\n"
+                          "  settings edit              choose reader, speed and port (the settings dialog)\n"
                           "\n"
                           "Ports: WQN_COMn names the device of COMn (e.g. WQN_COM1=/dev/ttyUSB0).\n"
                           "Exit codes: 0 done, 1 the operation failed, 2 usage, 3 output file not written.\n";
@@ -79,23 +82,6 @@ int AskOnTerminal(void *, const char *text, const char *caption, unsigned type)
         if (!retry && (line[0] == 'o' || line[0] == 'O' || line[0] == '\n'))
             return 1;
     }
-}
-
-void ShowNotice(void *, int op, const char *text)
-{
-    if (!::isatty(2))
-        return; // a status line only makes sense on a terminal
-    if (op == 2) {
-        std::fprintf(stderr, "\r\033[K");
-    } else if (op == 1 && text != nullptr) {
-        std::string line(text);
-        for (char &c : line) {
-            if (c == '\r' || c == '\n')
-                c = ' ';
-        }
-        std::fprintf(stderr, "\r\033[K%s", line.c_str());
-    }
-    std::fflush(stderr);
 }
 
 // --- helpers --------------------------------------------------------------
@@ -166,6 +152,8 @@ int Settings(const std::vector<std::string> &args)
         std::printf("WaitMS=%d\n", ReadSettingInt(setting::kWaitMS, setting::kWaitMSDefault));
         return kOk;
     }
+    if (args.size() == 1 && args[0] == "edit")
+        return kelvara_tool::EditSettings(stdin, stdout);
     if (args.size() != 3 || args[0] != "set")
         return kUsage;
     const std::string &name = args[1];
@@ -366,7 +354,7 @@ int main(int argc, char **argv)
         return words.empty() ? kUsage : kOk;
     }
     KelvaraSetMessageBoxHandler(AskOnTerminal, nullptr);
-    KelvaraSetNoticeHandler(ShowNotice, nullptr);
+    kelvara_tool::InstallStatusLine(); // both notices
 
     int status = kOk;
     std::size_t i = 0;
