@@ -1,0 +1,250 @@
+// Drawing the card map.
+#include "tools/cardcheck/CardPicture.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iterator>
+#include <sstream>
+#include <vector>
+
+namespace kelvara::check {
+
+using namespace card;
+
+namespace {
+
+constexpr int kColumns = 64;
+constexpr int kCell = 12; // cell pitch; the square is one pixel smaller
+constexpr int kLeft = 44; // room for the row labels
+constexpr int kTop = 40; // room for the title
+constexpr int kGridWidth = kColumns * kCell;
+constexpr int kGridHeight = (kPageCount / kColumns) * kCell;
+
+struct RoleStyle {
+    Role role;
+    const char *colour;
+    const char *label;
+};
+
+constexpr RoleStyle kRoleStyles[] = {
+    {Role::BitTable, "#1f3a93", "bit table (page 0)"},
+    {Role::BitTableBackup, "#6c8cf5", "bit table backup (page 2047)"},
+    {Role::Index, "#e08e00", "index chain"},
+    {Role::IndexBackup, "#f5cf6e", "index backups"},
+    {Role::SpareBackup, "#d5d0c4", "backup area, unused"},
+    {Role::Free, "#f6f6f6", "free"},
+    {Role::Leaked, "#7b1fa2", "leaked (in use, owned by nothing)"},
+    {Role::Unknown, "#9e9e9e", "unknown (no bit table)"},
+};
+
+const char *RoleColour(Role role)
+{
+    for (const RoleStyle &style : kRoleStyles) {
+        if (style.role == role)
+            return style.colour;
+    }
+    return "#ffffff";
+}
+
+// XML text: the five special characters escaped, the rest made printable.
+std::string Xml(const std::string &text)
+{
+    std::string out;
+    for (char c : Printable(text)) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string DamageWords(unsigned marks)
+{
+    std::string out;
+    const auto add = [&](unsigned mark, const char *words) {
+        if ((marks & mark) != 0)
+            out += (out.empty() ? "" : ", ") + std::string(words);
+    };
+    add(damage::kUnreadable, "unreadable");
+    add(damage::kBadChecksum, "bad checksum");
+    add(damage::kBadLength, "bad length");
+    add(damage::kDiffers, "differs from its primary");
+    add(damage::kShared, "shared");
+    add(damage::kMarkedFree, "owned but marked free");
+    add(damage::kBadLink, "bad chain link");
+    return out;
+}
+
+} // namespace
+
+std::string FileColour(int file)
+{
+    // Hues a golden angle apart, so neighbours in the index differ clearly;
+    // mid saturation and lightness keep the cells apart from the role colours.
+    const double hue = std::fmod(140.0 + file * 137.508, 360.0);
+    const double s = 0.55, l = file % 2 == 0 ? 0.52 : 0.40;
+    const double c = (1 - std::fabs(2 * l - 1)) * s;
+    const double x = c * (1 - std::fabs(std::fmod(hue / 60.0, 2.0) - 1));
+    const double m = l - c / 2;
+    double r = 0, g = 0, b = 0;
+    switch (static_cast<int>(hue / 60.0)) {
+    case 0:
+        r = c, g = x;
+        break;
+    case 1:
+        r = x, g = c;
+        break;
+    case 2:
+        g = c, b = x;
+        break;
+    case 3:
+        g = x, b = c;
+        break;
+    case 4:
+        r = x, b = c;
+        break;
+    default:
+        r = c, b = x;
+    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "#%02x%02x%02x", static_cast<unsigned>(std::lround((r + m) * 255)),
+                  static_cast<unsigned>(std::lround((g + m) * 255)), static_cast<unsigned>(std::lround((b + m) * 255)));
+    return hex;
+}
+
+std::string DrawCard(const CardReport &report, const PictureOptions &options)
+{
+    constexpr int kMaxListedFiles = 24;
+    const int listedFiles = std::min<int>(static_cast<int>(report.files.size()), kMaxListedFiles);
+    const int legendTop = kTop + kGridHeight + 24;
+    const int legendRows = static_cast<int>(std::size(kRoleStyles)) + 1 + listedFiles +
+        (static_cast<int>(report.files.size()) > listedFiles ? 1 : 0);
+    const int width = kLeft + kGridWidth + 16;
+    const int height = legendTop + std::max(legendRows, 7) * 16 + 24;
+
+    std::ostringstream svg;
+    svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
+        << "\" viewBox=\"0 0 " << width << ' ' << height << "\" font-family=\"sans-serif\" font-size=\"11\">\n"
+        << "<title>" << Xml(options.title) << "</title>\n"
+        << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n"
+        << "<text x=\"" << kLeft << "\" y=\"24\" font-size=\"16\" font-weight=\"bold\">" << Xml(options.title)
+        << "</text>\n";
+
+    // Row labels: the first page of every fourth row.
+    svg << "<g fill=\"#555555\" text-anchor=\"end\">\n";
+    for (int row = 0; row < kPageCount / kColumns; row += 4)
+        svg << "<text x=\"" << kLeft - 6 << "\" y=\"" << kTop + row * kCell + 9 << "\">" << row * kColumns
+            << "</text>\n";
+    svg << "</g>\n";
+
+    // The cells.
+    svg << "<g id=\"pages\" stroke=\"#c8c8c8\" stroke-width=\"0.5\">\n";
+    std::ostringstream marks;
+    for (int p = 0; p < kPageCount; ++p) {
+        const PageInfo &info = report.pages[static_cast<std::size_t>(p)];
+        const int x = kLeft + (p % kColumns) * kCell, y = kTop + (p / kColumns) * kCell;
+        const bool isFile = info.role == Role::File && info.file >= 0;
+        const FileReport *file = isFile ? &report.files[static_cast<std::size_t>(info.file)] : nullptr;
+        const std::string colour = isFile ? FileColour(info.file) : RoleColour(info.role);
+        const bool damaged = options.showDamage && info.damage != 0;
+
+        std::string hover = "page " + std::to_string(p) + ": ";
+        if (file != nullptr)
+            hover += file->name + " (part " + std::to_string(info.part + 1) + " of " +
+                std::to_string(file->pages.size()) + ")";
+        else
+            hover += RoleName(info.role);
+        if (damaged)
+            hover += " - " + DamageWords(info.damage);
+
+        svg << "<rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << kCell - 1 << "\" height=\"" << kCell - 1
+            << "\" fill=\"" << colour << "\" data-page=\"" << p << "\" data-role=\"" << RoleName(info.role) << '"';
+        if (file != nullptr)
+            svg << " data-file=\"" << Xml(file->name) << '"';
+        if (damaged)
+            svg << " data-damage=\"" << Xml(DamageWords(info.damage)) << '"';
+        svg << "><title>" << Xml(hover) << "</title></rect>\n";
+        if (damaged)
+            marks << "<path d=\"M" << x + 1 << ' ' << y + 1 << "l" << kCell - 3 << ' ' << kCell - 3 << "M"
+                  << x + kCell - 2 << ' ' << y + 1 << "l-" << kCell - 3 << ' ' << kCell - 3 << "\"/>\n";
+    }
+    svg << "</g>\n";
+    if (options.showDamage)
+        svg << "<g id=\"damage\" stroke=\"#d50000\" stroke-width=\"2\" fill=\"none\">\n" << marks.str() << "</g>\n";
+
+    // The legend: roles, then the files.
+    svg << "<g id=\"legend\">\n";
+    int row = 0;
+    const auto swatch = [&](const std::string &colour, const std::string &label, bool cross = false) {
+        const int y = legendTop + row * 16;
+        svg << "<rect x=\"" << kLeft << "\" y=\"" << y << "\" width=\"11\" height=\"11\" fill=\"" << colour
+            << "\" stroke=\"#888888\" stroke-width=\"0.5\"/>";
+        if (cross)
+            svg << "<path d=\"M" << kLeft + 1 << ' ' << y + 1 << "l9 9M" << kLeft + 10 << ' ' << y + 1
+                << "l-9 9\" stroke=\"#d50000\" stroke-width=\"2\"/>";
+        svg << "<text x=\"" << kLeft + 18 << "\" y=\"" << y + 10 << "\">" << Xml(label) << "</text>\n";
+        ++row;
+    };
+    for (const RoleStyle &style : kRoleStyles)
+        swatch(style.colour, style.label);
+    if (options.showDamage)
+        swatch("#ffffff", "damaged", true);
+    for (int i = 0; i < listedFiles; ++i) {
+        const FileReport &f = report.files[static_cast<std::size_t>(i)];
+        swatch(FileColour(i),
+               f.name + " (" + GroupDigits(f.size) + " bytes, " + std::to_string(f.pages.size()) +
+                   (f.pages.size() == 1 ? " page)" : " pages)"));
+    }
+    if (static_cast<int>(report.files.size()) > listedFiles)
+        swatch("#ffffff",
+               "and " + std::to_string(report.files.size() - static_cast<std::size_t>(listedFiles)) +
+                   " more files (their names show on hover)");
+    svg << "</g>\n";
+
+    // The df figures beside the legend.
+    const Figures &f = report.figures;
+    const int fx = kLeft + kGridWidth / 2 + 40;
+    std::vector<std::string> lines;
+    if (report.formatted) {
+        lines = {
+            "pages for files: " + GroupDigits(f.totalPages) + " (" + GroupDigits(f.totalPages * 258LL) + " bytes)",
+            "used: " + GroupDigits(f.usedPages) + " pages",
+            "free: " + GroupDigits(f.freePages) + " pages (" + GroupDigits(f.freePages * 258LL) + " bytes)",
+            "in the index: " + GroupDigits(f.files) + (f.files == 1 ? " file, " : " files, ") +
+                GroupDigits(f.fileBytes) + " bytes in " + GroupDigits(f.filePages) + " pages",
+            "index chain: " + GroupDigits(f.indexPages) + (f.indexPages == 1 ? " page" : " pages"),
+        };
+    } else {
+        lines = {"no sound, formatted bit table: the card's contents are unknown"};
+    }
+    if (options.showDamage)
+        lines.push_back(report.Clean() ? "no damage found"
+                                       : GroupDigits(report.DamageCount()) +
+                                (report.DamageCount() == 1 ? " problem" : " problems") + " found (see fsck)");
+    svg << "<g id=\"figures\">\n";
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        svg << "<text x=\"" << fx << "\" y=\"" << legendTop + 10 + static_cast<int>(i) * 16 << "\">" << Xml(lines[i])
+            << "</text>\n";
+    svg << "</g>\n</svg>\n";
+    return svg.str();
+}
+
+} // namespace kelvara::check
