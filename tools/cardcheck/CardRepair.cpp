@@ -122,8 +122,7 @@ RepairPlan PlanRepair(PageSource &pages)
         else if (Owned(info) && mid.BitmapFree(p))
             claimed.push_back(p);
     }
-    const bool backupAreaFree = mid.bitmap[254] != 0 || mid.bitmap[255] != 0;
-    if (!freed.empty() || !claimed.empty() || backupAreaFree) {
+    if (!freed.empty() || !claimed.empty()) {
         if (!mid.indexSound) {
             plan.declined.push_back("the bitmap is not rebuilt: the index does not read as a whole, so which pages "
                                     "the files own is not known");
