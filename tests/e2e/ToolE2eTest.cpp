@@ -1,40 +1,16 @@
 // The kelvara tool as a user runs it: chained commands against the simulator,
 // its output and its exit codes.
 #include "tests/e2e/E2eSupport.h"
-
-#include <fcntl.h>
+#include "tests/support/ToolRun.h"
 
 namespace kelvara::e2e {
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
+using kelvara::testing::ToolRun;
 
-// Runs the tool with `args`, stdin from /dev/null, stdout captured.
 ToolRun RunTool(const Scratch &scratch, std::vector<std::string> args)
 {
-    const std::string outPath = scratch.File("tool.out");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    args.insert(args.begin(), KELVARA_TOOL_PATH);
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ToolRun run;
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = ReadFile(outPath);
-    return run;
+    return kelvara::testing::RunProgram(KELVARA_TOOL_PATH, std::move(args), scratch.path());
 }
 
 class ToolE2e : public E2eTest {};

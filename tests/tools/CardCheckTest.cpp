@@ -233,6 +233,23 @@ TEST(CardCheck, DataPageDamageNamesTheFileAndThePart)
     EXPECT_EQ(u.pages[static_cast<std::size_t>(page)].damage, check::damage::kBadLength);
 }
 
+TEST(CardCheck, ABrokenRecordIsPlacedOnTheIndexPageThatHoldsIt)
+{
+    SampleCard s;
+    HostileCard("record-too-short").damage(s);
+    const CardReport r = s.Check();
+    const auto found = Of(r, Kind::BadRecord);
+    ASSERT_EQ(found.size(), 1u) << Texts(r);
+    EXPECT_EQ(found[0].text,
+              "index record 2 (at byte " + std::to_string(s.RecordOffset(1)) +
+                  " of the index) has a length of 5, shorter than any record can be; the records after "
+                  "it cannot be read");
+    EXPECT_EQ(found[0].pages, std::vector<int>{s.IndexPage()});
+    EXPECT_EQ(r.pages[static_cast<std::size_t>(s.IndexPage())].damage, check::damage::kBadRecord);
+    EXPECT_EQ(r.files.size(), 1u) << "the record before it is still read";
+    EXPECT_FALSE(r.indexSound);
+}
+
 TEST(CardCheck, BlankAndForeignCardsAreNotDamage)
 {
     wqn::sim::FlashCard blank;

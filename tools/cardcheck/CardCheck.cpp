@@ -439,6 +439,7 @@ private:
                 indexCut_ = true;
                 break;
             }
+            pieces_.push_back({text_.size(), link.page});
             text_.append(reinterpret_cast<const char *>(chosen), length);
             chainPrevious_ = link.page;
             page = Get16(chosen + kNextIndexOffset);
@@ -446,12 +447,26 @@ private:
         }
     }
 
+    // The index page that holds byte `offset` of the index text.
+    int PageOfText(std::size_t offset) const
+    {
+        int page = -1;
+        for (const auto &[start, p] : pieces_) {
+            if (start <= offset)
+                page = p;
+        }
+        return page;
+    }
+
     void BadRecord(int ordinal, std::size_t offset, const std::string &what, bool rest)
     {
+        const int page = PageOfText(offset);
+        if (page >= 0)
+            r_.pages[static_cast<std::size_t>(page)].damage |= damage::kBadRecord;
         Add(Kind::BadRecord,
             "index record " + std::to_string(ordinal) + " (at byte " + std::to_string(offset) + " of the index) " +
                 what + (rest ? "; the records after it cannot be read" : ""),
-            {}, false);
+            page >= 0 ? std::vector<int>{page} : std::vector<int>{}, false);
         recordsSound_ = false;
     }
 
@@ -497,10 +512,13 @@ private:
                 const bool digits = file.time.size() == static_cast<std::size_t>(kTimeLength) &&
                     std::all_of(file.time.begin(), file.time.end(), [](char c) { return c >= '0' && c <= '9'; });
                 if (!digits) {
+                    const int page = PageOfText(offset);
+                    if (page >= 0)
+                        r_.pages[static_cast<std::size_t>(page)].damage |= damage::kBadRecord;
                     Add(Kind::BadRecord,
                         "index record " + std::to_string(ordinal) + " (" + Printable(file.name) +
                             ") has a time stamp that is not 14 digits",
-                        {}, false, file.name);
+                        page >= 0 ? std::vector<int>{page} : std::vector<int>{}, false, file.name);
                 }
             }
             bool pagesOk = true;
@@ -666,6 +684,7 @@ private:
     CardReport &r_;
     PageCrc crc_;
     std::string text_;
+    std::vector<std::pair<std::size_t, int>> pieces_; // where each index page's bytes start in text_
     bool chainComplete_ = false;
     bool indexCut_ = false;
     bool recordsSound_ = false;

@@ -77,6 +77,7 @@ inline constexpr unsigned kDiffers = 1u << 3; // a sound backup that differs fro
 inline constexpr unsigned kShared = 1u << 4; // claimed by two owners
 inline constexpr unsigned kMarkedFree = 1u << 5; // owned, but free in the bitmap
 inline constexpr unsigned kBadLink = 1u << 6; // the chain leads here although no index page can be here
+inline constexpr unsigned kBadRecord = 1u << 7; // an index page where a record that cannot be parsed starts
 } // namespace damage
 
 struct PageInfo {

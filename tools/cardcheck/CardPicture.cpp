@@ -89,6 +89,7 @@ std::string DamageWords(unsigned marks)
     add(damage::kShared, "shared");
     add(damage::kMarkedFree, "owned but marked free");
     add(damage::kBadLink, "bad chain link");
+    add(damage::kBadRecord, "a record here cannot be parsed");
     return out;
 }
 
