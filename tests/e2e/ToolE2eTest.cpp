@@ -60,5 +60,92 @@ TEST_F(ToolE2e, ExitCodesTellWhatWentWrong)
     EXPECT_EQ(page.out.rfind("000: ", 0), 0u) << page.out;
 }
 
+// Writes made to the card, from the simulator's log of received frames.
+std::size_t PageWrites(const std::string &log)
+{
+    std::size_t writes = 0;
+    for (const std::string &frame : ReceivedFrames(log))
+        writes += frame.rfind("57 52 54 45", 0) == 0 ? 1 : 0; // "WRTE"
+    return writes;
+}
+
+// A card image with two files, made by the tool without a reader.
+void MakeCard(const Scratch &scratch, const std::string &image)
+{
+    std::filesystem::create_directories(scratch.path() / "in");
+    WriteFile(scratch.path() / "in" / "return.xml", std::string(600, 'r'));
+    WriteFile(scratch.path() / "in" / "notes.txt", "notes");
+    const ToolRun run = RunTool(scratch,
+                                {"--image", image, "format", "--", "put", "\\tax", scratch.File("in/return.xml"), "--",
+                                 "put", "", scratch.File("in/notes.txt")});
+    ASSERT_EQ(run.status, 0) << run.err;
+}
+
+TEST_F(ToolE2e, WholeCardImagesGoThroughTheRawPages)
+{
+    MakeCard(scratch, image);
+    SerialSim sim(SimArgs());
+    UseReaderOn(1, sim);
+    ToolRun run = RunTool(scratch, {"--batch", "image", "dump", scratch.File("dump.img")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(scratch.File("dump.img")), ReadFile(image));
+
+    // Another card's image, written back to this card and read back.
+    std::filesystem::copy_file(scratch.File("dump.img"), scratch.File("other.img"));
+    WriteFile(scratch.path() / "in" / "new.txt", "new");
+    ASSERT_EQ(RunTool(scratch,
+                      {"--image", scratch.File("other.img"), "rm", "\\tax\\return.xml", "--", "put", "\\new",
+                       scratch.File("in/new.txt")})
+                  .status,
+              0);
+    run = RunTool(scratch, {"--batch", "image", "restore", scratch.File("other.img")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(image), ReadFile(scratch.File("other.img")));
+    EXPECT_EQ(PageWrites(log), 2048u);
+    run = RunTool(scratch, {"--batch", "ls"});
+    EXPECT_NE(run.out.find("\\new\\new.txt"), std::string::npos) << run.out;
+
+    // An image of the wrong size is refused before the card is touched.
+    WriteFile(scratch.path() / "long.img", std::string(540673, '\0'));
+    run = RunTool(scratch, {"--batch", "image", "restore", scratch.File("long.img")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(PageWrites(log), 2048u);
+}
+
+TEST_F(ToolE2e, FsckChecksTheCardInTheReaderAndMendsItThroughTheRawPages)
+{
+    MakeCard(scratch, image);
+    // Page 0 damaged: its backup in page 2047 is intact.
+    std::string bytes = ReadFile(image);
+    bytes[10] = static_cast<char>(bytes[10] ^ 0x40);
+    WriteFile(image, bytes);
+    SerialSim sim(SimArgs());
+    UseReaderOn(1, sim);
+
+    ToolRun run = RunTool(scratch, {"--batch", "fsck", "-n", "--map", scratch.File("fsck.svg")});
+    EXPECT_EQ(run.status, 4) << run.out << run.err;
+    EXPECT_NE(run.out.find("page 0 (the bit table) has a bad checksum; its backup in page 2047 is intact"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(ReadFile(image), bytes) << "a check alone writes nothing";
+    EXPECT_EQ(PageWrites(log), 0u);
+    EXPECT_NE(ReadFile(scratch.File("fsck.svg")).find("data-page=\"0\" data-role=\"bit-table\" data-damage"),
+              std::string::npos);
+
+    run = RunTool(scratch, {"--batch", "df"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("in the index:  2 files, 605 bytes in 4 pages"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("the card shows damage"), std::string::npos) << run.err;
+    EXPECT_EQ(RunTool(scratch, {"--batch", "map", scratch.File("card.svg")}).status, 0);
+
+    run = RunTool(scratch, {"--batch", "fsck", "--repair", "--backup", scratch.File("backup.img")});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_EQ(ReadFile(scratch.File("backup.img")), bytes);
+    EXPECT_EQ(PageWrites(log), 1u) << "one page mended";
+    const std::string mended = ReadFile(image);
+    EXPECT_EQ(mended.substr(0, 264), mended.substr(2047 * 264, 264));
+    EXPECT_EQ(RunTool(scratch, {"--batch", "fsck"}).status, 0);
+}
+
 } // namespace
 } // namespace kelvara::e2e
