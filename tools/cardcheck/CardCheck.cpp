@@ -124,12 +124,18 @@ const char *RoleName(Role role)
 
 std::string GroupDigits(long long n)
 {
-    std::string digits = std::to_string(n);
-    const int first = digits[0] == '-' ? 1 : 0;
-    for (int i = static_cast<int>(digits.size()) - 3; i > first; i -= 3)
-        digits.insert(static_cast<std::size_t>(i), ",");
-    return digits;
+    const std::string digits = std::to_string(n);
+    const std::size_t first = digits[0] == '-' ? 1 : 0;
+    std::string out = digits.substr(0, first);
+    for (std::size_t i = first; i < digits.size(); ++i) {
+        if (i > first && (digits.size() - i) % 3 == 0)
+            out.push_back(',');
+        out.push_back(digits[i]);
+    }
+    return out;
 }
+
+std::string Counted(long long n, const std::string &noun) { return GroupDigits(n) + " " + noun + (n == 1 ? "" : "s"); }
 
 std::string PageRanges(std::vector<int> pages)
 {

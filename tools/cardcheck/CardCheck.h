@@ -165,6 +165,9 @@ CardReport CheckCard(PageSource &pages);
 // "1,234,567": a count with its thousands grouped.
 std::string GroupDigits(long long n);
 
+// "1 page", "2,031 pages": a count and its noun, plural when it is not one.
+std::string Counted(long long n, const std::string &noun);
+
 // "40-42, 57": page numbers in ascending runs.
 std::string PageRanges(std::vector<int> pages);
 

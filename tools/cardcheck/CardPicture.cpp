@@ -227,19 +227,18 @@ std::string DrawCard(const CardReport &report, const PictureOptions &options)
     if (report.formatted) {
         lines = {
             "pages for files: " + GroupDigits(f.totalPages) + " (" + GroupDigits(f.totalPages * 258LL) + " bytes)",
-            "used: " + GroupDigits(f.usedPages) + " pages",
-            "free: " + GroupDigits(f.freePages) + " pages (" + GroupDigits(f.freePages * 258LL) + " bytes)",
-            "in the index: " + GroupDigits(f.files) + (f.files == 1 ? " file, " : " files, ") +
-                GroupDigits(f.fileBytes) + " bytes in " + GroupDigits(f.filePages) + " pages",
-            "index chain: " + GroupDigits(f.indexPages) + (f.indexPages == 1 ? " page" : " pages"),
+            "used: " + Counted(f.usedPages, "page"),
+            "free: " + Counted(f.freePages, "page") + " (" + GroupDigits(f.freePages * 258LL) + " bytes)",
+            "in the index: " + Counted(f.files, "file") + ", " + Counted(f.fileBytes, "byte") + " in " +
+                Counted(f.filePages, "page"),
+            "index chain: " + Counted(f.indexPages, "page"),
         };
     } else {
         lines = {"no sound, formatted bit table: the card's contents are unknown"};
     }
     if (options.showDamage)
         lines.push_back(report.Clean() ? "no damage found"
-                                       : GroupDigits(report.DamageCount()) +
-                                (report.DamageCount() == 1 ? " problem" : " problems") + " found (see fsck)");
+                                       : Counted(report.DamageCount(), "problem") + " found (see fsck)");
     svg << "<g id=\"figures\">\n";
     for (std::size_t i = 0; i < lines.size(); ++i)
         svg << "<text x=\"" << fx << "\" y=\"" << legendTop + 10 + static_cast<int>(i) * 16 << "\">" << Xml(lines[i])

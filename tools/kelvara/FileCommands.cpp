@@ -119,9 +119,9 @@ int Df(Session &session)
                     GroupDigits(f.usedPages * pageBytes).c_str());
         std::printf("free:          %6s pages (%s bytes)\n", GroupDigits(f.freePages).c_str(),
                     GroupDigits(f.freePages * pageBytes).c_str());
-        std::printf("in the index:  %d file%s, %s bytes in %s pages; the index takes %d page%s\n", f.files,
-                    f.files == 1 ? "" : "s", GroupDigits(f.fileBytes).c_str(), GroupDigits(f.filePages).c_str(),
-                    f.indexPages, f.indexPages == 1 ? "" : "s");
+        std::printf("in the index:  %s, %s in %s; the index takes %s\n", check::Counted(f.files, "file").c_str(),
+                    check::Counted(f.fileBytes, "byte").c_str(), check::Counted(f.filePages, "page").c_str(),
+                    check::Counted(f.indexPages, "page").c_str());
     }
     if (!report.formatted) {
         std::fprintf(stderr, "kelvara: the card is not formatted, or its bit table is lost (kelvara fsck)\n");
