@@ -34,7 +34,7 @@ constexpr RoleStyle kRoleStyles[] = {
     {Role::IndexBackup, "#f5cf6e", "index backups"},
     {Role::SpareBackup, "#d5d0c4", "backup area, unused"},
     {Role::Free, "#f6f6f6", "free"},
-    {Role::Leaked, "#7b1fa2", "leaked (in use, owned by nothing)"},
+    {Role::Leaked, "#262626", "leaked (in use, owned by nothing)"},
     {Role::Unknown, "#9e9e9e", "unknown (no bit table)"},
 };
 
@@ -97,36 +97,19 @@ std::string DamageWords(unsigned marks)
 
 std::string FileColour(int file)
 {
-    // Hues a golden angle apart, so neighbours in the index differ clearly;
-    // mid saturation and lightness keep the cells apart from the role colours.
-    const double hue = std::fmod(140.0 + file * 137.508, 360.0);
-    const double s = 0.55, l = file % 2 == 0 ? 0.52 : 0.40;
-    const double c = (1 - std::fabs(2 * l - 1)) * s;
-    const double x = c * (1 - std::fabs(std::fmod(hue / 60.0, 2.0) - 1));
-    const double m = l - c / 2;
-    double r = 0, g = 0, b = 0;
-    switch (static_cast<int>(hue / 60.0)) {
-    case 0:
-        r = c, g = x;
-        break;
-    case 1:
-        r = x, g = c;
-        break;
-    case 2:
-        g = c, b = x;
-        break;
-    case 3:
-        g = x, b = c;
-        break;
-    case 4:
-        r = x, b = c;
-        break;
-    default:
-        r = c, b = x;
-    }
+    // Twelve colours that stay clear of the role colours (blues for the bit
+    // table, ambers for the index, near-black for leaked, greys); further
+    // files take the same twelve, darker each round.
+    static constexpr unsigned kPalette[] = {0x2e9d5b, 0xd1495b, 0x00a6a6, 0x8c6d31, 0xe377c2, 0x7f9c23,
+                                            0x17becf, 0xb5523b, 0x59a14f, 0xa05195, 0x4e8f8f, 0x9c755f};
+    constexpr int kCount = static_cast<int>(std::size(kPalette));
+    const int index = file < 0 ? 0 : file;
+    const unsigned rgb = kPalette[index % kCount];
+    const double shade = std::max(0.45, 1.0 - 0.18 * (index / kCount));
     char hex[8];
-    std::snprintf(hex, sizeof hex, "#%02x%02x%02x", static_cast<unsigned>(std::lround((r + m) * 255)),
-                  static_cast<unsigned>(std::lround((g + m) * 255)), static_cast<unsigned>(std::lround((b + m) * 255)));
+    std::snprintf(hex, sizeof hex, "#%02x%02x%02x", static_cast<unsigned>(std::lround(((rgb >> 16) & 0xFF) * shade)),
+                  static_cast<unsigned>(std::lround(((rgb >> 8) & 0xFF) * shade)),
+                  static_cast<unsigned>(std::lround((rgb & 0xFF) * shade)));
     return hex;
 }
 

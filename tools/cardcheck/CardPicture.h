@@ -21,7 +21,7 @@ struct PictureOptions {
 std::string DrawCard(const CardReport &report, const PictureOptions &options = {});
 
 // The colour a file's cells are drawn in ("#rrggbb"), the same for the same
-// position in the index.
+// position in the index; neighbours in the index differ.
 std::string FileColour(int file);
 
 } // namespace kelvara::check
