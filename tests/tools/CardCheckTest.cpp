@@ -274,8 +274,7 @@ TEST(CardCheck, ChainLinkPastTheCardEndsTheIndexAsTheFileSystemReadsIt)
 {
     SampleCard s;
     const int page = s.IndexPage();
-    s.Edit(page, [](std::uint8_t *b) { card::Put16(b + card::kNextIndexOffset, 4000); });
-    s.card.SetPage(2032, s.card.Page(page));
+    s.EditIndex([](std::uint8_t *b) { card::Put16(b + card::kNextIndexOffset, 4000); });
     ASSERT_TRUE(s.fs.LoadIndex()) << "the file system takes it as the end";
     const CardReport r = s.Check();
     const auto found = Of(r, Kind::BrokenChain);

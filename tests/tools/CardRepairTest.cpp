@@ -239,13 +239,7 @@ TEST(CardRepair, SalvageNamesStayInsideTheDirectory)
 
     // Two card files under one name (the index allows it) both survive.
     SampleCard s;
-    std::string text = s.IndexText();
-    const std::size_t second = s.RecordOffset(1);
-    const std::vector<int> pages = s.PagesOf("\\tax\\receipts.bin");
-    const std::string packed =
-        CardFileSystem::PackPages({static_cast<std::uint16_t>(pages[0]), static_cast<std::uint16_t>(pages[1])});
-    text.replace(second, s.RecordOffset(2) - second, Record("\\notes.txt", packed));
-    s.RewriteIndex(text);
+    s.RenameRecord(1, "\\notes.txt");
     const CardReport r = s.Check();
     ASSERT_TRUE(r.Clean());
     ScratchDirectory dir;

@@ -81,15 +81,30 @@ public:
                 b[page / 8] = static_cast<std::uint8_t>(b[page / 8] & ~(1u << (page % 8)));
         });
     }
+    // The index page changed in place, and its backup with it.
+    void EditIndex(const std::function<void(std::uint8_t *)> &change)
+    {
+        Edit(IndexPage(), change);
+        card.SetPage(card::kIndexBackupBase, card.Page(IndexPage()));
+    }
     // The index page rewritten with `text` (at most 256 bytes), and its backup with it.
     void RewriteIndex(const std::string &text)
     {
-        Edit(IndexPage(), [&](std::uint8_t *b) {
+        EditIndex([&](std::uint8_t *b) {
             std::fill_n(b, card::kIndexBytes, 0);
             std::copy(text.begin(), text.end(), b);
             card::Put16(b + card::kIndexLengthOffset, static_cast<std::uint16_t>(text.size()));
         });
-        card.SetPage(card::kIndexBackupBase, card.Page(IndexPage()));
+    }
+    // Record `n` (from 0) replaced by a record of `name` that keeps its pages.
+    void RenameRecord(int n, const std::string &name)
+    {
+        std::string text = IndexText();
+        const std::size_t at = RecordOffset(n), end = RecordOffset(n + 1);
+        const std::string record = text.substr(at, end - at);
+        const std::size_t star = record.find('*');
+        text.replace(at, end - at, Record(name, record.substr(star + 1 + card::kTimeLength)));
+        RewriteIndex(text);
     }
     // The index text as it is on the card now.
     std::string IndexText() const
@@ -203,23 +218,14 @@ inline std::vector<Hostile> HostileCards()
         {"chain-loops", Kind::BrokenChain, "loops back to page", 4,
          [](SampleCard &s) {
              const int page = s.IndexPage();
-             s.Edit(page, [page](std::uint8_t *b) {
+             s.EditIndex([page](std::uint8_t *b) {
                  card::Put16(b + card::kNextIndexOffset, static_cast<std::uint16_t>(page));
              });
-             s.card.SetPage(2032, s.card.Page(page));
          }},
         {"chain-into-backup-area", Kind::BrokenChain, "leads to page 2040, where no index page can be", 4,
-         [](SampleCard &s) {
-             const int page = s.IndexPage();
-             s.Edit(page, [](std::uint8_t *b) { card::Put16(b + card::kNextIndexOffset, 2040); });
-             s.card.SetPage(2032, s.card.Page(page));
-         }},
+         [](SampleCard &s) { s.EditIndex([](std::uint8_t *b) { card::Put16(b + card::kNextIndexOffset, 2040); }); }},
         {"index-length-impossible", Kind::BrokenChain, "claims to hold 300 bytes of index", 4,
-         [](SampleCard &s) {
-             const int page = s.IndexPage();
-             s.Edit(page, [](std::uint8_t *b) { card::Put16(b + card::kIndexLengthOffset, 300); });
-             s.card.SetPage(2032, s.card.Page(page));
-         }},
+         [](SampleCard &s) { s.EditIndex([](std::uint8_t *b) { card::Put16(b + card::kIndexLengthOffset, 300); }); }},
         {"data-page-bad-checksum", Kind::BadDataPage, "(part 2 of 3, bytes 258 to 515) has a bad checksum", 4,
          [](SampleCard &s) { s.card.CorruptPage(s.PagesOf("\\tax\\return.xml")[1], 9); }},
     };

@@ -4,6 +4,7 @@
 // asked on the terminal (or cancelled when there is none), and the
 // connection notice shows as a status line.
 #include "kelvara.h"
+#include "tools/common/CommandChain.h"
 #include "tools/kelvara/Terminal.h"
 #include "tools/kelvara/Tool.h"
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,25 +72,9 @@ std::unique_ptr<CLI::App> MakeParser(Options &options, Step &step)
 int Parse(const std::vector<std::string> &words, Parsed &parsed, bool &exitNow)
 {
     auto app = MakeParser(parsed.options, parsed.step);
-    std::vector<std::string> reversed(words.rbegin(), words.rend());
-    try {
-        app->parse(reversed);
-    } catch (const CLI::CallForHelp &e) {
+    if (const std::optional<int> exit = wqn::tools::ParseCommand(*app, words, kUsage)) {
         exitNow = true;
-        return app->exit(e);
-    } catch (const CLI::CallForAllHelp &e) {
-        exitNow = true;
-        return app->exit(e);
-    } catch (const CLI::CallForVersion &e) {
-        exitNow = true;
-        return app->exit(e);
-    } catch (const CLI::ParseError &e) {
-        std::fprintf(stderr, "kelvara: %s\n", e.what());
-        if (words.empty())
-            std::fprintf(stderr, "%s", app->help().c_str());
-        else
-            std::fprintf(stderr, "(kelvara --help, or kelvara COMMAND --help)\n");
-        return kUsage;
+        return *exit;
     }
     for (const CLI::App *sub : app->get_subcommands()) {
         parsed.name = sub->get_name();
@@ -104,18 +90,10 @@ int Parse(const std::vector<std::string> &words, Parsed &parsed, bool &exitNow)
 
 int Run(int argc, char **argv)
 {
-    // The chain: commands separated by a lone "--".
-    std::vector<std::vector<std::string>> commands(1);
-    for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--")
-            commands.emplace_back();
-        else
-            commands.back().emplace_back(argv[i]);
-    }
-    // Every command is checked before the first one runs.
+    // Every command of the chain is checked before the first one runs.
     Options options;
     std::vector<Parsed> steps;
-    for (const std::vector<std::string> &words : commands) {
+    for (const std::vector<std::string> &words : wqn::tools::SplitChain(argc, argv)) {
         Parsed parsed;
         bool exitNow = false;
         const int status = Parse(words, parsed, exitNow);

@@ -3,8 +3,7 @@
 // chained with a lone "--"; they are all checked before the port is opened
 // and run in one session.
 #include "sampora.h"
-
-#include <CLI/CLI.hpp>
+#include "tools/common/CommandChain.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -320,43 +320,17 @@ int Parse(const std::vector<std::string> &words, Step &step, int &verbosity, boo
         });
     }
     app.footer(kFooter);
-    std::vector<std::string> reversed(words.rbegin(), words.rend());
-    try {
-        app.parse(reversed);
-    } catch (const CLI::CallForHelp &e) {
+    if (const std::optional<int> exit = wqn::tools::ParseCommand(app, words, kUsage)) {
         exitNow = true;
-        app.exit(e);
-        return kOk;
-    } catch (const CLI::CallForAllHelp &e) {
-        exitNow = true;
-        app.exit(e);
-        return kOk;
-    } catch (const CLI::CallForVersion &e) {
-        exitNow = true;
-        app.exit(e);
-        return kOk;
-    } catch (const CLI::ParseError &e) {
-        std::fprintf(stderr, "sampora: %s\n", e.what());
-        if (words.empty())
-            std::fprintf(stderr, "%s", app.help().c_str());
-        else
-            std::fprintf(stderr, "(sampora --help, or sampora COMMAND --help)\n");
-        return kUsage;
+        return *exit;
     }
     return step.command != nullptr ? kOk : kUsage;
 }
 
 int RunAll(int argc, char **argv)
 {
-    std::vector<std::vector<std::string>> chain(1);
-    for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--")
-            chain.emplace_back();
-        else
-            chain.back().emplace_back(argv[i]);
-    }
     std::vector<Step> steps;
-    for (const std::vector<std::string> &words : chain) {
+    for (const std::vector<std::string> &words : wqn::tools::SplitChain(argc, argv)) {
         Step step;
         int verbosity = 0;
         bool exitNow = false;
