@@ -147,5 +147,41 @@ TEST_F(ToolE2e, FsckChecksTheCardInTheReaderAndMendsItThroughTheRawPages)
     EXPECT_EQ(RunTool(scratch, {"--batch", "fsck"}).status, 0);
 }
 
+TEST_F(ToolE2e, PagesTheReaderCannotReadAreReportedNotHidden)
+{
+    MakeCard(scratch, image);
+    const std::string bytes = ReadFile(image);
+    // Page 0 and the second data page of \tax\return.xml fail to read and write.
+    SerialSim sim(SimArgs({"--fail-page", "0", "--fail-page", "2"}));
+    UseReaderOn(1, sim);
+
+    ToolRun run = RunTool(scratch, {"--batch", "image", "dump", scratch.File("dump.img")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("2 page(s) could not be read and are zeros in the image: 0 2"), std::string::npos)
+        << run.err;
+    const std::string dump = ReadFile(scratch.File("dump.img"));
+    ASSERT_EQ(dump.size(), bytes.size());
+    EXPECT_EQ(dump.substr(0, 264), std::string(264, '\0'));
+    EXPECT_EQ(dump.substr(2 * 264, 264), std::string(264, '\0'));
+    EXPECT_EQ(dump.substr(264, 264), bytes.substr(264, 264));
+    EXPECT_EQ(dump.substr(3 * 264), bytes.substr(3 * 264));
+
+    run = RunTool(scratch, {"--batch", "fsck", "-n"});
+    EXPECT_EQ(run.status, 4);
+    EXPECT_NE(run.out.find("page 0 (the bit table) cannot be read; its backup in page 2047 is intact"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("\\tax\\return.xml: page 2 (part 2 of 3, bytes 258 to 515) cannot be read"),
+              std::string::npos)
+        << run.out;
+
+    // The mend of page 0 is not taken by the card: reported, and the codes add up.
+    run = RunTool(scratch, {"--batch", "fsck", "--repair", "--backup", scratch.File("backup.img")});
+    EXPECT_EQ(run.status, 4 + 8) << run.out << run.err;
+    EXPECT_NE(run.out.find("FAILED: page 0 not written"), std::string::npos) << run.out;
+    EXPECT_EQ(ReadFile(scratch.File("backup.img")), dump);
+    EXPECT_EQ(ReadFile(image), bytes);
+}
+
 } // namespace
 } // namespace kelvara::e2e

@@ -59,21 +59,6 @@ struct FsckArgs {
     std::string map; // SVG picture with the damage marked
 };
 
-// Reads every page of the card into memory; pages that cannot be read stay
-// unreadable in the copy.
-std::vector<std::uint8_t> ReadWholeCard(Session &session, DevicePages &pages, std::vector<int> &unreadable)
-{
-    std::vector<std::uint8_t> image(static_cast<std::size_t>(card::kPageCount) * card::kPageSize, 0);
-    for (int page = 0; page < card::kPageCount; ++page) {
-        if (const std::uint8_t *bytes = pages.Page(page))
-            std::copy_n(bytes, card::kPageSize, image.begin() + static_cast<long>(page) * card::kPageSize);
-        else
-            unreadable.push_back(page);
-        session.Progress("reading the card", page + 1, card::kPageCount);
-    }
-    return image;
-}
-
 // The index is damaged when it does not read as a whole, or when one of its
 // pages is read from a backup: a repair then rewrites index pages, and the
 // files it names are saved first.
@@ -161,7 +146,7 @@ int Fsck(Session &session, const FsckArgs &a)
         std::fprintf(stderr, "kelvara: the backup image %s exists already; nothing was written\n", backup.c_str());
         return finish(kCheckFailed);
     }
-    if (!WriteText(backup, std::string(whole.begin(), whole.end()))) {
+    if (!WriteWholeFile(backup, std::string(whole.begin(), whole.end()))) {
         std::fprintf(stderr, "kelvara: cannot write the backup image %s; nothing was written\n", backup.c_str());
         return finish(kCheckFailed);
     }

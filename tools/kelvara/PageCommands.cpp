@@ -2,6 +2,7 @@
 #include "kelvara.h"
 #include "kelvara/storage/CardLayout.h"
 #include "kelvara/storage/PageCrc.h"
+#include "tools/cardcheck/CardCheck.h"
 #include "tools/kelvara/CardAccess.h"
 #include "tools/kelvara/Tool.h"
 
@@ -90,8 +91,8 @@ int WritePage(Session &session, WriteArgs a)
 }
 
 // The whole card into a plain image file, page 0 first. Unreadable pages are
-// written as zeros (which fail their checksum, so fsck marks them), listed,
-// and make the command fail: the image is then not a faithful copy.
+// zeros in it (so fsck marks them), are listed, and make the command fail:
+// the image is then not a faithful copy.
 int Dump(Session &session, const std::string &path, bool force)
 {
     std::error_code ec;
@@ -102,33 +103,10 @@ int Dump(Session &session, const std::string &path, bool force)
     PageDevice *device = session.Pages();
     if (device == nullptr)
         return kFailed;
-    std::vector<std::uint8_t> image(kImageBytes, 0);
+    check::DevicePages pages(*device);
     std::vector<int> unreadable;
-    for (int page = 0; page < card::kPageCount; ++page) {
-        std::uint8_t *bytes = image.data() + static_cast<std::size_t>(page) * card::kPageSize;
-        if (!device->ReadBlock(page, 0, card::kPageSize, bytes)) {
-            std::memset(bytes, 0, card::kPageSize);
-            unreadable.push_back(page);
-            session.Log(1, "page " + std::to_string(page) + " cannot be read");
-        }
-        session.Progress("reading the card", page + 1, card::kPageCount);
-    }
-    // Written beside the target and renamed, so a failed dump never leaves
-    // a half image under the name asked for.
-    const std::string partial = path + ".partial";
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
-        out.close();
-        if (!out) {
-            std::filesystem::remove(partial, ec);
-            std::fprintf(stderr, "kelvara: cannot write %s\n", path.c_str());
-            return kNotWritten;
-        }
-    }
-    std::filesystem::rename(partial, path, ec);
-    if (ec) {
-        std::filesystem::remove(partial, ec);
+    const std::vector<std::uint8_t> image = ReadWholeCard(session, pages, unreadable);
+    if (!WriteWholeFile(path, std::string(image.begin(), image.end()))) {
         std::fprintf(stderr, "kelvara: cannot write %s\n", path.c_str());
         return kNotWritten;
     }

@@ -3,9 +3,12 @@
 #include "tools/kelvara/Tool.h"
 
 #include "kelvara/services/LocalFiles.h"
+#include "kelvara/storage/CardLayout.h"
+#include "tools/cardcheck/CardCheck.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -69,6 +72,42 @@ std::string ReadWholeFile(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::uint8_t> ReadWholeCard(Session &session, check::DevicePages &pages, std::vector<int> &unreadable)
+{
+    std::vector<std::uint8_t> image(static_cast<std::size_t>(card::kPageCount) * card::kPageSize, 0);
+    for (int page = 0; page < card::kPageCount; ++page) {
+        if (const std::uint8_t *bytes = pages.Page(page)) {
+            std::copy_n(bytes, card::kPageSize, image.begin() + static_cast<long>(page) * card::kPageSize);
+        } else {
+            unreadable.push_back(page);
+            session.Log(1, "page " + std::to_string(page) + " cannot be read");
+        }
+        session.Progress("reading the card", page + 1, card::kPageCount);
+    }
+    return image;
+}
+
+bool WriteWholeFile(const std::string &path, const std::string &bytes)
+{
+    const std::string partial = path + ".partial";
+    std::error_code ec;
+    {
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) {
+            std::filesystem::remove(partial, ec);
+            return false;
+        }
+    }
+    std::filesystem::rename(partial, path, ec);
+    if (ec) {
+        std::filesystem::remove(partial, ec);
+        return false;
+    }
+    return true;
 }
 
 std::string FileStamp()

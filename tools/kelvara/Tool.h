@@ -12,9 +12,15 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+namespace kelvara::check {
+class DevicePages;
+}
 
 namespace kelvara::tool {
 
@@ -81,6 +87,15 @@ CLI::App &AddSettingsCommands(CLI::App &app, Step &step);
 
 // The version of the tools, as the project states it.
 const char *ToolVersion();
+
+// Every page of the card, read once through `pages`; pages that cannot be
+// read are zeros in the copy (they fail their checksum) and listed in
+// `unreadable`. Progress goes to the session.
+std::vector<std::uint8_t> ReadWholeCard(Session &session, check::DevicePages &pages, std::vector<int> &unreadable);
+
+// Writes `bytes` to `path` through a file beside it that is renamed into
+// place, so a failed write never leaves a half file under the name asked for.
+bool WriteWholeFile(const std::string &path, const std::string &bytes);
 
 // A scratch file name for output the library writes to a file.
 std::string ScratchPath(const std::string &what);
