@@ -82,8 +82,8 @@ TEST_F(SettingsEdit, CancelOrTheEndOfInputStoresNothing)
 
 TEST(StatusLine, ShowsBothNoticesWhileEachIsShown)
 {
-    kelvara_tool::StatusLine line;
-    using N = kelvara_tool::StatusLine;
+    kelvara::tool::StatusLine line;
+    using N = kelvara::tool::StatusLine;
     line.Apply(N::kConnection, 0, "");
     line.Apply(N::kConnection, 1, "正在连接读卡器\r\n请稍候...");
     EXPECT_EQ(line.Text(), "正在连接读卡器 请稍候...");

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace kelvara_tool {
+namespace kelvara::tool {
 namespace {
 
 struct Terminal {
@@ -114,4 +114,4 @@ int EditSettings(std::FILE *in, std::FILE *out)
     return 0;
 }
 
-} // namespace kelvara_tool
+} // namespace kelvara::tool

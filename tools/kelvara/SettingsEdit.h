@@ -7,10 +7,10 @@
 
 #include <cstdio>
 
-namespace kelvara_tool {
+namespace kelvara::tool {
 
 // Reads the answers from `in` (end of input cancels) and writes the dialog
 // to `out`. Returns 0 (also after Cancel).
 int EditSettings(std::FILE *in, std::FILE *out);
 
-} // namespace kelvara_tool
+} // namespace kelvara::tool

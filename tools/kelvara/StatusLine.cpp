@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-namespace kelvara_tool {
+namespace kelvara::tool {
 
 void StatusLine::Apply(Notice notice, int op, const char *text)
 {
@@ -68,4 +68,4 @@ void InstallStatusLine()
                                     nullptr);
 }
 
-} // namespace kelvara_tool
+} // namespace kelvara::tool

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace kelvara_tool {
+namespace kelvara::tool {
 
 class StatusLine {
 public:
@@ -29,4 +29,4 @@ private:
 // only when stderr is a terminal).
 void InstallStatusLine();
 
-} // namespace kelvara_tool
+} // namespace kelvara::tool
