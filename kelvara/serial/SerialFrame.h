@@ -68,6 +68,11 @@ public:
 
     // The status code of a complete reply to `sent`.
     int Evaluate(const CommandFrame &sent) const;
+    // Whether exactly one whole reply to `sent` arrived: it echoes the
+    // mnemonic, carries one of the reader's four letters, its check bytes
+    // hold and nothing followed it. A refusal can be well formed; anything
+    // else means the line is out of step with the reader.
+    bool IsWellFormed(const CommandFrame &sent) const;
     // The data of a 'P' reply to READ: bytes 5 to n-1.
     std::span<const std::uint8_t> Data() const;
 

@@ -300,6 +300,36 @@ TEST_F(ConnectedReaderTest, RefusedDataPhaseFailsTheWrite)
     EXPECT_TRUE(reader.WriteBlock(9, 0, 264, page));
 }
 
+wqn::sim::SerialFault Fault(const char *text)
+{
+    wqn::sim::SerialFault fault;
+    EXPECT_TRUE(wqn::sim::ParseSerialFault(text, &fault)) << text;
+    return fault;
+}
+
+TEST_F(ConnectedReaderTest, LateReplyToAnEarlierWriteNeverConfirmsALaterOne)
+{
+    wqn::sim::SerialSimOptions options;
+    options.pace = true;
+    // The first write's data are answered 300 ms late, after the host gave
+    // up; the reader answers the next write's frame 60 ms late, and that
+    // write's data reach it with a damaged byte, so it refuses them. A host
+    // that took the late reply for the frame's would take the frame's reply
+    // for the data's and report the lost write as done.
+    options.faults = {Fault("late:DATA:0:1:300"), Fault("late:WRTE:1:1:60"), Fault("inflip:DATA:1:1")};
+    Connect(options);
+    std::vector<std::uint8_t> first(264, 0x11), second(264, 0x22);
+    EXPECT_FALSE(reader.WriteBlock(9, 0, 264, first.data()));
+    EXPECT_FALSE(reader.WriteBlock(10, 0, 264, second.data()));
+    EXPECT_TRUE(reader.WriteBlock(11, 0, 264, second.data())); // and the line is in step again
+    sim->Stop();
+    std::vector<std::uint8_t> onCard(264);
+    ASSERT_TRUE(sim->Card().ReadBlock(10, 0, 264, onCard.data()));
+    EXPECT_NE(onCard, second) << "the refused write landed after all";
+    ASSERT_TRUE(sim->Card().ReadBlock(11, 0, 264, onCard.data()));
+    EXPECT_EQ(onCard, second);
+}
+
 TEST_F(ConnectedReaderTest, ResetPortsLeavesNoPortOpen)
 {
     Connect();
