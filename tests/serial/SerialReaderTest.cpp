@@ -163,6 +163,20 @@ TEST_F(SerialReaderTest, NoPortMeansNoReaderAtOnce)
     EXPECT_EQ(reader.ConnectAtPort("com1"), 0);
 }
 
+TEST_F(SerialReaderTest, ScanThatFindsNoSpeedFailsAndLeavesThePortClosed)
+{
+    // A reader at a speed outside the table hears nothing the host sends:
+    // the stored speed, BDRT at 4800 and every speed of the scan are lost.
+    WriteSettingInt(setting::kBaudRateIndex, 3);
+    StartSim(At(2400));
+    SerialReader reader;
+    EXPECT_EQ(reader.ConnectAtPort("com1"), 0);
+    EXPECT_FALSE(reader.Port().IsOpen());
+    EXPECT_EQ(ReadSettingInt(setting::kBaudRateIndex, -7), 3); // nothing negotiated, nothing stored
+    EXPECT_TRUE(Frames().empty());
+    EXPECT_EQ(reader.QueryStatus(), reply::kFailed); // no port to send on
+}
+
 TEST_F(SerialReaderTest, SilentReaderIsNotAReader)
 {
     auto options = At(4800);
@@ -240,6 +254,8 @@ TEST_F(ConnectedReaderTest, PagesWrittenAreReadBackAndLandOnTheCard)
 TEST_F(ConnectedReaderTest, OutOfRangeRequestsFailWithoutTraffic)
 {
     Connect();
+    EXPECT_FALSE(reader.ReadBlock(3, 0, 16, nullptr));
+    EXPECT_FALSE(reader.WriteBlock(3, 0, 16, nullptr));
     std::uint8_t buffer[1100] = {0x77};
     EXPECT_TRUE(reader.ReadBlock(0, 0, 0, buffer));
     EXPECT_EQ(buffer[0], 0);
