@@ -1,19 +1,20 @@
 // Routes the connection notice to the caller's handler or the platform.
 #include "kelvara/services/Notice.h"
 
+#include "kelvara/services/HandlerSlot.h"
+
 #include <string>
 
 namespace kelvara {
 namespace {
 
-NoticeHandler g_handler = nullptr;
-void *g_handlerContext = nullptr;
+HandlerSlot<NoticeHandler> g_handler;
 
 void Route(int op, std::string_view text)
 {
-    if (g_handler != nullptr) {
+    if (const auto routed = g_handler.Get(); routed.handler != nullptr) {
         const std::string copy(text);
-        g_handler(g_handlerContext, op, copy.c_str());
+        routed.handler(routed.context, op, copy.c_str());
         return;
     }
     PlatformNotice(op, text);
@@ -21,11 +22,7 @@ void Route(int op, std::string_view text)
 
 } // namespace
 
-void SetNoticeHandler(NoticeHandler handler, void *ctx)
-{
-    g_handler = handler;
-    g_handlerContext = handler != nullptr ? ctx : nullptr;
-}
+void SetNoticeHandler(NoticeHandler handler, void *ctx) { g_handler.Set(handler, ctx); }
 
 void ShowNotice() { Route(notice::kShow, {}); }
 void SetNoticeText(std::string_view text) { Route(notice::kSetText, text); }
