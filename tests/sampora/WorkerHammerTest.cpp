@@ -5,7 +5,9 @@
 // worker that polls every millisecond competes for the port. Every exchange
 // must get its own reply: none lost, none taken twice or by another
 // exchange. Built for ThreadSanitizer too, where it must run without report.
+#include "sampora/Frame.h"
 #include "sampora/Reader.h"
+#include "tests/serial/PtyTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +16,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
 #include <random>
 #include <set>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -27,21 +27,9 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-constexpr std::uint8_t kStart = 0x60;
-constexpr std::uint8_t kEnd = 0x03;
+using sampora::kEndMark;
+using sampora::kStartMark;
 constexpr std::uint8_t kCommand = 0x77;
-
-Bytes Frame(const Bytes &payload)
-{
-    Bytes f{kStart, std::uint8_t(payload.size())};
-    f.insert(f.end(), payload.begin(), payload.end());
-    std::uint8_t x = 0;
-    for (std::uint8_t b : f)
-        x ^= b;
-    f.push_back(x);
-    f.push_back(kEnd);
-    return f;
-}
 
 // The data the peer answers exchange `seq` with: the number, then bytes
 // that depend on it, 2 to 62 of them.
@@ -58,31 +46,17 @@ Bytes ReplyData(unsigned seq)
 class Peer {
 public:
     explicit Peer(unsigned seed)
-        : random_(seed)
+        : random_(seed),
+          master_(pty_.Master())
     {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        char name[256] = {};
-        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0 &&
-            ::ptsname_r(master_, name, sizeof name) == 0) {
-            path_ = name;
-            held_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC); // keeps the line up
-            termios t{};
-            ::tcgetattr(master_, &t);
-            ::cfmakeraw(&t);
-            ::tcsetattr(master_, TCSANOW, &t);
-        }
     }
     ~Peer()
     {
         stop_.store(true);
         if (thread_.joinable())
             thread_.join();
-        if (held_ >= 0)
-            ::close(held_);
-        if (master_ >= 0)
-            ::close(master_);
     }
-    const std::string &Path() const { return path_; }
+    const std::string &Path() const { return pty_.SlavePath(); }
     void Start()
     {
         thread_ = std::thread([this] { Run(); });
@@ -98,7 +72,7 @@ private:
         Bytes b;
         while (int(b.size()) < count) {
             const auto v = std::uint8_t(Pick(0, 255));
-            if (v != kStart && v != kEnd)
+            if (v != kStartMark && v != kEndMark)
                 b.push_back(v);
         }
         return b;
@@ -133,7 +107,7 @@ private:
         const Bytes data = ReplyData(seq);
         reply.insert(reply.end(), data.begin(), data.end());
         Bytes out = Noise(Pick(0, 40));
-        const Bytes frame = Frame(reply);
+        const Bytes frame = sampora::BuildFrame(reply.data(), reply.size());
         out.insert(out.end(), frame.begin(), frame.end());
         SendInPieces(out);
         answered_.fetch_add(1);
@@ -148,7 +122,7 @@ private:
         if (Pick(0, 1) == 0) {
             out = Noise(Pick(1, 60));
         } else {
-            out = {kStart, std::uint8_t(Pick(0, 255))};
+            out = {kStartMark, std::uint8_t(Pick(0, 255))};
             const Bytes rest = Noise(Pick(75, 120));
             out.insert(out.end(), rest.begin(), rest.end());
         }
@@ -177,10 +151,9 @@ private:
         }
     }
 
+    kelvara::testing::BarePty pty_; // holds the slave open: the line stays up
     std::mt19937 random_;
-    int master_ = -1;
-    int held_ = -1;
-    std::string path_;
+    int master_;
     std::atomic<bool> stop_{false};
     std::atomic<int> answered_{0};
     std::thread thread_;
