@@ -63,6 +63,8 @@ public:
     void Append(std::span<const std::uint8_t> bytes);
 
     bool Complete() const { return received_ >= expected_; }
+    // The length of a whole 'P' reply, n + 2: the most a reply can be.
+    std::size_t FullLength() const { return bodyLength_ + 2; }
     std::size_t Received() const { return received_; }
     std::size_t Expected() const { return expected_; }
 

@@ -13,8 +13,10 @@ namespace {
 constexpr int kNegotiationAttempts = 7;
 constexpr int kSettleDelayMs = 200; // after reopening at a new speed
 constexpr int kRecoveryDelayMs = 1000; // after a refused or garbled reply
-// A line out of step must stay quiet this long before the next command, and
-// waiting for that ends after kSettleLimitMs however much noise arrives.
+// A line out of step must stay quiet this long before the next command.
+// Waiting for that ends, however much noise arrives, after kSettleLimitMs or,
+// on a slow line, after twice the quiet time and the line time of the
+// longest reply the failed command could have been sent late.
 constexpr int kSettleQuietMs = kReplySilenceMs;
 constexpr int kSettleLimitMs = 500;
 constexpr int kMaxPage = 2047;
@@ -63,7 +65,12 @@ void SerialReader::SettleLine()
     }
     outOfStep_ = false;
     if (port_.IsOpen() && port_.PortName() == outOfStepPort_ && port_.BaudRate() == outOfStepBaud_) {
-        AwaitQuietLine(port_, *clock_, outOfStepSinceMs_, kSettleQuietMs, kSettleLimitMs);
+        const std::int64_t replyMs =
+            (LineTimeUs(outOfStepReplyBytes_, port_.BaudRate(), port_.ByteSize(), port_.Parity(), port_.StopBits()) +
+             999) /
+            1000;
+        const auto limitMs = int(std::max<std::int64_t>(kSettleLimitMs, 2 * kSettleQuietMs + replyMs));
+        AwaitQuietLine(port_, *clock_, outOfStepSinceMs_, kSettleQuietMs, limitMs);
     }
 }
 
@@ -82,6 +89,7 @@ int SerialReader::Await(const CommandFrame &sent, ReplyAssembler &reply)
         outOfStepPort_ = port_.PortName();
         outOfStepBaud_ = port_.BaudRate();
         outOfStepSinceMs_ = clock_->NowMs();
+        outOfStepReplyBytes_ = reply.FullLength();
     }
     return code;
 }

@@ -111,8 +111,9 @@ private:
     bool connected_ = false;
     // Set when a reply went wrong (silence, garbage, a reply to something
     // else): the reader may still be sending. With the port and speed then
-    // in use, and since when.
+    // in use, since when, and how long a reply to that command can be.
     bool outOfStep_ = false;
+    std::size_t outOfStepReplyBytes_ = 0;
     std::string outOfStepPort_;
     std::uint32_t outOfStepBaud_ = 0;
     std::int64_t outOfStepSinceMs_ = 0;

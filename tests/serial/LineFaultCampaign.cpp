@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -46,7 +47,8 @@ constexpr int kPageSize = 264;
 constexpr int kFirstPage = 100;
 constexpr int kPageCount = 8;
 constexpr int kSilenceMs = 201; // "more than 200 ms"
-constexpr int kSettleBoundMs = 500;
+constexpr int kSettleLimitMs = 500;
+constexpr int kSettleQuietMs = 200;
 constexpr int kMarginMs = 50;
 constexpr int kSureSuccessMs = 180; // a delay this short must not fail a call
 constexpr int kSureFailureMs = 220; // one this long must
@@ -124,7 +126,10 @@ private:
     bool Arm(const std::string &spec);
     enum class Outcome { Failed, Succeeded, WrongBytes };
     Outcome Call(const Round &round, double *ms);
-    double AllowanceMs(const Round &round, bool afterFailure) const;
+    double AllowanceMs(const Round &round) const;
+    // Records how a call ended: after a failure the next call may first
+    // wait for the line to go quiet.
+    void Ended(const Round &round, bool ok);
     // Reads `page` without a fault; false when the read failed.
     bool CleanRead(int page, Figures &figures);
     int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
@@ -146,7 +151,7 @@ private:
     // What each page holds; after a failed write, the old or the new bytes.
     std::array<std::vector<std::uint8_t>, kPageCount> pages_;
     std::array<std::optional<std::vector<std::uint8_t>>, kPageCount> maybe_;
-    bool lastFailed_ = false;
+    double settleBoundMs_ = 0;
 };
 
 bool Campaign::Setup(std::string *error)
@@ -159,8 +164,9 @@ bool Campaign::Setup(std::string *error)
     dir_ = pattern;
     ::setenv("KELVARA_SETTINGS", (dir_ / "settings.ini").c_str(), 1);
     ::setenv("WQN_COM2", (dir_ / "absent").c_str(), 1);
-    const std::vector<std::string> argv = {KELVARA_SERIAL_SIM_PATH,    "--control", "--pace", "--speed",
-                                           std::to_string(speed_),    "--image",   (dir_ / "card.img").string()};
+    const std::vector<std::string> argv = {
+        KELVARA_SERIAL_SIM_PATH,     "--control", "--pace", "--speed", std::to_string(speed_), "--image",
+        (dir_ / "card.img").string()};
     std::string port;
     if (!sim_.Start(argv, wqn::sim::ChildProcess::CurrentEnvironment(), true) || !sim_.ReadLine(&port, 10000)) {
         *error = "the simulator did not start (" KELVARA_SERIAL_SIM_PATH ")";
@@ -242,8 +248,7 @@ Round Campaign::Choose()
         r.expect = Expect::Failure;
     } else if (roll < 84) {
         r.kind = "hangup";
-        std::snprintf(spec, sizeof spec, "hangup:%s:0:1:%d@%d", target.c_str(), Pick(50, 300),
-                      Pick(1, replySize - 1));
+        std::snprintf(spec, sizeof spec, "hangup:%s:0:1:%d@%d", target.c_str(), Pick(50, 300), Pick(1, replySize - 1));
         r.expect = Expect::Failure;
     } else {
         // What the host sends: a command frame, or a write's data phase.
@@ -259,7 +264,18 @@ Round Campaign::Choose()
     return r;
 }
 
-double Campaign::AllowanceMs(const Round &round, bool afterFailure) const
+void Campaign::Ended(const Round &round, bool ok)
+{
+    if (ok) {
+        settleBoundMs_ = 0;
+        return;
+    }
+    const std::uint64_t replyBytes = round.command == Command::Read ? std::uint64_t(round.length) + 7 : 7;
+    const double replyMs = double(kelvara::LineTimeUs(replyBytes, speed_, 8, 0, 0)) / 1000.0;
+    settleBoundMs_ = std::max<double>(kSettleLimitMs, 2 * kSettleQuietMs + std::ceil(replyMs));
+}
+
+double Campaign::AllowanceMs(const Round &round) const
 {
     // Bytes on the line: the frame, a write's data and check bytes, and the
     // replies (a write has two), with the simulator's stray byte if any.
@@ -267,7 +283,7 @@ double Campaign::AllowanceMs(const Round &round, bool afterFailure) const
     if (round.command == Command::Write)
         bytes += kPageSize + 2 + 7;
     const double lineMs = double(kelvara::LineTimeUs(bytes, speed_, 8, 0, 0)) / 1000.0;
-    return (afterFailure ? kSettleBoundMs : 0) + lineMs + std::min(round.delayMs, kSilenceMs) + kSilenceMs + kMarginMs;
+    return settleBoundMs_ + lineMs + std::min(round.delayMs, kSilenceMs) + kSilenceMs + kMarginMs;
 }
 
 bool Campaign::Matches(int page, const std::uint8_t *data, int length) const
@@ -323,12 +339,12 @@ bool Campaign::CleanRead(int page, Figures &figures)
     const bool ok = reader_->ReadBlock(clean.page, 0, kPageSize, buffer.data());
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     ++figures.calls;
-    const double over = ms - AllowanceMs(clean, lastFailed_);
+    const double over = ms - AllowanceMs(clean);
     figures.worstOverMs = std::max(figures.worstOverMs, over);
     figures.longestCallMs = std::max(figures.longestCallMs, ms);
     if (over > 0)
         ++figures.overTime;
-    lastFailed_ = !ok;
+    Ended(clean, ok);
     if (!ok)
         return false;
     const auto i = std::size_t(clean.page - kFirstPage);
@@ -364,7 +380,7 @@ void Campaign::RunRound(Figures &figures)
     ++figures.calls;
     if (ok)
         ++figures.successesByKind[round.kind];
-    const double allowance = AllowanceMs(round, lastFailed_);
+    const double allowance = AllowanceMs(round);
     const double over = ms - allowance;
     figures.worstOverMs = std::max(figures.worstOverMs, over);
     figures.longestCallMs = std::max(figures.longestCallMs, ms);
@@ -377,7 +393,7 @@ void Campaign::RunRound(Figures &figures)
         std::printf("%s: %s on %s (%d bytes)\n", ok ? "taken" : "failed", round.spec.c_str(), Mnemonic(round.command),
                     round.length);
     }
-    lastFailed_ = !ok;
+    Ended(round, ok);
     // The page the command touched: a write that succeeded must be on it.
     if (!CleanRead(round.page, figures)) {
         ++figures.cleanFailures;

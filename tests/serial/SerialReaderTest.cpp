@@ -346,6 +346,24 @@ TEST_F(ConnectedReaderTest, LateReplyToAnEarlierWriteNeverConfirmsALaterOne)
     EXPECT_EQ(onCard, second);
 }
 
+TEST_F(ConnectedReaderTest, LongLateReplyOnASlowLineIsLetPassWhole)
+{
+    // At 4800 bit/s a page's reply takes 565 ms on the line. Answered 250 ms
+    // late, it is still arriving long after the host gave up on it; none of
+    // it may be taken for the next command's reply.
+    WriteSettingInt(setting::kBaudRateMax, 0);
+    WriteSettingInt(setting::kBaudRateIndex, 0);
+    wqn::sim::SerialSimOptions options = At(4800);
+    options.pace = true;
+    options.faults = {Fault("late:READ:0:1:250")};
+    StartSim(options);
+    SerialReader slow;
+    ASSERT_EQ(slow.Connect(), serial_connect::kReady);
+    std::vector<std::uint8_t> page(264);
+    EXPECT_FALSE(slow.ReadBlock(12, 0, 264, page.data()));
+    EXPECT_EQ(slow.QueryStatus(), reply::kDone);
+}
+
 TEST_F(ConnectedReaderTest, ResetPortsLeavesNoPortOpen)
 {
     Connect();
