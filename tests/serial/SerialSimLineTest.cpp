@@ -208,6 +208,35 @@ TEST_F(SerialSimLineTest, HungUpReaderIsDeafForItsTimeThenAnswersAfresh)
     EXPECT_EQ(host.Expect(7), kStatReplyP);
 }
 
+TEST(SerialSimPort, StartsAtTheReadersSpeedInTheCodeEveryProgramReads)
+{
+    // Programs that know only the classic speed codes (Wine's comm layer
+    // among them) must be able to read the port's speed; a speed without a
+    // classic code is still there for those that ask for it in numbers.
+    for (const auto [speed, code] : {std::pair<std::uint32_t, speed_t>{9600, B9600}, {115200, B115200}}) {
+        wqn::sim::SerialSimOptions options;
+        options.speed = speed;
+        wqn::sim::SerialReaderSim sim(options);
+        std::string error;
+        ASSERT_TRUE(sim.Open(&error)) << error;
+        termios t{};
+        const int fd = ::open(sim.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_EQ(::tcgetattr(fd, &t), 0);
+        EXPECT_EQ(::cfgetospeed(&t), code) << speed;
+        ::close(fd);
+    }
+    wqn::sim::SerialSimOptions options;
+    options.speed = 14400;
+    wqn::sim::SerialReaderSim sim(options);
+    std::string error;
+    ASSERT_TRUE(sim.Open(&error)) << error;
+    const int fd = ::open(sim.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    std::uint32_t seen = 0;
+    ASSERT_TRUE(wqn::sim::ReadPtySpeed(fd, seen));
+    EXPECT_EQ(seen, 14400u);
+    ::close(fd);
+}
+
 TEST(SerialFaultText, KindsCommandsCountsAndArguments)
 {
     SerialFault f;
