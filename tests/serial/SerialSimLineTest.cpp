@@ -213,7 +213,7 @@ TEST(SerialSimPort, StartsAtTheReadersSpeedInTheCodeEveryProgramReads)
     // Programs that know only the classic speed codes (Wine's comm layer
     // among them) must be able to read the port's speed; a speed without a
     // classic code is still there for those that ask for it in numbers.
-    for (const auto [speed, code] : {std::pair<std::uint32_t, speed_t>{9600, B9600}, {115200, B115200}}) {
+    for (const auto &[speed, code] : {std::pair<std::uint32_t, speed_t>{9600, B9600}, {115200, B115200}}) {
         wqn::sim::SerialSimOptions options;
         options.speed = speed;
         wqn::sim::SerialReaderSim sim(options);
