@@ -24,6 +24,14 @@ namespace {
 constexpr std::size_t kFrameSize = 12;
 constexpr std::int64_t kInterByteLimitUs = std::int64_t(kInterByteLimitMs) * 1000;
 constexpr std::int64_t kIdleWakeUs = 20000;
+// The host's UART hands received bytes over when its FIFO holds 14 of them
+// (a 16550's highest trigger level), or once 4 character times passed after
+// the last one.
+constexpr std::size_t kFifoTrigger = 14;
+constexpr std::int64_t kFifoTimeoutChars = 4;
+// The reader takes what arrived at most this long after it arrived; its
+// replies are timed from the arrival itself.
+constexpr std::int64_t kTakeBatchUs = 1000;
 constexpr std::uint8_t kStrayByte = 0xA5;
 const std::uint32_t kSpeeds[] = {4800, 9600, 14400, 19200, 38400, 57600, 115200};
 
@@ -322,10 +330,24 @@ std::int64_t SerialReaderSim::NextWakeUs() const
 {
     std::int64_t wake = NowUs() + kIdleWakeUs;
     if (!outbound_.empty()) {
-        wake = std::min(wake, outbound_.front().dueUs);
+        std::int64_t at = outbound_.front().dueUs;
+        std::size_t bytes = 0;
+        bool onTime = false;
+        for (const OutEvent &e : outbound_) {
+            at = e.dueUs;
+            if (e.speedChange || ++bytes == kFifoTrigger) {
+                onTime = true; // a change of speed must not wait either
+                break;
+            }
+        }
+        if (!onTime) {
+            at += kFifoTimeoutChars * ByteTimeUs(speed_.load());
+        }
+        wake = std::min(wake, at);
     }
     if (!inbound_.empty()) {
-        wake = std::min(wake, std::max(inbound_.front().arrivalUs, readyAtUs_));
+        const std::int64_t batch = std::min(inbound_.front().arrivalUs + kTakeBatchUs, inbound_.back().arrivalUs);
+        wake = std::min(wake, std::max(batch, readyAtUs_));
     }
     return wake;
 }
@@ -333,10 +355,13 @@ std::int64_t SerialReaderSim::NextWakeUs() const
 void SerialReaderSim::Serve(const std::atomic<bool> &stop)
 {
     while (!stop.load()) {
-        const std::int64_t waitUs = NextWakeUs() - NowUs();
-        const int timeoutMs = waitUs <= 0 ? 0 : int((waitUs + 999) / 1000);
+        // To the microsecond: paced bytes are due a fraction of a millisecond
+        // apart, and a wake-up rounded to whole milliseconds would stretch
+        // every exchange.
+        const std::int64_t waitUs = std::max<std::int64_t>(NextWakeUs() - NowUs(), 0);
+        const timespec timeout{time_t(waitUs / 1000000), long(waitUs % 1000000) * 1000L};
         pollfd p[2] = {{masterFd_, POLLIN, 0}, {watchFd_, POLLIN, 0}};
-        const int rc = ::poll(p, watchFd_ >= 0 ? 2 : 1, timeoutMs);
+        const int rc = ::ppoll(p, watchFd_ >= 0 ? 2 : 1, &timeout, nullptr);
         if (rc < 0 && errno != EINTR) {
             throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
         }
@@ -421,6 +446,7 @@ void SerialReaderSim::ProcessArrived(std::int64_t nowUs)
         if (in.arrivalUs < deafUntilUs_) {
             continue; // a hung-up reader hears nothing
         }
+        takenAtUs_ = std::max(in.arrivalUs, readyAtUs_);
         if (in.hostSpeed != speed_.load()) {
             // Bytes at another speed arrive as noise; the reader drops them
             // together with any frame it was collecting.
@@ -609,7 +635,7 @@ bool SerialReaderSim::TakeFault(const std::string &command, bool inbound, Serial
 void SerialReaderSim::Reply(const std::string &command, std::vector<std::uint8_t> reply)
 {
     using K = SerialFault::Kind;
-    const std::int64_t now = NowUs();
+    const std::int64_t now = takenAtUs_;
     std::int64_t delayUs = 0;
     std::size_t gapAfter = reply.size();
     std::int64_t gapUs = 0;

@@ -184,6 +184,7 @@ private:
     std::vector<std::uint8_t> rx_;
     std::int64_t lastActivityUs_ = 0; // last byte arrived, or last reply out
     std::int64_t readyAtUs_ = 0; // busy (a late reply) until then
+    std::int64_t takenAtUs_ = 0; // when the byte in hand arrived (and the reader was free)
     std::int64_t deafUntilUs_ = 0; // hung up until then
     bool dataPhase_ = false;
     int dataPage_ = 0;
