@@ -95,6 +95,12 @@ struct Round {
     Expect expect = Expect::Either;
 };
 
+// A delay this short cannot fail a call, one this long must.
+Expect ByDelay(int ms)
+{
+    return ms <= kSureSuccessMs ? Expect::Success : ms >= kSureFailureMs ? Expect::Failure : Expect::Either;
+}
+
 struct Figures {
     int rounds = 0;
     int calls = 0;
@@ -106,6 +112,19 @@ struct Figures {
     int cleanFailures = 0;
     std::map<std::string, int> byKind;
     std::map<std::string, int> successesByKind;
+
+    // Counts a call that took `ms` against what it was allowed; returns by
+    // how much it overran (negative: time to spare).
+    double Account(double ms, double allowanceMs)
+    {
+        ++calls;
+        const double over = ms - allowanceMs;
+        worstOverMs = std::max(worstOverMs, over);
+        longestCallMs = std::max(longestCallMs, ms);
+        if (over > 0)
+            ++overTime;
+        return over;
+    }
 };
 
 class Campaign {
@@ -220,16 +239,12 @@ Round Campaign::Choose()
         r.kind = "late";
         r.delayMs = Pick(0, 3) == 0 ? Pick(0, 40) : Pick(100, 350);
         std::snprintf(spec, sizeof spec, "late:%s:0:1:%d", target.c_str(), r.delayMs);
-        r.expect = r.delayMs <= kSureSuccessMs ? Expect::Success
-            : r.delayMs >= kSureFailureMs      ? Expect::Failure
-                                               : Expect::Either;
+        r.expect = ByDelay(r.delayMs);
     } else if (roll < 40) {
         r.kind = "gap";
         r.delayMs = Pick(0, 2) == 0 ? Pick(5, 40) : Pick(100, 300);
         std::snprintf(spec, sizeof spec, "gap:%s:0:1:%d@%d", target.c_str(), r.delayMs, Pick(0, replySize - 2));
-        r.expect = r.delayMs <= kSureSuccessMs ? Expect::Success
-            : r.delayMs >= kSureFailureMs      ? Expect::Failure
-                                               : Expect::Either;
+        r.expect = ByDelay(r.delayMs);
     } else if (roll < 50) {
         r.kind = "drop";
         std::snprintf(spec, sizeof spec, "drop:%s:0:1:%d", target.c_str(), Pick(0, replySize - 1));
@@ -338,12 +353,8 @@ bool Campaign::CleanRead(int page, Figures &figures)
     const auto start = Clock::now();
     const bool ok = reader_->ReadBlock(clean.page, 0, kPageSize, buffer.data());
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    ++figures.calls;
-    const double over = ms - AllowanceMs(clean);
-    figures.worstOverMs = std::max(figures.worstOverMs, over);
-    figures.longestCallMs = std::max(figures.longestCallMs, ms);
-    if (over > 0)
-        ++figures.overTime;
+    if (const double over = figures.Account(ms, AllowanceMs(clean)); over > 0)
+        std::printf("over time by %.1f ms: the read after a fault\n", over);
     Ended(clean, ok);
     if (!ok)
         return false;
@@ -377,17 +388,11 @@ void Campaign::RunRound(Figures &figures)
         std::printf("wrong bytes taken: %s on page %d\n", round.spec.c_str(), round.page);
     }
     Arm("faults clear");
-    ++figures.calls;
     if (ok)
         ++figures.successesByKind[round.kind];
     const double allowance = AllowanceMs(round);
-    const double over = ms - allowance;
-    figures.worstOverMs = std::max(figures.worstOverMs, over);
-    figures.longestCallMs = std::max(figures.longestCallMs, ms);
-    if (over > 0) {
-        ++figures.overTime;
+    if (const double over = figures.Account(ms, allowance); over > 0)
         std::printf("over time by %.1f ms: %s on %s\n", over, round.spec.c_str(), Mnemonic(round.command));
-    }
     if ((round.expect == Expect::Success && !ok) || (round.expect == Expect::Failure && ok)) {
         ++figures.wrongOutcome;
         std::printf("%s: %s on %s (%d bytes)\n", ok ? "taken" : "failed", round.spec.c_str(), Mnemonic(round.command),
