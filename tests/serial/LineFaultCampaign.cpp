@@ -87,7 +87,7 @@ enum class Expect { Success, Failure, Either };
 
 struct Round {
     std::string kind; // the fault's kind, for the figures
-    std::string spec; // what the simulator is told
+    std::string order; // the line that arms the fault in the simulator
     Command command = Command::Stat;
     int page = kFirstPage;
     int length = kPageSize;
@@ -142,7 +142,7 @@ public:
 
 private:
     Round Choose();
-    bool Arm(const std::string &spec);
+    bool Arm(const std::string &order);
     enum class Outcome { Failed, Succeeded, WrongBytes };
     Outcome Call(const Round &round, double *ms);
     double AllowanceMs(const Round &round) const;
@@ -214,10 +214,10 @@ bool Campaign::Setup(std::string *error)
     return true;
 }
 
-bool Campaign::Arm(const std::string &spec)
+bool Campaign::Arm(const std::string &order)
 {
     std::string answer;
-    return sim_.WriteLine(spec) && sim_.ReadLine(&answer, 5000) && answer == "ok";
+    return sim_.WriteLine(order) && sim_.ReadLine(&answer, 5000) && answer == "ok";
 }
 
 Round Campaign::Choose()
@@ -233,37 +233,38 @@ Round Campaign::Choose()
     const int replySize = r.command == Command::Read ? r.length + 7 : 7;
 
     const int roll = Pick(0, 99);
-    char spec[128];
+    char order[128];
     if (roll < 25) {
         // Late: mostly around the 200 ms rule, some around the 20 ms rule.
         r.kind = "late";
         r.delayMs = Pick(0, 3) == 0 ? Pick(0, 40) : Pick(100, 350);
-        std::snprintf(spec, sizeof spec, "late:%s:0:1:%d", target.c_str(), r.delayMs);
+        std::snprintf(order, sizeof order, "late:%s:0:1:%d", target.c_str(), r.delayMs);
         r.expect = ByDelay(r.delayMs);
     } else if (roll < 40) {
         r.kind = "gap";
         r.delayMs = Pick(0, 2) == 0 ? Pick(5, 40) : Pick(100, 300);
-        std::snprintf(spec, sizeof spec, "gap:%s:0:1:%d@%d", target.c_str(), r.delayMs, Pick(0, replySize - 2));
+        std::snprintf(order, sizeof order, "gap:%s:0:1:%d@%d", target.c_str(), r.delayMs, Pick(0, replySize - 2));
         r.expect = ByDelay(r.delayMs);
     } else if (roll < 50) {
         r.kind = "drop";
-        std::snprintf(spec, sizeof spec, "drop:%s:0:1:%d", target.c_str(), Pick(0, replySize - 1));
+        std::snprintf(order, sizeof order, "drop:%s:0:1:%d", target.c_str(), Pick(0, replySize - 1));
         r.expect = Expect::Failure;
     } else if (roll < 60) {
         r.kind = "flip";
-        std::snprintf(spec, sizeof spec, "flip:%s:0:1:%d", target.c_str(), Pick(0, replySize - 1));
+        std::snprintf(order, sizeof order, "flip:%s:0:1:%d", target.c_str(), Pick(0, replySize - 1));
         r.expect = Expect::Failure;
     } else if (roll < 68) {
         r.kind = "insert";
-        std::snprintf(spec, sizeof spec, "insert:%s:0:1:%d", target.c_str(), Pick(0, replySize - 1));
+        std::snprintf(order, sizeof order, "insert:%s:0:1:%d", target.c_str(), Pick(0, replySize - 1));
         r.expect = Expect::Failure;
     } else if (roll < 76) {
         r.kind = "other";
-        std::snprintf(spec, sizeof spec, "other:%s:0:1", target.c_str());
+        std::snprintf(order, sizeof order, "other:%s:0:1", target.c_str());
         r.expect = Expect::Failure;
     } else if (roll < 84) {
         r.kind = "hangup";
-        std::snprintf(spec, sizeof spec, "hangup:%s:0:1:%d@%d", target.c_str(), Pick(50, 300), Pick(1, replySize - 1));
+        std::snprintf(order, sizeof order, "hangup:%s:0:1:%d@%d", target.c_str(), Pick(50, 300),
+                      Pick(1, replySize - 1));
         r.expect = Expect::Failure;
     } else {
         // What the host sends: a command frame, or a write's data phase.
@@ -271,11 +272,11 @@ Round Campaign::Choose()
         r.kind = kinds[Pick(0, 2)];
         const int size = dataPhase ? kPageSize + 2 : 12;
         const int at = Pick(0, size - 1);
-        std::snprintf(spec, sizeof spec, "%s:%s:0:1:%d", r.kind.c_str(), dataPhase ? "DATA" : "", at);
+        std::snprintf(order, sizeof order, "%s:%s:0:1:%d", r.kind.c_str(), dataPhase ? "DATA" : "", at);
         // A stray byte before a frame is skipped by the reader's search.
         r.expect = r.kind == "ininsert" && !dataPhase && at == 0 ? Expect::Either : Expect::Failure;
     }
-    r.spec = std::string("fault ") + spec;
+    r.order = std::string("fault ") + order;
     return r;
 }
 
@@ -375,8 +376,8 @@ void Campaign::RunRound(Figures &figures)
     const Round round = Choose();
     ++figures.rounds;
     ++figures.byKind[round.kind];
-    if (!Arm(round.spec)) {
-        std::printf("the simulator refused '%s'\n", round.spec.c_str());
+    if (!Arm(round.order)) {
+        std::printf("the simulator refused '%s'\n", round.order.c_str());
         ++figures.wrongOutcome;
         return;
     }
@@ -385,27 +386,27 @@ void Campaign::RunRound(Figures &figures)
     const bool ok = outcome != Outcome::Failed;
     if (outcome == Outcome::WrongBytes) {
         ++figures.wrongData;
-        std::printf("wrong bytes taken: %s on page %d\n", round.spec.c_str(), round.page);
+        std::printf("wrong bytes taken: %s on page %d\n", round.order.c_str(), round.page);
     }
     Arm("faults clear");
     if (ok)
         ++figures.successesByKind[round.kind];
     const double allowance = AllowanceMs(round);
     if (const double over = figures.Account(ms, allowance); over > 0)
-        std::printf("over time by %.1f ms: %s on %s\n", over, round.spec.c_str(), Mnemonic(round.command));
+        std::printf("over time by %.1f ms: %s on %s\n", over, round.order.c_str(), Mnemonic(round.command));
     if ((round.expect == Expect::Success && !ok) || (round.expect == Expect::Failure && ok)) {
         ++figures.wrongOutcome;
-        std::printf("%s: %s on %s (%d bytes)\n", ok ? "taken" : "failed", round.spec.c_str(), Mnemonic(round.command),
+        std::printf("%s: %s on %s (%d bytes)\n", ok ? "taken" : "failed", round.order.c_str(), Mnemonic(round.command),
                     round.length);
     }
     Ended(round, ok);
     // The page the command touched: a write that succeeded must be on it.
     if (!CleanRead(round.page, figures)) {
         ++figures.cleanFailures;
-        std::printf("the read after '%s' on %s failed\n", round.spec.c_str(), Mnemonic(round.command));
+        std::printf("the read after '%s' on %s failed\n", round.order.c_str(), Mnemonic(round.command));
     }
     if (verbose_)
-        std::printf("%-40s %-4s %s %7.1f ms (allowed %.1f)\n", round.spec.c_str(), Mnemonic(round.command),
+        std::printf("%-40s %-4s %s %7.1f ms (allowed %.1f)\n", round.order.c_str(), Mnemonic(round.command),
                     ok ? "ok  " : "fail", ms, allowance);
 }
 
