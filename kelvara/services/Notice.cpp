@@ -3,6 +3,7 @@
 // handler until it is hidden; its owner window is always the platform's.
 #include "kelvara/services/Notice.h"
 
+#include "kelvara/services/HandlerSlot.h"
 #include "kelvara/services/NoticeWindow.h"
 
 #include <string>
@@ -10,26 +11,29 @@
 namespace kelvara {
 namespace {
 
-struct HandlerSlot {
-    NoticeHandler handler = nullptr;
-    void *ctx = nullptr;
-    // The handle a notice shown through this handler carries; its address
-    // tells the slot's windows apart from real ones.
+// One notice's handler (set from any thread, taken as one pair with its
+// context) and the handle a notice shown through it carries; the handle's
+// address tells the slot's windows apart from real ones.
+struct NoticeSlot {
+    HandlerSlot<NoticeHandler> handler;
     char token = 0;
+
+    bool Installed() const { return handler.Get().handler != nullptr; }
 
     void Call(int op, std::string_view text)
     {
-        if (handler == nullptr)
+        const auto routed = handler.Get();
+        if (routed.handler == nullptr)
             return;
         const std::string copy(text);
-        handler(ctx, op, copy.c_str());
+        routed.handler(routed.context, op, copy.c_str());
     }
 };
 
-HandlerSlot g_connection;
-HandlerSlot g_progress;
+NoticeSlot g_connection;
+NoticeSlot g_progress;
 
-HandlerSlot *SlotOf(WindowHandle window)
+NoticeSlot *SlotOf(WindowHandle window)
 {
     if (window == &g_connection.token)
         return &g_connection;
@@ -46,8 +50,8 @@ public:
 
     WindowHandle Create(NoticeKind kind, WindowHandle owner) override
     {
-        HandlerSlot &slot = kind == NoticeKind::Connection ? g_connection : g_progress;
-        if (slot.handler == nullptr)
+        NoticeSlot &slot = kind == NoticeKind::Connection ? g_connection : g_progress;
+        if (!slot.Installed())
             return PlatformNoticeWindows().Create(kind, owner);
         slot.Call(notice::kShow, {});
         return &slot.token;
@@ -55,7 +59,7 @@ public:
 
     void SetText(WindowHandle window, std::string_view utf8) override
     {
-        if (HandlerSlot *slot = SlotOf(window))
+        if (NoticeSlot *slot = SlotOf(window))
             slot->Call(notice::kSetText, utf8);
         else
             PlatformNoticeWindows().SetText(window, utf8);
@@ -63,19 +67,13 @@ public:
 
     bool Destroy(WindowHandle window) override
     {
-        if (HandlerSlot *slot = SlotOf(window)) {
+        if (NoticeSlot *slot = SlotOf(window)) {
             slot->Call(notice::kHide, {});
             return true;
         }
         return PlatformNoticeWindows().Destroy(window);
     }
 };
-
-void Install(HandlerSlot &slot, NoticeHandler handler, void *ctx)
-{
-    slot.handler = handler;
-    slot.ctx = handler != nullptr ? ctx : nullptr;
-}
 
 } // namespace
 
@@ -87,7 +85,7 @@ NoticeWindows &SystemNoticeWindows()
     return *windows;
 }
 
-void SetNoticeHandler(NoticeHandler handler, void *ctx) { Install(g_connection, handler, ctx); }
-void SetProgressNoticeHandler(NoticeHandler handler, void *ctx) { Install(g_progress, handler, ctx); }
+void SetNoticeHandler(NoticeHandler handler, void *ctx) { g_connection.handler.Set(handler, ctx); }
+void SetProgressNoticeHandler(NoticeHandler handler, void *ctx) { g_progress.handler.Set(handler, ctx); }
 
 } // namespace kelvara

@@ -4,13 +4,13 @@
 #include "kelvara/services/SettingsDialogWindow.h"
 
 #include "kelvara.h"
+#include "kelvara/services/HandlerSlot.h"
 #include "kelvara/services/MessageBox.h"
 
 namespace kelvara {
 namespace {
 
-SettingsDialogHandler g_handler = nullptr;
-void *g_handlerContext = nullptr;
+HandlerSlot<SettingsDialogHandler> g_handler;
 
 void Refresh(KelvaraSettingsDialog &dialog, const SettingsDialogModel &model)
 {
@@ -41,7 +41,7 @@ void ReaderListClosedUp(KelvaraSettingsDialog *dialog) noexcept
     }
 }
 
-int RunWithHandler(SettingsDialogModel &model)
+int RunWithHandler(SettingsDialogHandler handler, void *context, SettingsDialogModel &model)
 {
     model.InitDialog();
     KelvaraSettingsDialog dialog{};
@@ -58,7 +58,7 @@ int RunWithHandler(SettingsDialogModel &model)
     dialog.reserved = &model;
     Refresh(dialog, model);
 
-    if (g_handler(g_handlerContext, &dialog) != mb::kIdOk) {
+    if (handler(context, &dialog) != mb::kIdOk) {
         model.Cancel();
         return mb::kIdCancel;
     }
@@ -71,15 +71,11 @@ int RunWithHandler(SettingsDialogModel &model)
 
 int RunSettingsDialog(SettingsDialogModel &model, WindowHandle parent)
 {
-    if (g_handler != nullptr)
-        return RunWithHandler(model);
+    if (const auto routed = g_handler.Get(); routed.handler != nullptr)
+        return RunWithHandler(routed.handler, routed.context, model);
     return RunPlatformSettingsDialog(model, parent);
 }
 
-void SetSettingsDialogHandler(SettingsDialogHandler handler, void *ctx)
-{
-    g_handler = handler;
-    g_handlerContext = handler != nullptr ? ctx : nullptr;
-}
+void SetSettingsDialogHandler(SettingsDialogHandler handler, void *ctx) { g_handler.Set(handler, ctx); }
 
 } // namespace kelvara

@@ -1,6 +1,7 @@
 // The user's side of the library on a terminal: message boxes become
-// questions on stderr answered from stdin (the notices go to StatusLine). Without a terminal (or with --batch) every question is
-// cancelled, so nothing waits for nobody.
+// questions on stderr answered from stdin (the notices go to StatusLine).
+// Without a terminal (or with --batch) every question is cancelled, so
+// nothing waits for nobody.
 #pragma once
 
 #include "kelvara/services/MessageBox.h"
