@@ -46,6 +46,44 @@ void KelvaraSetMessageBoxHandler(int (*handler)(void *ctx, const char *text, con
                                  void *ctx);
 /* The connection notice: op 0 show, 1 set text, 2 hide. */
 void KelvaraSetNoticeHandler(void (*handler)(void *ctx, int op, const char *text), void *ctx);
+/* The progress notice a Java program shows (NativeClass.ShowPro, SetText,
+ * HidePro), with the same ops; a separate setter so that a handler written
+ * for the connection notice alone never sees it. Texts are UTF-8. Either
+ * handler, when set, also replaces the Windows notice window. A null handler
+ * restores the default (Linux: nothing shown). */
+void KelvaraSetProgressNoticeHandler(void (*handler)(void *ctx, int op, const char *text), void *ctx);
+
+/* The reader-settings dialog of TS_SetPortSpeed (and NativeClass.SetPortSpeed).
+ * The lists: readers "MCS-C", "WQN", "GC481", "USB_V626" (the index is the
+ * reader mode), speeds "4800" to "115200" (index 0-6), ports "COM1" to "COM6"
+ * (index 0-5); the item texts are also given below. Selections are list
+ * indexes, -1 for none; an index outside a list counts as none. */
+typedef struct KelvaraSettingsDialog {
+    int reader;
+    int speed;
+    int port;
+    /* 0 while the speed and port lists are disabled (the USB reader). */
+    int listsEnabled;
+    /* Call after changing `reader` as the reader list's drop-down closing
+     * would: the lists are enabled or disabled by the new reader and the
+     * fields are brought up to date. Changing `reader` alone changes no
+     * enabled state. */
+    void (*readerListClosedUp)(struct KelvaraSettingsDialog *dialog);
+    const char *const *readerItems;
+    int readerCount;
+    const char *const *speedItems;
+    int speedCount;
+    const char *const *portItems;
+    int portCount;
+    void *reserved; /* the library's own */
+} KelvaraSettingsDialog;
+/* The handler is the dialog: it receives the selections as the dialog opens
+ * (from the stored settings), lets the user change them and returns 1 (IDOK)
+ * to store them - BaudRateMax and BaudRateIndex the speed, PortMode the
+ * reader, ComPortID the port, in this order, -1 for none - or 2 (IDCANCEL)
+ * to store nothing. Without a handler TS_SetPortSpeed shows the dialog
+ * window on Windows and does nothing on Linux. A null handler restores that. */
+void KelvaraSetSettingsDialogHandler(int (*handler)(void *ctx, KelvaraSettingsDialog *dialog), void *ctx);
 
 #ifdef __cplusplus
 }

@@ -17,7 +17,12 @@ public:
     static constexpr int kNoReply = -1;
     static constexpr std::size_t kPollMaximum = 128; // bytes taken from the driver per poll
 
-    Reader() = default;
+    // `workerIdleMs`: the worker's idle period (a second; shorter only in
+    // tests that want its polls to meet the commands often).
+    explicit Reader(unsigned workerIdleMs = Worker::kIdlePeriodMs)
+        : worker_(workerIdleMs)
+    {
+    }
     ~Reader();
     Reader(const Reader &) = delete;
     Reader &operator=(const Reader &) = delete;

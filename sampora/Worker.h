@@ -1,7 +1,8 @@
 // The library's worker thread and the hand-over of the receive side between
 // it and the thread running a command. One implementation per OS.
 //
-// The worker calls the poll function once a second while no command runs.
+// The worker calls the poll function once a second (its idle period) while
+// no command runs.
 // A command takes the poll lock for the whole of its exchange: the worker
 // is then never inside a poll while the command polls, and it never stops
 // halfway through one. When the command gives the lock back with
@@ -16,14 +17,17 @@ namespace sampora {
 class Worker {
 public:
     using PollFunction = void (*)(void *context);
+    static constexpr unsigned kIdlePeriodMs = 1000;
 
-    Worker();
+    // `idlePeriodMs` other than a second only for tests that want the
+    // worker to poll often.
+    explicit Worker(unsigned idlePeriodMs = kIdlePeriodMs);
     ~Worker(); // stops the thread if it still runs
     Worker(const Worker &) = delete;
     Worker &operator=(const Worker &) = delete;
 
     // Starts the thread; false when it cannot be created. The first idle poll
-    // comes one second later.
+    // comes one idle period later.
     bool Start(PollFunction poll, void *context);
 
     // Wakes the thread and waits until it has ended. Returns at once when it
@@ -34,7 +38,8 @@ public:
     void Lock();
     void Unlock();
 
-    // Called with the lock held: the next idle poll comes a second from now.
+    // Called with the lock held: the next idle poll comes one idle period
+    // from now.
     void RestartIdleTimer();
 
 private:

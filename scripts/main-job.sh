@@ -2,8 +2,9 @@
 # The main job: the maker's serial reader simulated on a pty over a card
 # image, and the kelvara tool walking through a real use of the library:
 # find the reader, format the card, copy files onto it, list them, copy them
-# back, show the allocation bitmap. The card image is kept (KELVARA_CARD_IMAGE,
-# default build/main-job/card.img), so a second run finds the files there.
+# back, show the allocation bitmap, the space figures and a check of the
+# card. The card image is kept (KELVARA_CARD_IMAGE, default
+# build/main-job/card.img), so a second run finds the files there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,6 +39,7 @@ run ls
 run time return2025.xml
 run get "$work/out" '\tax\*.*'
 run bitmap
+run df -- fsck
 run settings
 run rm '\tax\2024\*.*' -- ls
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the portable test suites built as 64-bit Windows programs (preset
 # mingw-x86_64) under Wine: the card file system with the Win32 file layer,
-# and the simulated card.
+# the simulated card, and the host bindings' windows and process check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,5 +23,13 @@ for exe in build/mingw-x86_64/tests/storage/storage_tests.exe build/mingw-x86_64
     status=1
   fi
 done
+# The host bindings' windows (notice, settings dialog) need a display: a
+# virtual one, and a Wine session started on it rather than the one above.
+"$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+"$(dirname "$wine")/wineserver" -w 2>/dev/null || true
+echo "== build/mingw-x86_64/tests/host_win32/host_win32_tests.exe under Wine on a virtual display"
+if ! timeout 900 xvfb-run -a "$wine" build/mingw-x86_64/tests/host_win32/host_win32_tests.exe --gtest_brief=1; then
+  status=1
+fi
 "$(dirname "$wine")/wineserver" -k 2>/dev/null || wineserver -k 2>/dev/null || true
 exit $status

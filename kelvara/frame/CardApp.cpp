@@ -13,7 +13,14 @@ CardApp &CardApp::Instance()
 
 CardApp::CardApp() = default;
 
-CardApp::~CardApp() { reader_.reset(); }
+CardApp::~CardApp()
+{
+    reader_.reset();
+    if (progress_ != nullptr) {
+        progress_->HideNotice();
+        progress_.reset();
+    }
+}
 
 bool CardApp::CheckReader()
 {
@@ -52,6 +59,30 @@ void CardApp::ReleaseReader()
     std::uint8_t scratch[16];
     reader_->ReadBlock(2047, 0, 16, scratch);
     reader_.reset();
+    // The next connection may find another card: the index in memory no
+    // longer stands for it.
+    indexInMemory_ = false;
+}
+
+void CardApp::ShowProgress(const std::string &text)
+{
+    if (progress_ == nullptr) {
+        progress_ = std::make_unique<NoticeDialog>(NoticeKind::Progress);
+        progress_->ShowNotice(MainWindow());
+    }
+    progress_->SetNoticeText(text);
+}
+
+void CardApp::SetProgressText(const std::string &text)
+{
+    if (progress_ != nullptr)
+        progress_->SetNoticeText(text);
+}
+
+void CardApp::HideProgress()
+{
+    if (progress_ != nullptr && progress_->HideNotice())
+        progress_.reset();
 }
 
 } // namespace kelvara

@@ -6,6 +6,7 @@
 
 #include "kelvara/frame/CardApp.h"
 #include "kelvara/frame/ExportFrame.h"
+#include "kelvara/host/ReaderSettingsDialog.h"
 #include "kelvara/services/MessageBox.h"
 #include "kelvara/services/Notice.h"
 #include "kelvara/storage/FileSystemExports.h"
@@ -35,6 +36,9 @@ int WithFileSystem(int noReader, Body body)
     if (!app.HasReader() && !app.CheckReader())
         return noReader;
     CardFileSystem &fs = app.FileSystem();
+    // The export reloads (or replaces) the in-memory index, whatever the
+    // Java methods held there.
+    app.SetIndexInMemory(false);
     fs.SetMessageBox(&SystemMessageBox());
     fs.BindReader(app.Reader());
     return body(fs);
@@ -115,8 +119,7 @@ void KELVARA_CALL TS_GetVersion(char *text)
 
 void KELVARA_CALL TS_SetPortSpeed(int)
 {
-    // The reader-settings dialog exists only in the Windows build; elsewhere
-    // the settings are edited with the kelvara tool.
+    RunExportVoid([] { RunReaderSettingsDialog(CardApp::Instance().MainWindow()); });
 }
 
 int KELVARA_CALL TS_FileTime(const char *name, char *time)
@@ -168,14 +171,14 @@ int KELVARA_CALL TS_DelIcFiles(const char *cardPattern)
 
 int KELVARA_CALL TS_IsFormat(void)
 {
-    return RunExport(-1,
-                   [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return storage_exports::IsFormat(fs); }); });
+    return RunExport(
+        -1, [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return storage_exports::IsFormat(fs); }); });
 }
 
 int KELVARA_CALL TS_Format(void)
 {
     return RunExport(-1,
-                   [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return storage_exports::Format(fs); }); });
+                     [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return storage_exports::Format(fs); }); });
 }
 
 int KELVARA_CALL TS_DirIcFiles(const char *outputPath)

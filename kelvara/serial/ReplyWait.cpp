@@ -45,4 +45,29 @@ int AwaitReply(ReplyChannel &channel, Clock &clock, const CommandFrame &sent, Re
     }
 }
 
+void AwaitQuietLine(ReplyChannel &channel, Clock &clock, std::int64_t quietSinceMs, int quietMs, int limitMs)
+{
+    const std::int64_t start = clock.NowMs();
+    std::int64_t lastByte = quietSinceMs;
+    std::uint8_t scratch[256];
+    for (;;) {
+        std::uint32_t count = 0;
+        if (!channel.ReadAvailable(scratch, count, sizeof scratch)) {
+            return;
+        }
+        const std::int64_t now = clock.NowMs();
+        if (count > 0) {
+            lastByte = now;
+        }
+        const std::int64_t quietLeft = quietMs - (now - lastByte);
+        const std::int64_t limitLeft = limitMs - (now - start);
+        if (quietLeft <= 0 || limitLeft <= 0) {
+            return;
+        }
+        if (count == 0) {
+            channel.WaitForInput(int(std::min(quietLeft, limitLeft)));
+        }
+    }
+}
+
 } // namespace kelvara

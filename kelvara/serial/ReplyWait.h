@@ -2,8 +2,8 @@
 // channel until the reply is whole or the line has been silent too long.
 #pragma once
 
-#include "kelvara/services/Clock.h"
 #include "kelvara/serial/SerialFrame.h"
+#include "kelvara/services/Clock.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -37,5 +37,11 @@ inline constexpr int kReplySilenceMs = 200;
 // a read fails (-1) or more than 200 ms pass without a byte (-2, after
 // reopening the channel). Elapsed time is measured on `clock`.
 int AwaitReply(ReplyChannel &channel, Clock &clock, const CommandFrame &sent, ReplyAssembler &reply);
+
+// Discards whatever arrives until the line has been quiet for `quietMs`,
+// counted from `quietSinceMs` or from the last byte seen since, and gives up
+// `limitMs` after it began. Blocks for at most `limitMs`; stops early when
+// the channel cannot be read.
+void AwaitQuietLine(ReplyChannel &channel, Clock &clock, std::int64_t quietSinceMs, int quietMs, int limitMs);
 
 } // namespace kelvara

@@ -108,6 +108,18 @@ int ReplyAssembler::Evaluate(const CommandFrame &sent) const
     }
 }
 
+bool ReplyAssembler::IsWellFormed(const CommandFrame &sent) const
+{
+    const std::uint8_t letter = buffer_[4];
+    if (received_ != expected_ || letter < 'P' || letter > 'S') {
+        return false;
+    }
+    const std::size_t n = expected_ - 2;
+    const CheckBytes c = ComputeCheckBytes(std::span(buffer_.data(), n));
+    return buffer_[n] == c.sum && buffer_[n + 1] == c.xorValue &&
+        std::equal(sent.begin(), sent.begin() + 4, buffer_.begin());
+}
+
 std::span<const std::uint8_t> ReplyAssembler::Data() const
 {
     if (bodyLength_ <= 5 || received_ < bodyLength_) {

@@ -63,11 +63,18 @@ public:
     void Append(std::span<const std::uint8_t> bytes);
 
     bool Complete() const { return received_ >= expected_; }
+    // The length of a whole 'P' reply, n + 2: the most a reply can be.
+    std::size_t FullLength() const { return bodyLength_ + 2; }
     std::size_t Received() const { return received_; }
     std::size_t Expected() const { return expected_; }
 
     // The status code of a complete reply to `sent`.
     int Evaluate(const CommandFrame &sent) const;
+    // Whether exactly one whole reply to `sent` arrived: it echoes the
+    // mnemonic, carries one of the reader's four letters, its check bytes
+    // hold and nothing followed it. A refusal can be well formed; anything
+    // else means the line is out of step with the reader.
+    bool IsWellFormed(const CommandFrame &sent) const;
     // The data of a 'P' reply to READ: bytes 5 to n-1.
     std::span<const std::uint8_t> Data() const;
 

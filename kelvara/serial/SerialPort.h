@@ -6,6 +6,7 @@
 // (platform/posix: termios; platform/win32: the Win32 comm API).
 #pragma once
 
+#include "kelvara/serial/LineTime.h"
 #include "kelvara/serial/ReplyWait.h"
 
 #include <cstdint>
@@ -20,6 +21,7 @@ inline constexpr std::uint8_t kNoParity = 0;
 inline constexpr std::uint8_t kOddParity = 1;
 inline constexpr std::uint8_t kEvenParity = 2;
 inline constexpr std::uint8_t kOneStopBit = 0;
+inline constexpr std::uint8_t kOneAndHalfStopBits = 1;
 inline constexpr std::uint8_t kTwoStopBits = 2;
 } // namespace line
 
@@ -60,8 +62,12 @@ public:
 
     bool IsOpen() const { return handle_ != kNoHandle; }
 
-    // Writes `length` bytes synchronously. 0 without writing when length
-    // exceeds 1024 or no port is open; otherwise the write's success.
+    // Writes `length` bytes synchronously and returns once they are out on
+    // the line: the driver has drained them and their line time at the
+    // port's settings has passed since the write began (behind any bytes
+    // still going out), so a reply's time-out never runs while the host is
+    // still sending. 0 without writing when length exceeds 1024 or no port
+    // is open; otherwise the write's success.
     int WriteBytes(const std::uint8_t *buffer, std::uint32_t length);
 
     // Reads the bytes the driver already holds, at most 1024 (and at most
@@ -95,6 +101,7 @@ private:
     std::uint8_t byteSize_ = 0;
     std::uint8_t parity_ = 0;
     std::uint8_t stopBits_ = 0;
+    TransmitTimeline transmit_;
 };
 
 } // namespace kelvara

@@ -13,6 +13,12 @@ namespace {
 constexpr int kNegotiationAttempts = 7;
 constexpr int kSettleDelayMs = 200; // after reopening at a new speed
 constexpr int kRecoveryDelayMs = 1000; // after a refused or garbled reply
+// A line out of step must stay quiet this long before the next command.
+// Waiting for that ends, however much noise arrives, after kSettleLimitMs or,
+// on a slow line, after twice the quiet time and the line time of the
+// longest reply the failed command could have been sent late.
+constexpr int kSettleQuietMs = kReplySilenceMs;
+constexpr int kSettleLimitMs = 500;
 constexpr int kMaxPage = 2047;
 constexpr int kPageSize = 264;
 
@@ -45,15 +51,47 @@ int SerialReader::OpenAt(std::string_view port, std::uint8_t speedIndex)
                           line::kOneStopBit);
 }
 
+void SerialReader::SettleLine()
+{
+    // Replies carry no sequence number: a reply that comes after the host
+    // gave up (or the rest of a garbled one) would be taken for the next
+    // command's, and for a write, a late "WRTE" confirmation for the frame
+    // makes the frame's own confirmation look like the data's. So after a
+    // reply went wrong, what the reader still sends is let pass and thrown
+    // away before the next command; a flush alone misses bytes still on
+    // their way. At another port or speed such bytes cannot be heard.
+    if (!outOfStep_) {
+        return;
+    }
+    outOfStep_ = false;
+    if (port_.IsOpen() && port_.PortName() == outOfStepPort_ && port_.BaudRate() == outOfStepBaud_) {
+        const std::int64_t replyMs =
+            (LineTimeUs(outOfStepReplyBytes_, port_.BaudRate(), port_.ByteSize(), port_.Parity(), port_.StopBits()) +
+             999) /
+            1000;
+        const auto limitMs = int(std::max<std::int64_t>(kSettleLimitMs, 2 * kSettleQuietMs + replyMs));
+        AwaitQuietLine(port_, *clock_, outOfStepSinceMs_, kSettleQuietMs, limitMs);
+    }
+}
+
 bool SerialReader::SendCommand(const CommandFrame &frame)
 {
+    SettleLine();
     port_.Flush();
     return port_.WriteBytes(frame.data(), std::uint32_t(frame.size())) != 0;
 }
 
 int SerialReader::Await(const CommandFrame &sent, ReplyAssembler &reply)
 {
-    return AwaitReply(port_, *clock_, sent, reply);
+    const int code = AwaitReply(port_, *clock_, sent, reply);
+    if (code < 0 && !reply.IsWellFormed(sent)) {
+        outOfStep_ = true;
+        outOfStepPort_ = port_.PortName();
+        outOfStepBaud_ = port_.BaudRate();
+        outOfStepSinceMs_ = clock_->NowMs();
+        outOfStepReplyBytes_ = reply.FullLength();
+    }
+    return code;
 }
 
 int SerialReader::Exchange(const CommandFrame &frame, ReplyAssembler &reply)

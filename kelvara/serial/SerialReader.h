@@ -11,9 +11,9 @@
 // message or throws.
 #pragma once
 
-#include "kelvara/services/Clock.h"
 #include "kelvara/serial/SerialFrame.h"
 #include "kelvara/serial/SerialPort.h"
+#include "kelvara/services/Clock.h"
 
 #include <array>
 #include <cstdint>
@@ -95,18 +95,28 @@ public:
 
 private:
     int OpenAt(std::string_view port, std::uint8_t speedIndex);
-    // Flushes and writes a frame; false when the write failed.
+    // Lets a line that fell out of step with the reader go quiet, flushes
+    // and writes a frame; false when the write failed.
     bool SendCommand(const CommandFrame &frame);
     // Sends `frame` and waits for its reply; -1 when the frame was not sent.
     int Exchange(const CommandFrame &frame, ReplyAssembler &reply);
     int Await(const CommandFrame &sent, ReplyAssembler &reply);
     void Delay(int ms);
+    void SettleLine();
     int Negotiate(std::string_view port, std::uint8_t maxIndex);
     int ScanSpeeds(std::string_view port);
 
     SerialPort port_;
     Clock *clock_;
     bool connected_ = false;
+    // Set when a reply went wrong (silence, garbage, a reply to something
+    // else): the reader may still be sending. With the port and speed then
+    // in use, since when, and how long a reply to that command can be.
+    bool outOfStep_ = false;
+    std::size_t outOfStepReplyBytes_ = 0;
+    std::string outOfStepPort_;
+    std::uint32_t outOfStepBaud_ = 0;
+    std::int64_t outOfStepSinceMs_ = 0;
 };
 
 } // namespace kelvara

@@ -1,22 +1,23 @@
 // Routes every message box to the caller's handler or to the platform box.
 #include "kelvara/services/MessageBox.h"
 
+#include "kelvara/services/HandlerSlot.h"
+
 #include <string>
 
 namespace kelvara {
 namespace {
 
-MessageBoxHandler g_handler = nullptr;
-void *g_handlerContext = nullptr;
+HandlerSlot<MessageBoxHandler> g_handler;
 
 class RoutedMessageBox final : public MessageBoxService {
 public:
     int Show(std::string_view text, std::string_view caption, unsigned type) override
     {
-        if (g_handler != nullptr) {
+        if (const auto routed = g_handler.Get(); routed.handler != nullptr) {
             const std::string t(text);
             const std::string c(caption);
-            return g_handler(g_handlerContext, t.c_str(), c.c_str(), type);
+            return routed.handler(routed.context, t.c_str(), c.c_str(), type);
         }
         return ShowPlatformMessageBox(text, caption, type);
     }
@@ -30,10 +31,6 @@ MessageBoxService &SystemMessageBox()
     return box;
 }
 
-void SetMessageBoxHandler(MessageBoxHandler handler, void *ctx)
-{
-    g_handler = handler;
-    g_handlerContext = handler != nullptr ? ctx : nullptr;
-}
+void SetMessageBoxHandler(MessageBoxHandler handler, void *ctx) { g_handler.Set(handler, ctx); }
 
 } // namespace kelvara

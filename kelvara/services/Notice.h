@@ -1,7 +1,9 @@
-// The connection notice: a small window telling the user what the library is
-// trying while it looks for a reader. The caller may route it to a handler of
-// its own (KelvaraSetNoticeHandler); otherwise the platform shows it (Linux:
-// nowhere).
+// The two notices the library shows while it works: the connection notice
+// (what the reader search is trying) and the progress notice a Java program
+// drives. Each is a small modeless window on Windows; a caller may take
+// either over with a handler of its own (KelvaraSetNoticeHandler,
+// KelvaraSetProgressNoticeHandler), which on Linux is the only place they
+// appear.
 #pragma once
 
 #include <string_view>
@@ -16,16 +18,17 @@ inline constexpr int kHide = 2;
 
 using NoticeHandler = void (*)(void *ctx, int op, const char *text);
 
-// Installs (or, with a null handler, removes) the caller's handler.
+// Installs (or, with a null handler, removes) the caller's handler of the
+// connection notice and of the progress notice.
 void SetNoticeHandler(NoticeHandler handler, void *ctx);
+void SetProgressNoticeHandler(NoticeHandler handler, void *ctx);
 
-// The three operations of the notice; texts are UTF-8. The handler receives
-// an empty text for show and hide.
+// The connection notice as the reader search and the vendor adapters drive
+// it (the process-wide notice object of kelvara/host): shown over the host's
+// main window, its text set, hidden. Texts are UTF-8. A text set while the
+// notice is hidden is kept for the next showing but reaches no window.
 void ShowNotice();
 void SetNoticeText(std::string_view text);
 void HideNotice();
-
-// The platform's own notice, used when no handler is installed.
-void PlatformNotice(int op, std::string_view text);
 
 } // namespace kelvara

@@ -10,11 +10,15 @@
 namespace sampora {
 
 namespace {
-constexpr std::chrono::milliseconds kIdlePeriod{1000};
 using Clock = std::chrono::steady_clock;
 } // namespace
 
 struct Worker::Impl {
+    explicit Impl(unsigned idleMs)
+        : idle(idleMs)
+    {
+    }
+    const std::chrono::milliseconds idle;
     std::mutex poll_mutex; // the poll lock
     Clock::time_point due; // next idle poll; guarded by poll_mutex
 
@@ -43,14 +47,14 @@ struct Worker::Impl {
             const Clock::time_point now = Clock::now();
             if (now >= due) {
                 poll(context);
-                due = Clock::now() + kIdlePeriod;
+                due = Clock::now() + idle;
             }
         }
     }
 };
 
-Worker::Worker()
-    : impl_(std::make_unique<Impl>())
+Worker::Worker(unsigned idlePeriodMs)
+    : impl_(std::make_unique<Impl>(idlePeriodMs))
 {
 }
 
@@ -67,7 +71,7 @@ bool Worker::Start(PollFunction poll, void *context)
     }
     {
         std::lock_guard<std::mutex> lock(impl_->poll_mutex);
-        impl_->due = Clock::now() + kIdlePeriod;
+        impl_->due = Clock::now() + impl_->idle;
     }
     try {
         impl_->thread = std::thread([impl = impl_.get()] { impl->Run(); });
@@ -91,6 +95,6 @@ void Worker::Stop()
 
 void Worker::Lock() { impl_->poll_mutex.lock(); }
 void Worker::Unlock() { impl_->poll_mutex.unlock(); }
-void Worker::RestartIdleTimer() { impl_->due = Clock::now() + kIdlePeriod; }
+void Worker::RestartIdleTimer() { impl_->due = Clock::now() + impl_->idle; }
 
 } // namespace sampora

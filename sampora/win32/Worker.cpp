@@ -7,13 +7,13 @@
 namespace sampora {
 
 namespace {
-constexpr ULONGLONG kIdlePeriodMs = 1000;
 // How long the destructor waits for a thread that Close never stopped; at
 // unload under the loader lock the thread may be unable to end at all.
 constexpr DWORD kUnloadWaitMs = 2000;
 } // namespace
 
 struct Worker::Impl {
+    const ULONGLONG idle_ms;
     CRITICAL_SECTION poll_lock;
     ULONGLONG due = 0; // next idle poll, GetTickCount64 time; guarded by poll_lock
     HANDLE stop_event = nullptr;
@@ -21,7 +21,8 @@ struct Worker::Impl {
     PollFunction poll = nullptr;
     void *context = nullptr;
 
-    Impl()
+    explicit Impl(unsigned idleMs)
+        : idle_ms(idleMs)
     {
         ::InitializeCriticalSection(&poll_lock);
         stop_event = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -56,15 +57,15 @@ struct Worker::Impl {
             ::EnterCriticalSection(&poll_lock);
             if (::GetTickCount64() >= due) {
                 poll(context);
-                due = ::GetTickCount64() + kIdlePeriodMs;
+                due = ::GetTickCount64() + idle_ms;
             }
             ::LeaveCriticalSection(&poll_lock);
         }
     }
 };
 
-Worker::Worker()
-    : impl_(std::make_unique<Impl>())
+Worker::Worker(unsigned idlePeriodMs)
+    : impl_(std::make_unique<Impl>(idlePeriodMs))
 {
 }
 
@@ -87,7 +88,7 @@ bool Worker::Start(PollFunction poll, void *context)
     impl_->context = context;
     ::ResetEvent(impl_->stop_event);
     ::EnterCriticalSection(&impl_->poll_lock);
-    impl_->due = ::GetTickCount64() + kIdlePeriodMs;
+    impl_->due = ::GetTickCount64() + impl_->idle_ms;
     ::LeaveCriticalSection(&impl_->poll_lock);
     impl_->thread = ::CreateThread(nullptr, 0, &Impl::Entry, impl_.get(), 0, nullptr);
     return impl_->thread != nullptr;
@@ -105,6 +106,6 @@ void Worker::Stop()
 
 void Worker::Lock() { ::EnterCriticalSection(&impl_->poll_lock); }
 void Worker::Unlock() { ::LeaveCriticalSection(&impl_->poll_lock); }
-void Worker::RestartIdleTimer() { impl_->due = ::GetTickCount64() + kIdlePeriodMs; }
+void Worker::RestartIdleTimer() { impl_->due = ::GetTickCount64() + impl_->idle_ms; }
 
 } // namespace sampora

@@ -87,17 +87,19 @@ bool FlashCard::WriteBlock(int page, int offset, int length, const std::uint8_t 
     }
     std::memcpy(image_.data() + Offset(page) + static_cast<std::size_t>(offset), buffer,
                 static_cast<std::size_t>(length));
-    Persist(page);
-    return true;
+    // A card kept in a file has the page only once the file has it.
+    return Persist(page);
 }
 
-void FlashCard::Persist(int page)
+bool FlashCard::Persist(int page)
 {
     if (path_.empty())
-        return;
+        return true;
     std::fstream out(path_, std::ios::binary | std::ios::in | std::ios::out);
     out.seekp(static_cast<std::streamoff>(Offset(page)));
     out.write(reinterpret_cast<const char *>(image_.data() + Offset(page)), kPageSize);
+    out.flush();
+    return static_cast<bool>(out);
 }
 
 void FlashCard::SetImage(const std::vector<std::uint8_t> &image)

@@ -72,7 +72,7 @@ private:
     static std::size_t Offset(int page) { return static_cast<std::size_t>(page) * kPageSize; }
     static bool InRange(int page, int offset, int length);
     bool TakeFault(std::map<int, Repeat> &faults, int page);
-    void Persist(int page);
+    bool Persist(int page); // false when the image file did not take the page
 
     std::vector<std::uint8_t> image_;
     std::string path_;

@@ -43,14 +43,23 @@ public:
     }
 
     // Starts `argv` with exactly `env`; false when it cannot be started.
-    bool Start(const std::vector<std::string> &argv, const std::vector<std::string> &env)
+    // With `withInput` its stdin is a pipe that WriteLine feeds.
+    bool Start(const std::vector<std::string> &argv, const std::vector<std::string> &env, bool withInput = false)
     {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             return false;
+        int input[2] = {-1, -1};
+        if (withInput && ::pipe2(input, O_CLOEXEC) != 0) {
+            ::close(fds[0]);
+            ::close(fds[1]);
+            return false;
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        if (withInput)
+            posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
         std::vector<char *> args, envp;
         for (const auto &a : argv)
             args.push_back(const_cast<char *>(a.c_str()));
@@ -61,12 +70,36 @@ public:
         const int r = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
+        if (withInput)
+            ::close(input[0]);
         if (r != 0) {
             ::close(fds[0]);
+            if (withInput)
+                ::close(input[1]);
             pid_ = -1;
             return false;
         }
         out_ = fds[0];
+        in_ = withInput ? input[1] : -1;
+        return true;
+    }
+
+    // Writes `line` and a newline to the child's stdin; false when it has
+    // none or the write failed.
+    bool WriteLine(const std::string &line)
+    {
+        if (in_ < 0)
+            return false;
+        const std::string text = line + "\n";
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::write(in_, text.data() + done, text.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            done += std::size_t(n);
+        }
         return true;
     }
 
@@ -163,10 +196,15 @@ private:
             ::close(out_);
             out_ = -1;
         }
+        if (in_ >= 0) {
+            ::close(in_);
+            in_ = -1;
+        }
     }
 
     pid_t pid_ = -1;
     int out_ = -1;
+    int in_ = -1;
     std::string buffer_;
 };
 

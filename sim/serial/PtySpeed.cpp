@@ -17,14 +17,42 @@ bool ReadPtySpeed(int fd, std::uint32_t &baud)
     return true;
 }
 
+namespace {
+
+// The classic code of a speed, or BOTHER when it has none. Programs that know
+// only the classic codes (Wine's comm layer, older tools) cannot read a speed
+// given as BOTHER, and a real port starts with a classic one.
+tcflag_t SpeedCode(std::uint32_t baud)
+{
+    switch (baud) {
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return BOTHER;
+    }
+}
+
+} // namespace
+
 bool WritePtySpeed(int fd, std::uint32_t baud)
 {
     struct termios2 t {};
     if (::ioctl(fd, TCGETS2, &t) != 0) {
         return false;
     }
+    const tcflag_t code = SpeedCode(baud);
     t.c_cflag &= ~tcflag_t(CBAUD | (CBAUD << IBSHIFT));
-    t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    t.c_cflag |= code | (code << IBSHIFT);
     t.c_ispeed = baud;
     t.c_ospeed = baud;
     return ::ioctl(fd, TCSETS2, &t) == 0;

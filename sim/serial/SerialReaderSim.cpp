@@ -1,4 +1,5 @@
-// The serial reader simulator's engine.
+// The serial reader simulator's engine: the reader's commands, the timed line
+// in both directions, the host's opens and closes, and the faults.
 #include "sim/serial/SerialReaderSim.h"
 
 #include "sim/serial/PtySpeed.h"
@@ -10,8 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,22 +22,23 @@ namespace wqn::sim {
 namespace {
 
 constexpr std::size_t kFrameSize = 12;
-constexpr std::int64_t kFrameGapUs = 500000; // a partial frame older than this is dropped
-constexpr std::int64_t kPaceChunkUs = 4000;
+constexpr std::int64_t kInterByteLimitUs = std::int64_t(kInterByteLimitMs) * 1000;
+constexpr std::int64_t kIdleWakeUs = 20000;
+// The host's UART hands received bytes over when its FIFO holds 14 of them
+// (a 16550's highest trigger level), or once 4 character times passed after
+// the last one.
+constexpr std::size_t kFifoTrigger = 14;
+constexpr std::int64_t kFifoTimeoutChars = 4;
+// The reader takes what arrived at most this long after it arrived; its
+// replies are timed from the arrival itself.
+constexpr std::int64_t kTakeBatchUs = 1000;
+constexpr std::uint8_t kStrayByte = 0xA5;
 const std::uint32_t kSpeeds[] = {4800, 9600, 14400, 19200, 38400, 57600, 115200};
 
 std::int64_t NowUs()
 {
     using namespace std::chrono;
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-void SleepUntilUs(std::int64_t whenUs)
-{
-    const std::int64_t left = whenUs - NowUs();
-    if (left > 0) {
-        std::this_thread::sleep_for(std::chrono::microseconds(left));
-    }
 }
 
 std::string Hex(const std::uint8_t *bytes, std::size_t count)
@@ -71,6 +75,54 @@ bool ChecksHold(const std::uint8_t *bytes, std::size_t count, std::uint8_t sum, 
 
 int Le16(const std::uint8_t *p) { return p[0] | (p[1] << 8); }
 
+const std::map<std::string, SerialFault::Kind> &FaultNames()
+{
+    using K = SerialFault::Kind;
+    static const std::map<std::string, K> names = {
+        {"silence", K::Silence}, {"garble", K::Garble}, {"short", K::Short},       {"badcheck", K::BadCheck},
+        {"refuse", K::Refuse},   {"late", K::Late},     {"gap", K::Gap},           {"drop", K::Drop},
+        {"flip", K::Flip},       {"insert", K::Insert}, {"other", K::Other},       {"hangup", K::HangUp},
+        {"indrop", K::InDrop},   {"inflip", K::InFlip}, {"ininsert", K::InInsert},
+    };
+    return names;
+}
+
+std::string FaultName(SerialFault::Kind kind)
+{
+    for (const auto &[name, k] : FaultNames()) {
+        if (k == kind) {
+            return name;
+        }
+    }
+    return "?";
+}
+
+bool IsInbound(SerialFault::Kind kind)
+{
+    using K = SerialFault::Kind;
+    return kind == K::InDrop || kind == K::InFlip || kind == K::InInsert;
+}
+
+bool Number(const std::string &s, long low, long high, int *out)
+{
+    char *end = nullptr;
+    const long v = std::strtol(s.c_str(), &end, 10);
+    if (s.empty() || *end != '\0' || v < low || v > high) {
+        return false;
+    }
+    *out = int(v);
+    return true;
+}
+
+// Where a fault strikes in `size` bytes: its own position, or the middle.
+std::size_t Position(const SerialFault &f, std::size_t size)
+{
+    if (size == 0) {
+        return 0;
+    }
+    return f.at >= 0 ? std::min(std::size_t(f.at), size - 1) : size / 2;
+}
+
 } // namespace
 
 bool ParseSerialFault(const std::string &text, SerialFault *fault)
@@ -85,43 +137,52 @@ bool ParseSerialFault(const std::string &text, SerialFault *fault)
         }
         start = colon + 1;
     }
-    if (parts.empty() || parts.size() > 4) {
+    if (parts.empty() || parts.size() > 5) {
         return false;
     }
+    using K = SerialFault::Kind;
     SerialFault f;
-    const std::string &kind = parts[0];
-    if (kind == "silence")
-        f.kind = SerialFault::Kind::Silence;
-    else if (kind == "garble")
-        f.kind = SerialFault::Kind::Garble;
-    else if (kind == "short")
-        f.kind = SerialFault::Kind::Short;
-    else if (kind == "badcheck")
-        f.kind = SerialFault::Kind::BadCheck;
-    else if (kind == "refuse")
-        f.kind = SerialFault::Kind::Refuse;
-    else
+    const auto kind = FaultNames().find(parts[0]);
+    if (kind == FaultNames().end()) {
         return false;
+    }
+    f.kind = kind->second;
     if (parts.size() > 1) {
         f.command = parts[1];
         if (!f.command.empty() && f.command.size() != 4) {
             return false;
         }
+        if (IsInbound(f.kind) && !f.command.empty() && f.command != "DATA") {
+            return false; // what the host sends is known only as a frame or a data phase
+        }
     }
-    auto number = [](const std::string &s, int *out) {
-        char *end = nullptr;
-        const long v = std::strtol(s.c_str(), &end, 10);
-        if (s.empty() || *end != '\0' || v < -1 || v > 1000000) {
+    if (parts.size() > 2 && !Number(parts[2], 0, 1000000, &f.skip)) {
+        return false;
+    }
+    if (parts.size() > 3 && !Number(parts[3], -1, 1000000, &f.count)) {
+        return false;
+    }
+    const bool timed = f.kind == K::Late || f.kind == K::Gap || f.kind == K::HangUp;
+    const bool placed = f.kind == K::Gap || f.kind == K::HangUp || f.kind == K::Drop || f.kind == K::Flip ||
+        f.kind == K::Insert || IsInbound(f.kind);
+    if (parts.size() > 4) {
+        std::string arg = parts[4];
+        if (timed) {
+            const auto atSign = arg.find('@');
+            if (atSign != std::string::npos) {
+                if (!placed || !Number(arg.substr(atSign + 1), 0, 1100, &f.at)) {
+                    return false;
+                }
+                arg.resize(atSign);
+            }
+            if (!Number(arg, 0, 600000, &f.ms)) {
+                return false;
+            }
+        } else if (!placed || !Number(arg, 0, 1100, &f.at)) {
             return false;
         }
-        *out = int(v);
-        return true;
-    };
-    if (parts.size() > 2 && !number(parts[2], &f.skip)) {
-        return false;
-    }
-    if (parts.size() > 3 && !number(parts[3], &f.count)) {
-        return false;
+    } else if (timed) {
+        return false; // a delay needs its length
     }
     *fault = f;
     return true;
@@ -130,22 +191,25 @@ bool ParseSerialFault(const std::string &text, SerialFault *fault)
 SerialReaderSim::SerialReaderSim(SerialSimOptions options)
     : options_(std::move(options)),
       failingPages_(options_.failingPages.begin(), options_.failingPages.end()),
-      faultSeen_(options_.faults.size(), 0),
-      faultApplied_(options_.faults.size(), 0),
       speed_(options_.speed),
-      noCard_(options_.noCard)
+      noCard_(options_.noCard),
+      faults_(options_.faults),
+      faultSeen_(faults_.size(), 0),
+      faultApplied_(faults_.size(), 0)
 {
 }
 
 SerialReaderSim::~SerialReaderSim()
 {
     Stop();
-    if (masterFd_ >= 0)
-        ::close(masterFd_);
-    if (slaveFd_ >= 0)
-        ::close(slaveFd_);
-    if (logFile_ != nullptr)
+    for (int fd : {watchFd_, masterFd_, slaveFd_}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    if (logFile_ != nullptr) {
         std::fclose(logFile_);
+    }
 }
 
 bool SerialReaderSim::Open(std::string *error)
@@ -187,7 +251,25 @@ bool SerialReaderSim::Open(std::string *error)
     }
     WritePtySpeed(slaveFd_, speed_.load());
     ::fcntl(masterFd_, F_SETFL, ::fcntl(masterFd_, F_GETFL) | O_NONBLOCK);
+    WatchHost();
     return true;
+}
+
+void SerialReaderSim::WatchHost()
+{
+    // Our own open of the slave came before the watch, so every open and
+    // close it reports is the host's.
+    watchFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watchFd_ >= 0 &&
+        ::inotify_add_watch(watchFd_, slavePath_.c_str(), IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) >= 0) {
+        hostOpen_ = false;
+        return;
+    }
+    if (watchFd_ >= 0) {
+        ::close(watchFd_);
+        watchFd_ = -1;
+    }
+    AddLog("NOTE the host's opens and closes cannot be watched; its port counts as always open");
 }
 
 void SerialReaderSim::Start()
@@ -216,59 +298,218 @@ void SerialReaderSim::Run(const std::atomic<bool> &stop)
     }
 }
 
+void SerialReaderSim::AddFault(const SerialFault &fault)
+{
+    std::lock_guard<std::mutex> lock(faultMutex_);
+    faults_.push_back(fault);
+    faultSeen_.push_back(0);
+    faultApplied_.push_back(0);
+}
+
+void SerialReaderSim::ClearFaults()
+{
+    std::lock_guard<std::mutex> lock(faultMutex_);
+    faults_.clear();
+    faultSeen_.clear();
+    faultApplied_.clear();
+}
+
+std::int64_t SerialReaderSim::ByteTimeUs(std::uint32_t speed) const
+{
+    // 8-N-1: ten bits a byte. Without pacing bytes take no time.
+    return options_.pace ? std::int64_t(10) * 1000000 / std::max<std::uint32_t>(speed, 1) : 0;
+}
+
+std::uint32_t SerialReaderSim::HostSpeed() const
+{
+    std::uint32_t speed = 0;
+    return ReadPtySpeed(slaveFd_, speed) ? speed : 0;
+}
+
+std::int64_t SerialReaderSim::NextWakeUs() const
+{
+    std::int64_t wake = NowUs() + kIdleWakeUs;
+    if (!outbound_.empty()) {
+        std::int64_t at = outbound_.front().dueUs;
+        std::size_t bytes = 0;
+        bool onTime = false;
+        for (const OutEvent &e : outbound_) {
+            at = e.dueUs;
+            if (e.speedChange || ++bytes == kFifoTrigger) {
+                onTime = true; // a change of speed must not wait either
+                break;
+            }
+        }
+        if (!onTime) {
+            at += kFifoTimeoutChars * ByteTimeUs(speed_.load());
+        }
+        wake = std::min(wake, at);
+    }
+    if (!inbound_.empty()) {
+        const std::int64_t batch = std::min(inbound_.front().arrivalUs + kTakeBatchUs, inbound_.back().arrivalUs);
+        wake = std::min(wake, std::max(batch, readyAtUs_));
+    }
+    return wake;
+}
+
 void SerialReaderSim::Serve(const std::atomic<bool> &stop)
 {
-    std::uint8_t buffer[4096];
     while (!stop.load()) {
-        pollfd p{masterFd_, POLLIN, 0};
-        const int rc = ::poll(&p, 1, 20);
+        // To the microsecond: paced bytes are due a fraction of a millisecond
+        // apart, and a wake-up rounded to whole milliseconds would stretch
+        // every exchange.
+        const std::int64_t waitUs = std::max<std::int64_t>(NextWakeUs() - NowUs(), 0);
+        const timespec timeout{time_t(waitUs / 1000000), long(waitUs % 1000000) * 1000L};
+        pollfd p[2] = {{masterFd_, POLLIN, 0}, {watchFd_, POLLIN, 0}};
+        const int rc = ::ppoll(p, watchFd_ >= 0 ? 2 : 1, &timeout, nullptr);
         if (rc < 0 && errno != EINTR) {
             throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
         }
-        if (rc <= 0) {
-            continue;
-        }
-        const ssize_t n = ::read(masterFd_, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR)
-                continue;
-            // EIO: no slave is open (cannot happen while we hold one).
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            continue;
-        }
-        if (n > 0) {
-            HandleBytes(buffer, std::size_t(n), NowUs());
-        }
+        // The host's opens and closes first: they came before the bytes it
+        // sent after them.
+        TakeHostEvents();
+        const std::int64_t now = NowUs();
+        ReadHost(now);
+        ProcessArrived(now);
+        SendDue(NowUs());
     }
 }
 
-std::int64_t SerialReaderSim::ByteTimeUs() const
+void SerialReaderSim::TakeHostEvents()
 {
-    // 8-N-1: ten bits a byte.
-    return std::int64_t(10) * 1000000 / std::max<std::uint32_t>(speed_.load(), 1);
-}
-
-void SerialReaderSim::HandleBytes(const std::uint8_t *bytes, std::size_t count, std::int64_t nowUs)
-{
-    std::uint32_t hostSpeed = 0;
-    const std::uint32_t ours = speed_.load();
-    if (!ReadPtySpeed(slaveFd_, hostSpeed) || hostSpeed != ours) {
-        // Bytes at another speed arrive as noise; the reader drops them
-        // together with any frame it was collecting.
-        AddLog("LOST " + std::to_string(count) + " AT " + std::to_string(hostSpeed));
-        rx_.clear();
-        dataPhase_ = false;
+    if (watchFd_ < 0) {
         return;
     }
-    if (!rx_.empty() && nowUs - lastByteUs_ > kFrameGapUs) {
-        AddLog("BAD " + Hex(rx_.data(), rx_.size()));
-        rx_.clear();
-        dataPhase_ = false;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(watchFd_, buffer, sizeof buffer);
+        if (n <= 0) {
+            return;
+        }
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            if (event->mask & IN_OPEN) {
+                ++hostOpens_;
+            }
+            if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                hostOpens_ = std::max(0, hostOpens_ - 1);
+            }
+            HostOpened(hostOpens_ > 0);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
     }
-    lastByteUs_ = nowUs;
-    rxDoneUs_ = std::max(rxDoneUs_, nowUs) + std::int64_t(count) * ByteTimeUs();
-    rx_.insert(rx_.end(), bytes, bytes + count);
+}
 
+void SerialReaderSim::HostOpened(bool open)
+{
+    if (open == hostOpen_) {
+        return;
+    }
+    hostOpen_ = open;
+    // A UART's receive queue dies with the port: what the host had received
+    // and not read is gone, and a freshly opened port starts empty.
+    ::tcflush(slaveFd_, TCIFLUSH);
+    AddLog(open ? "HOST OPEN" : "HOST CLOSED");
+}
+
+void SerialReaderSim::ReadHost(std::int64_t nowUs)
+{
+    std::uint8_t buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(masterFd_, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return; // EAGAIN; EIO cannot happen while we hold the slave
+        }
+        // The bytes left the host at its speed; they arrive one after the
+        // other, each taking its line time.
+        const std::uint32_t hostSpeed = HostSpeed();
+        const std::int64_t byteUs = ByteTimeUs(hostSpeed);
+        std::int64_t at = std::max(inboundFreeUs_, nowUs);
+        for (ssize_t i = 0; i < n; ++i) {
+            at += byteUs;
+            inbound_.push_back({at, buffer[i], hostSpeed});
+        }
+        inboundFreeUs_ = at;
+    }
+}
+
+void SerialReaderSim::ProcessArrived(std::int64_t nowUs)
+{
+    std::size_t lost = 0;
+    std::uint32_t lostSpeed = 0;
+    while (!inbound_.empty() && inbound_.front().arrivalUs <= nowUs && readyAtUs_ <= nowUs) {
+        const InByte in = inbound_.front();
+        inbound_.pop_front();
+        if (in.arrivalUs < deafUntilUs_) {
+            continue; // a hung-up reader hears nothing
+        }
+        takenAtUs_ = std::max(in.arrivalUs, readyAtUs_);
+        if (in.hostSpeed != speed_.load()) {
+            // Bytes at another speed arrive as noise; the reader drops them
+            // together with any frame it was collecting.
+            ++lost;
+            lostSpeed = in.hostSpeed;
+            ResetReceiver();
+            continue;
+        }
+        TakeByte(in.byte, in.arrivalUs);
+    }
+    if (lost > 0) {
+        AddLog("LOST " + std::to_string(lost) + " AT " + std::to_string(lostSpeed));
+    }
+}
+
+void SerialReaderSim::ResetReceiver()
+{
+    rx_.clear();
+    dataPhase_ = false;
+    unitFaulted_ = false;
+}
+
+void SerialReaderSim::TakeByte(std::uint8_t byte, std::int64_t arrivalUs)
+{
+    if ((!rx_.empty() || dataPhase_) && arrivalUs - lastActivityUs_ > kInterByteLimitUs) {
+        if (!rx_.empty()) {
+            AddLog("BAD " + Hex(rx_.data(), rx_.size()));
+        }
+        ResetReceiver();
+    }
+    lastActivityUs_ = arrivalUs;
+    if (rx_.empty()) {
+        // A new frame or data phase: faults on what the host sends pick it.
+        unitIndex_ = 0;
+        unitFaulted_ = TakeFault(dataPhase_ ? "DATA" : "", true, &unitFault_);
+        if (unitFaulted_) {
+            const std::size_t size = dataPhase_ ? std::size_t(dataLength_) + 2 : kFrameSize;
+            unitFault_.at = int(Position(unitFault_, size));
+            AddLog("FAULT " + FaultName(unitFault_.kind) + (dataPhase_ ? " DATA" : " FRAME"));
+        }
+    }
+    const int index = unitIndex_++;
+    if (unitFaulted_ && index == unitFault_.at) {
+        unitFaulted_ = false;
+        switch (unitFault_.kind) {
+        case SerialFault::Kind::InDrop:
+            return;
+        case SerialFault::Kind::InFlip:
+            byte = std::uint8_t(~byte);
+            break;
+        case SerialFault::Kind::InInsert:
+            rx_.push_back(kStrayByte);
+            break;
+        default:
+            break;
+        }
+    }
+    rx_.push_back(byte);
+    Parse();
+}
+
+void SerialReaderSim::Parse()
+{
     for (;;) {
         if (dataPhase_) {
             if (rx_.size() < std::size_t(dataLength_) + 2) {
@@ -317,8 +558,8 @@ void SerialReaderSim::HandleFrame(const std::uint8_t *frame)
             return;
         }
         Reply(command, ShortReply(frame, 'P'));
-        speed_.store(kSpeeds[index]);
-        AddLog("SPEED " + std::to_string(kSpeeds[index]));
+        // The new speed holds once the reply is out.
+        outbound_.push_back({outFreeUs_, true, 0, kSpeeds[index]});
         return;
     }
     if (command == "LOCK" || command == "EXIT") {
@@ -370,75 +611,150 @@ void SerialReaderSim::HandleData()
     Reply("DATA", ShortReply(wrte, written ? 'P' : 'R'));
 }
 
-void SerialReaderSim::Reply(const std::string &command, std::vector<std::uint8_t> reply)
+bool SerialReaderSim::TakeFault(const std::string &command, bool inbound, SerialFault *chosen)
 {
-    for (std::size_t i = 0; i < options_.faults.size(); ++i) {
-        const SerialFault &f = options_.faults[i];
-        if (!f.command.empty() && f.command != command) {
+    // Every fault counts the units it matches, applied or not, so SKIP
+    // always means "let this many of them through".
+    std::lock_guard<std::mutex> lock(faultMutex_);
+    bool found = false;
+    for (std::size_t i = 0; i < faults_.size(); ++i) {
+        const SerialFault &f = faults_[i];
+        if (IsInbound(f.kind) != inbound || (!f.command.empty() && f.command != command)) {
             continue;
         }
-        if (faultSeen_[i]++ < f.skip || (f.count >= 0 && faultApplied_[i] >= f.count)) {
+        if (faultSeen_[i]++ < f.skip || found || (f.count >= 0 && faultApplied_[i] >= f.count)) {
             continue;
         }
         ++faultApplied_[i];
+        *chosen = f;
+        found = true;
+    }
+    return found;
+}
+
+void SerialReaderSim::Reply(const std::string &command, std::vector<std::uint8_t> reply)
+{
+    using K = SerialFault::Kind;
+    const std::int64_t now = takenAtUs_;
+    std::int64_t delayUs = 0;
+    std::size_t gapAfter = reply.size();
+    std::int64_t gapUs = 0;
+    std::int64_t hangUpUs = -1;
+    SerialFault f;
+    if (TakeFault(command, false, &f)) {
+        AddLog("FAULT " + FaultName(f.kind) + " " + command);
         switch (f.kind) {
-        case SerialFault::Kind::Silence:
+        case K::Silence:
             AddLog("SILENT " + command);
+            lastActivityUs_ = now;
             return;
-        case SerialFault::Kind::Garble:
+        case K::Garble:
             std::fill(reply.begin(), reply.begin() + 5, std::uint8_t('#'));
             break;
-        case SerialFault::Kind::Short:
+        case K::Short:
             reply.resize(std::max<std::size_t>(reply.size() / 2, 1));
             break;
-        case SerialFault::Kind::BadCheck:
+        case K::BadCheck:
             reply[reply.size() - 2] = std::uint8_t(reply[reply.size() - 2] + 1);
             break;
-        case SerialFault::Kind::Refuse:
+        case K::Refuse:
             reply = ShortReply(reply.data(), 'R');
             break;
+        case K::Late:
+            delayUs = std::int64_t(f.ms) * 1000;
+            break;
+        case K::Gap:
+            gapAfter = Position(f, reply.size());
+            gapUs = std::int64_t(f.ms) * 1000;
+            break;
+        case K::Drop:
+            reply.erase(reply.begin() + std::ptrdiff_t(Position(f, reply.size())));
+            break;
+        case K::Flip: {
+            auto &b = reply[Position(f, reply.size())];
+            b = std::uint8_t(~b);
+            break;
         }
-        break; // one fault per reply
-    }
-    if (options_.pace) {
-        WaitUntilReceived();
+        case K::Insert:
+            reply.insert(reply.begin() + std::ptrdiff_t(Position(f, reply.size())), kStrayByte);
+            break;
+        case K::Other: {
+            static const std::uint8_t stat[4] = {'S', 'T', 'A', 'T'};
+            static const std::uint8_t lock[4] = {'L', 'O', 'C', 'K'};
+            reply = ShortReply(command == "STAT" ? lock : stat, 'P');
+            break;
+        }
+        case K::HangUp:
+            reply.resize(Position(f, reply.size()));
+            hangUpUs = std::int64_t(f.ms) * 1000;
+            break;
+        case K::InDrop:
+        case K::InFlip:
+        case K::InInsert:
+            break;
+        }
     }
     AddLog("TX " + Hex(reply.data(), reply.size()));
-    WritePaced(reply);
+    const std::int64_t byteUs = ByteTimeUs(speed_.load());
+    const std::int64_t start = std::max(now + delayUs, outFreeUs_);
+    std::int64_t at = start;
+    for (std::size_t i = 0; i < reply.size(); ++i) {
+        if (i == gapAfter) {
+            at += gapUs;
+        }
+        at += byteUs;
+        outbound_.push_back({at, false, reply[i], 0});
+    }
+    outFreeUs_ = at;
+    // The reader goes on with what arrives next once it has started to
+    // answer; a late reply keeps it busy until then.
+    readyAtUs_ = start;
+    lastActivityUs_ = std::max(lastActivityUs_, at);
+    if (hangUpUs >= 0) {
+        // Cut off mid-reply: deaf and mute for a while, then it starts
+        // afresh with no frame or data phase in hand.
+        deafUntilUs_ = at + hangUpUs;
+        outFreeUs_ = deafUntilUs_;
+        readyAtUs_ = deafUntilUs_;
+        ResetReceiver();
+    }
 }
 
-void SerialReaderSim::WaitUntilReceived()
+void SerialReaderSim::SendDue(std::int64_t nowUs)
 {
-    // A reply starts only once the request's last byte would have arrived.
-    SleepUntilUs(rxDoneUs_);
-}
-
-void SerialReaderSim::WritePaced(const std::vector<std::uint8_t> &bytes)
-{
-    const std::int64_t byteUs = ByteTimeUs();
-    const std::size_t chunk = options_.pace
-        ? std::size_t(std::max<std::int64_t>(1, kPaceChunkUs / std::max<std::int64_t>(byteUs, 1)))
-        : bytes.size();
-    const std::int64_t start = NowUs();
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const std::size_t take = std::min(chunk, bytes.size() - sent);
-        if (options_.pace) {
-            SleepUntilUs(start + std::int64_t(sent + take) * byteUs);
+    std::vector<std::uint8_t> heard;
+    std::size_t unheard = 0;
+    const std::uint32_t hostSpeed = HostSpeed();
+    while (!outbound_.empty() && outbound_.front().dueUs <= nowUs) {
+        const OutEvent e = outbound_.front();
+        outbound_.pop_front();
+        if (e.speedChange) {
+            speed_.store(e.speed);
+            AddLog("SPEED " + std::to_string(e.speed));
+            continue;
         }
-        std::size_t done = 0;
-        while (done < take) {
-            const ssize_t n = ::write(masterFd_, bytes.data() + sent + done, take - done);
-            if (n > 0) {
-                done += std::size_t(n);
-            } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                pollfd p{masterFd_, POLLOUT, 0};
-                ::poll(&p, 1, 10);
-            } else {
-                return;
-            }
+        // Nobody hears the reader while the host's port is closed or set to
+        // another speed.
+        if (hostOpen_ && hostSpeed == speed_.load()) {
+            heard.push_back(e.byte);
+        } else {
+            ++unheard;
         }
-        sent += take;
+    }
+    if (unheard > 0) {
+        AddLog("UNHEARD " + std::to_string(unheard));
+    }
+    std::size_t done = 0;
+    while (done < heard.size()) {
+        const ssize_t n = ::write(masterFd_, heard.data() + done, heard.size() - done);
+        if (n > 0) {
+            done += std::size_t(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            pollfd p{masterFd_, POLLOUT, 0};
+            ::poll(&p, 1, 10);
+        } else {
+            return;
+        }
     }
 }
 

@@ -73,6 +73,11 @@ bool WriteAll(int fd, const std::uint8_t *bytes, std::size_t count)
 
 } // namespace
 
+bool IsSendFault(UsbFault::Kind kind)
+{
+    return kind == UsbFault::Kind::SendFail || kind == UsbFault::Kind::Lose || kind == UsbFault::Kind::Corrupt;
+}
+
 bool ParseUsbFault(const std::string &text, UsbFault *fault)
 {
     std::vector<std::string> parts;
@@ -84,7 +89,8 @@ bool ParseUsbFault(const std::string &text, UsbFault *fault)
     static const std::map<std::string, UsbFault::Kind> kinds = {
         {"sendfail", UsbFault::Kind::SendFail}, {"recvfail", UsbFault::Kind::ReceiveFail},
         {"silence", UsbFault::Kind::Silence},   {"badcheck", UsbFault::Kind::BadCheck},
-        {"refuse", UsbFault::Kind::Refuse},     {"empty", UsbFault::Kind::Empty}};
+        {"refuse", UsbFault::Kind::Refuse},     {"empty", UsbFault::Kind::Empty},
+        {"lose", UsbFault::Kind::Lose},         {"corrupt", UsbFault::Kind::Corrupt}};
     const auto kind = kinds.find(parts[0]);
     if (kind == kinds.end())
         return false;
@@ -302,18 +308,27 @@ UsbReaderSim::Answer UsbReaderSim::HandleSend(Connection &c, const std::vector<s
         : in.size() >= 4                    ? std::string(in.begin(), in.begin() + 4)
                                             : std::string();
     Answer a;
-    if (const UsbFault *f = TakeFault(command, true); f != nullptr && f->kind == UsbFault::Kind::SendFail) {
-        a.status = usb_error::kGenFailure;
-        return a;
+    std::vector<std::uint8_t> bytes = in;
+    if (const UsbFault *f = TakeFault(command, true)) {
+        if (f->kind == UsbFault::Kind::SendFail) {
+            a.status = usb_error::kGenFailure;
+            return a;
+        }
+        if (f->kind == UsbFault::Kind::Lose) {
+            a.count = std::uint32_t(in.size()); // the host is told all went well
+            return a;
+        }
+        if (!bytes.empty())
+            bytes[bytes.size() / 2] = std::uint8_t(~bytes[bytes.size() / 2]);
     }
     a.count = std::uint32_t(in.size());
     if (c.dataPhase) {
-        c.data.insert(c.data.end(), in.begin(), in.end());
+        c.data.insert(c.data.end(), bytes.begin(), bytes.end());
         if (c.data.size() >= std::size_t(c.dataLength) + 2)
             HandleData(c);
         return a;
     }
-    HandleFrame(c, in);
+    HandleFrame(c, bytes);
     return a;
 }
 
@@ -341,8 +356,11 @@ UsbReaderSim::Answer UsbReaderSim::HandleReceive(Connection &c, std::uint32_t le
             break;
         case UsbFault::Kind::Refuse:
             reply = Reply(reply.data(), 'R', nullptr, 0);
+            c.dataPhase = false; // a refused write expects no data
             break;
         case UsbFault::Kind::SendFail:
+        case UsbFault::Kind::Lose:
+        case UsbFault::Kind::Corrupt:
             break;
         }
     }
@@ -443,7 +461,7 @@ const UsbFault *UsbReaderSim::TakeFault(const std::string &command, bool atSend)
     const UsbFault *chosen = nullptr;
     for (std::size_t i = 0; i < options_.faults.size(); ++i) {
         const UsbFault &f = options_.faults[i];
-        if ((f.kind == UsbFault::Kind::SendFail) != atSend)
+        if (IsSendFault(f.kind) != atSend)
             continue;
         if (!f.command.empty() && f.command != command)
             continue;

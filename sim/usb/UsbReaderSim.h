@@ -37,6 +37,8 @@ struct UsbFault {
         BadCheck, // the reply's sum byte is off by one
         Refuse, // the reply's status letter is 'R'
         Empty, // the receive completes but moves no bytes
+        Lose, // the send request succeeds but the reader never gets its bytes
+        Corrupt, // the send's bytes reach the reader with one of them inverted
     };
     Kind kind = Kind::ReceiveFail;
     std::string command;
@@ -44,8 +46,13 @@ struct UsbFault {
     int count = -1;
 };
 
+// sendfail, lose and corrupt strike send requests (a write's data pieces
+// count one each), the others the receive of a reply.
+bool IsSendFault(UsbFault::Kind kind);
+
 // Parses "KIND[:COMMAND[:SKIP[:COUNT]]]" with KIND one of sendfail,
-// recvfail, silence, badcheck, refuse, empty; false when malformed.
+// recvfail, silence, badcheck, refuse, empty, lose, corrupt; false when
+// malformed.
 bool ParseUsbFault(const std::string &text, UsbFault *fault);
 
 struct UsbSimOptions {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <thread>
 
 namespace kelvara::e2e {
 namespace {
@@ -86,6 +87,64 @@ TEST_F(EntryGateE2e, TwoThreadsWritingAndReadingTheirOwnFilesNeverInterleave)
         EXPECT_EQ(failures.load(), 0);
         EXPECT_EQ(TS_IsFormat(), 0);
         TS_ReleaseKelvara();
+    });
+}
+
+// Handlers are set from any thread, also while an export calls them: each
+// call must reach a handler together with its own context, never one half of
+// the old setting and one half of the new.
+struct HandlerTag {
+    std::atomic<int> calls{0};
+    std::atomic<int> foreign{0};
+};
+HandlerTag g_tagA, g_tagB;
+
+template <HandlerTag *Own>
+void Notice(void *ctx, int, const char *)
+{
+    ++Own->calls;
+    if (ctx != Own)
+        ++Own->foreign;
+}
+
+template <HandlerTag *Own>
+int Box(void *ctx, const char *, const char *, unsigned)
+{
+    ++Own->calls;
+    if (ctx != Own)
+        ++Own->foreign;
+    return 1; // OK
+}
+
+TEST_F(EntryGateE2e, HandlersSetFromAnotherThreadKeepTheirContexts)
+{
+    SerialSim sim(SimArgs());
+    UseReaderOn(1, sim);
+    InFreshProcess([&] {
+        ASSERT_EQ(TS_CheckKelvara(), 0);
+        unsigned char page[264] = {1, 2, 3};
+        ASSERT_EQ(TS_WriteBlock(6, 0, 264, page, 0), 0); // no checksum: a checked read shows a box
+        std::atomic<bool> done{false};
+        std::thread setter([&] {
+            while (!done.load()) {
+                KelvaraSetNoticeHandler(&Notice<&g_tagA>, &g_tagA);
+                KelvaraSetMessageBoxHandler(&Box<&g_tagA>, &g_tagA);
+                KelvaraSetNoticeHandler(&Notice<&g_tagB>, &g_tagB);
+                KelvaraSetMessageBoxHandler(&Box<&g_tagB>, &g_tagB);
+            }
+        });
+        for (int round = 0; round < 20; ++round) {
+            TS_ReleaseKelvara();
+            EXPECT_EQ(TS_CheckKelvara(), 0); // the connection notice
+            unsigned char back[264];
+            TS_ReadBlock(6, 0, 264, back, 1); // the checksum box
+        }
+        done.store(true);
+        setter.join();
+        KelvaraSetNoticeHandler(nullptr, nullptr);
+        KelvaraSetMessageBoxHandler(nullptr, nullptr);
+        EXPECT_GT(g_tagA.calls + g_tagB.calls, 0);
+        EXPECT_EQ(g_tagA.foreign + g_tagB.foreign, 0);
     });
 }
 

@@ -1,40 +1,16 @@
 // The kelvara tool as a user runs it: chained commands against the simulator,
 // its output and its exit codes.
 #include "tests/e2e/E2eSupport.h"
-
-#include <fcntl.h>
+#include "tests/support/ToolRun.h"
 
 namespace kelvara::e2e {
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
+using kelvara::testing::ToolRun;
 
-// Runs the tool with `args`, stdin from /dev/null, stdout captured.
 ToolRun RunTool(const Scratch &scratch, std::vector<std::string> args)
 {
-    const std::string outPath = scratch.File("tool.out");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    args.insert(args.begin(), KELVARA_TOOL_PATH);
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ToolRun run;
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = ReadFile(outPath);
-    return run;
+    return kelvara::testing::RunProgram(KELVARA_TOOL_PATH, std::move(args), scratch.path());
 }
 
 class ToolE2e : public E2eTest {};
@@ -82,6 +58,129 @@ TEST_F(ToolE2e, ExitCodesTellWhatWentWrong)
     const ToolRun page = RunTool(scratch, {"read-page", "2047", "0", "16"});
     EXPECT_EQ(page.status, 0);
     EXPECT_EQ(page.out.rfind("000: ", 0), 0u) << page.out;
+}
+
+// Writes made to the card, from the simulator's log of received frames.
+std::size_t PageWrites(const std::string &log)
+{
+    std::size_t writes = 0;
+    for (const std::string &frame : ReceivedFrames(log))
+        writes += frame.rfind("57 52 54 45", 0) == 0 ? 1 : 0; // "WRTE"
+    return writes;
+}
+
+// A card image with two files, made by the tool without a reader.
+void MakeCard(const Scratch &scratch, const std::string &image)
+{
+    std::filesystem::create_directories(scratch.path() / "in");
+    WriteFile(scratch.path() / "in" / "return.xml", std::string(600, 'r'));
+    WriteFile(scratch.path() / "in" / "notes.txt", "notes");
+    const ToolRun run = RunTool(scratch,
+                                {"--image", image, "format", "--", "put", "\\tax", scratch.File("in/return.xml"), "--",
+                                 "put", "", scratch.File("in/notes.txt")});
+    ASSERT_EQ(run.status, 0) << run.err;
+}
+
+TEST_F(ToolE2e, WholeCardImagesGoThroughTheRawPages)
+{
+    MakeCard(scratch, image);
+    SerialSim sim(SimArgs());
+    UseReaderOn(1, sim);
+    ToolRun run = RunTool(scratch, {"--batch", "image", "dump", scratch.File("dump.img")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(scratch.File("dump.img")), ReadFile(image));
+
+    // Another card's image, written back to this card and read back.
+    std::filesystem::copy_file(scratch.File("dump.img"), scratch.File("other.img"));
+    WriteFile(scratch.path() / "in" / "new.txt", "new");
+    ASSERT_EQ(RunTool(scratch,
+                      {"--image", scratch.File("other.img"), "rm", "\\tax\\return.xml", "--", "put", "\\new",
+                       scratch.File("in/new.txt")})
+                  .status,
+              0);
+    run = RunTool(scratch, {"--batch", "image", "restore", scratch.File("other.img")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(image), ReadFile(scratch.File("other.img")));
+    EXPECT_EQ(PageWrites(log), 2048u);
+    run = RunTool(scratch, {"--batch", "ls"});
+    EXPECT_NE(run.out.find("\\new\\new.txt"), std::string::npos) << run.out;
+
+    // An image of the wrong size is refused before the card is touched.
+    WriteFile(scratch.path() / "long.img", std::string(540673, '\0'));
+    run = RunTool(scratch, {"--batch", "image", "restore", scratch.File("long.img")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(PageWrites(log), 2048u);
+}
+
+TEST_F(ToolE2e, FsckChecksTheCardInTheReaderAndMendsItThroughTheRawPages)
+{
+    MakeCard(scratch, image);
+    // Page 0 damaged: its backup in page 2047 is intact.
+    std::string bytes = ReadFile(image);
+    bytes[10] = static_cast<char>(bytes[10] ^ 0x40);
+    WriteFile(image, bytes);
+    SerialSim sim(SimArgs());
+    UseReaderOn(1, sim);
+
+    ToolRun run = RunTool(scratch, {"--batch", "fsck", "-n", "--map", scratch.File("fsck.svg")});
+    EXPECT_EQ(run.status, 4) << run.out << run.err;
+    EXPECT_NE(run.out.find("page 0 (the bit table) has a bad checksum; its backup in page 2047 is intact"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(ReadFile(image), bytes) << "a check alone writes nothing";
+    EXPECT_EQ(PageWrites(log), 0u);
+    EXPECT_NE(ReadFile(scratch.File("fsck.svg")).find("data-page=\"0\" data-role=\"bit-table\" data-damage"),
+              std::string::npos);
+
+    run = RunTool(scratch, {"--batch", "df"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("in the index:  2 files, 605 bytes in 4 pages"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("the card shows damage"), std::string::npos) << run.err;
+    EXPECT_EQ(RunTool(scratch, {"--batch", "map", scratch.File("card.svg")}).status, 0);
+
+    run = RunTool(scratch, {"--batch", "fsck", "--repair", "--backup", scratch.File("backup.img")});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_EQ(ReadFile(scratch.File("backup.img")), bytes);
+    EXPECT_EQ(PageWrites(log), 1u) << "one page mended";
+    const std::string mended = ReadFile(image);
+    EXPECT_EQ(mended.substr(0, 264), mended.substr(2047 * 264, 264));
+    EXPECT_EQ(RunTool(scratch, {"--batch", "fsck"}).status, 0);
+}
+
+TEST_F(ToolE2e, PagesTheReaderCannotReadAreReportedNotHidden)
+{
+    MakeCard(scratch, image);
+    const std::string bytes = ReadFile(image);
+    // Page 0 and the second data page of \tax\return.xml fail to read and write.
+    SerialSim sim(SimArgs({"--fail-page", "0", "--fail-page", "2"}));
+    UseReaderOn(1, sim);
+
+    ToolRun run = RunTool(scratch, {"--batch", "image", "dump", scratch.File("dump.img")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("2 page(s) could not be read and are zeros in the image: 0 2"), std::string::npos)
+        << run.err;
+    const std::string dump = ReadFile(scratch.File("dump.img"));
+    ASSERT_EQ(dump.size(), bytes.size());
+    EXPECT_EQ(dump.substr(0, 264), std::string(264, '\0'));
+    EXPECT_EQ(dump.substr(2 * 264, 264), std::string(264, '\0'));
+    EXPECT_EQ(dump.substr(264, 264), bytes.substr(264, 264));
+    EXPECT_EQ(dump.substr(3 * 264), bytes.substr(3 * 264));
+
+    run = RunTool(scratch, {"--batch", "fsck", "-n"});
+    EXPECT_EQ(run.status, 4);
+    EXPECT_NE(run.out.find("page 0 (the bit table) cannot be read; its backup in page 2047 is intact"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("\\tax\\return.xml: page 2 (part 2 of 3, bytes 258 to 515) cannot be read"),
+              std::string::npos)
+        << run.out;
+
+    // The mend of page 0 is not taken by the card: reported, and the codes add up.
+    run = RunTool(scratch, {"--batch", "fsck", "--repair", "--backup", scratch.File("backup.img")});
+    EXPECT_EQ(run.status, 4 + 8) << run.out << run.err;
+    EXPECT_NE(run.out.find("FAILED: page 0 not written"), std::string::npos) << run.out;
+    EXPECT_EQ(ReadFile(scratch.File("backup.img")), dump);
+    EXPECT_EQ(ReadFile(image), bytes);
 }
 
 } // namespace

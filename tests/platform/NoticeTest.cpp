@@ -21,19 +21,23 @@ void Record(void *ctx, int op, const char *text)
     static_cast<Recorded *>(ctx)->calls.emplace_back(op, text != nullptr ? text : "<null>");
 }
 
-TEST(Notice, HandlerReceivesShowTextAndHide)
+TEST(Notice, ConnectionNoticeGoesToItsHandlerAndTheProgressHandlerSeesNothingOfIt)
 {
-    Recorded seen;
-    SetNoticeHandler(&Record, &seen);
+    Recorded connection, progress;
+    SetNoticeHandler(&Record, &connection);
+    SetProgressNoticeHandler(&Record, &progress);
     ShowNotice();
     SetNoticeText("正在连接读卡器\r\n请稍候...");
     HideNotice();
-    SetNoticeHandler(nullptr, &seen);
+    SetNoticeHandler(nullptr, &connection);
+    SetProgressNoticeHandler(nullptr, &progress);
     ShowNotice(); // back to the platform's notice: nothing recorded
-    ASSERT_EQ(seen.calls.size(), 3u);
-    EXPECT_EQ(seen.calls[0], std::make_pair(notice::kShow, std::string()));
-    EXPECT_EQ(seen.calls[1], std::make_pair(notice::kSetText, std::string("正在连接读卡器\r\n请稍候...")));
-    EXPECT_EQ(seen.calls[2], std::make_pair(notice::kHide, std::string()));
+    HideNotice();
+    ASSERT_EQ(connection.calls.size(), 3u);
+    EXPECT_EQ(connection.calls[0], std::make_pair(notice::kShow, std::string()));
+    EXPECT_EQ(connection.calls[1], std::make_pair(notice::kSetText, std::string("正在连接读卡器\r\n请稍候...")));
+    EXPECT_EQ(connection.calls[2], std::make_pair(notice::kHide, std::string()));
+    EXPECT_TRUE(progress.calls.empty());
 }
 
 TEST(PlatformMessageBox, AnswersOkOnlyForAnOkBox)

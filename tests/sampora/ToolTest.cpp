@@ -18,9 +18,11 @@ struct ToolRun {
     std::string output;
 };
 
-ToolRun Tool(const std::string &arguments)
+// Runs the tool; its stderr is dropped unless `withErrors` puts it into the output.
+ToolRun Tool(const std::string &arguments, bool withErrors = false)
 {
-    const std::string command = std::string("timeout 20 ") + SAMPORA_TOOL_PATH + " " + arguments + " 2>/dev/null";
+    const std::string command =
+        std::string("timeout 20 ") + SAMPORA_TOOL_PATH + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
     ToolRun run{-1, ""};
     FILE *pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -67,6 +69,33 @@ TEST_F(SamporaTool, ExitCodesTellFailuresApart)
     EXPECT_EQ(Tool("--help").exit_code, 0);
     ::setenv("WQN_COM1", "/nonexistent/tty", 1);
     EXPECT_EQ(Tool("close-card").exit_code, 2) << "no port";
+}
+
+TEST_F(SamporaTool, EveryCommandHasHelpAndTheChainIsCheckedBeforeThePortOpens)
+{
+    for (const char *command :
+         {"open-reader", "close-reader", "open-card", "close-card", "read-block", "write-block", "read-file",
+          "write-file", "down-secret", "write-secret", "write-mac", "set-mad", "restore-card", "select-sam",
+          "allow-deep", "disallow-deep", "op-correct-deep", "op-incorrect-deep", "resend"}) {
+        const ToolRun run = Tool(std::string(command) + " --help");
+        EXPECT_EQ(run.exit_code, 0) << command;
+        EXPECT_NE(run.output.find(std::string("Usage: sampora ") + command), std::string::npos) << run.output;
+    }
+    const ToolRun help = Tool("--help");
+    EXPECT_NE(help.output.find("5  the reader answered another status"), std::string::npos) << help.output;
+    EXPECT_EQ(Tool("--version").output, std::string("sampora ") + SAMPORA_TOOL_VERSION + "\n");
+
+    // -v reports each call's result, -vv its arguments as well.
+    ToolRun run = Tool("-v open-card", true);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_NE(run.output.find("sampora: open-card -> 1\n"), std::string::npos) << run.output;
+    run = Tool("read-block 1 5 -vv", true);
+    EXPECT_NE(run.output.find("sampora: read-block 1 5\n"), std::string::npos) << run.output;
+
+    // A usage error anywhere in the chain wins over a port that cannot be opened.
+    ::setenv("WQN_COM1", "/nonexistent/tty", 1);
+    EXPECT_EQ(Tool("open-card -- read-block 0 x").exit_code, 1);
+    EXPECT_EQ(Tool("open-card -- read-block 0 1").exit_code, 2);
 }
 
 } // namespace

@@ -165,5 +165,42 @@ TEST_F(AwaitReplyTest, NoCardRepliesEndTheWaitWithTheirCodes)
     EXPECT_EQ(Await(), reply::kNoCardQ);
 }
 
+TEST_F(AwaitReplyTest, QuietLineWaitThrowsAwayWhatArrivesUntilTheLineRestsLongEnough)
+{
+    const std::int64_t start = clock.now;
+    // Quiet counted from 50 ms ago; a late reply at +100 ms restarts it.
+    line.Arrive(start + 100, kStatOk);
+    AwaitQuietLine(line, clock, start - 50, 200, 500);
+    EXPECT_EQ(clock.now, start + 100 + 200);
+    std::uint8_t buffer[16];
+    std::uint32_t count = 99;
+    ASSERT_TRUE(line.ReadAvailable(buffer, count, sizeof buffer));
+    EXPECT_EQ(count, 0u); // the late bytes were discarded
+}
+
+TEST_F(AwaitReplyTest, QuietLineWaitEndsAtOnceWhenTheLineRestedAlready)
+{
+    AwaitQuietLine(line, clock, clock.now - 250, 200, 500);
+    EXPECT_TRUE(line.waits.empty());
+}
+
+TEST_F(AwaitReplyTest, QuietLineWaitGivesUpOnEndlessNoise)
+{
+    const std::int64_t start = clock.now;
+    for (int t = 10; t < 2000; t += 10)
+        line.Arrive(start + t, {0x55});
+    AwaitQuietLine(line, clock, start, 200, 500);
+    EXPECT_LE(clock.now - start, 500);
+    EXPECT_GE(clock.now - start, 490);
+}
+
+TEST_F(AwaitReplyTest, QuietLineWaitStopsOnAFailedRead)
+{
+    line.failReads = true;
+    AwaitQuietLine(line, clock, clock.now, 200, 500);
+    EXPECT_EQ(line.reads, 1);
+    EXPECT_TRUE(line.waits.empty());
+}
+
 } // namespace
 } // namespace kelvara

@@ -143,5 +143,38 @@ TEST(SerialFrame, StatusLettersAndChecksAreJudgedAsTheReaderMeansThem)
     EXPECT_EQ(judge(trailing), reply::kDone);
 }
 
+TEST(SerialFrame, OnlyOneWholeReplyWithItsChecksAndEchoIsWellFormed)
+{
+    const CommandFrame stat = StatFrame();
+    auto wellFormed = [&](std::vector<std::uint8_t> bytes, const CommandFrame &sent, std::size_t n = 5) {
+        ReplyAssembler r(n);
+        r.Append(bytes);
+        return r.IsWellFormed(sent);
+    };
+    for (char status : {'P', 'Q', 'R', 'S'})
+        EXPECT_TRUE(wellFormed(Reply("STAT", status), stat)) << status; // a refusal is still in step
+    EXPECT_FALSE(wellFormed(Reply("STAT", 'T'), stat));
+    EXPECT_FALSE(wellFormed(Reply("LOCK", 'P'), stat)); // the reply to something else
+    auto spoiled = Reply("STAT", 'Q');
+    spoiled[5] ^= 0x01;
+    EXPECT_FALSE(wellFormed(spoiled, stat));
+    auto trailing = Reply("STAT", 'P');
+    trailing.push_back(0xEE);
+    EXPECT_FALSE(wellFormed(trailing, stat)); // more is coming than one reply
+    auto shortOne = Reply("STAT", 'P');
+    shortOne.pop_back();
+    EXPECT_FALSE(wellFormed(shortOne, stat));
+    // A read's reply is judged over its data as well.
+    const CommandFrame read = ReadFrame(3, 0, 4);
+    std::vector<std::uint8_t> data = {'R', 'E', 'A', 'D', 'P', 9, 8, 7, 6};
+    const CheckBytes c = ComputeCheckBytes(data);
+    data.push_back(c.sum);
+    data.push_back(c.xorValue);
+    EXPECT_TRUE(wellFormed(data, read, 9));
+    data[6] ^= 0x10;
+    EXPECT_FALSE(wellFormed(data, read, 9));
+    EXPECT_TRUE(wellFormed(Reply("READ", 'R'), read, 9)); // a short refusal
+}
+
 } // namespace
 } // namespace kelvara

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <numeric>
 
 namespace kelvara {
@@ -116,6 +117,19 @@ TEST_F(SerialPortTest, WritesUpTo1024BytesAndRefusesMore)
     EXPECT_EQ(port.WriteBytes(bytes.data(), 1024), 1);
     const auto got = pty.Receive(200);
     EXPECT_EQ(got, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 1024));
+}
+
+TEST_F(SerialPortTest, WriteReturnsOnlyOnceTheBytesHadTheirLineTime)
+{
+    // A pty takes the bytes at once and reports them drained; the write
+    // still lasts as long as they take on a line at the port's speed.
+    ASSERT_EQ(Open(9600), open_result::kOpened);
+    std::vector<std::uint8_t> data(266, 0x3C);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(port.WriteBytes(data.data(), std::uint32_t(data.size())), 1);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::microseconds(LineTimeUs(266, 9600, 8, line::kNoParity, line::kOneStopBit)));
+    EXPECT_EQ(pty.Receive(50).size(), data.size());
 }
 
 TEST_F(SerialPortTest, ReadsWhatIsQueuedAtMost1024AtATime)

@@ -163,6 +163,20 @@ TEST_F(SerialReaderTest, NoPortMeansNoReaderAtOnce)
     EXPECT_EQ(reader.ConnectAtPort("com1"), 0);
 }
 
+TEST_F(SerialReaderTest, ScanThatFindsNoSpeedFailsAndLeavesThePortClosed)
+{
+    // A reader at a speed outside the table hears nothing the host sends:
+    // the stored speed, BDRT at 4800 and every speed of the scan are lost.
+    WriteSettingInt(setting::kBaudRateIndex, 3);
+    StartSim(At(2400));
+    SerialReader reader;
+    EXPECT_EQ(reader.ConnectAtPort("com1"), 0);
+    EXPECT_FALSE(reader.Port().IsOpen());
+    EXPECT_EQ(ReadSettingInt(setting::kBaudRateIndex, -7), 3); // nothing negotiated, nothing stored
+    EXPECT_TRUE(Frames().empty());
+    EXPECT_EQ(reader.QueryStatus(), reply::kFailed); // no port to send on
+}
+
 TEST_F(SerialReaderTest, SilentReaderIsNotAReader)
 {
     auto options = At(4800);
@@ -240,6 +254,8 @@ TEST_F(ConnectedReaderTest, PagesWrittenAreReadBackAndLandOnTheCard)
 TEST_F(ConnectedReaderTest, OutOfRangeRequestsFailWithoutTraffic)
 {
     Connect();
+    EXPECT_FALSE(reader.ReadBlock(3, 0, 16, nullptr));
+    EXPECT_FALSE(reader.WriteBlock(3, 0, 16, nullptr));
     std::uint8_t buffer[1100] = {0x77};
     EXPECT_TRUE(reader.ReadBlock(0, 0, 0, buffer));
     EXPECT_EQ(buffer[0], 0);
@@ -298,6 +314,54 @@ TEST_F(ConnectedReaderTest, RefusedDataPhaseFailsTheWrite)
     std::uint8_t page[264] = {1, 2, 3};
     EXPECT_FALSE(reader.WriteBlock(9, 0, 264, page));
     EXPECT_TRUE(reader.WriteBlock(9, 0, 264, page));
+}
+
+wqn::sim::SerialFault Fault(const char *text)
+{
+    wqn::sim::SerialFault fault;
+    EXPECT_TRUE(wqn::sim::ParseSerialFault(text, &fault)) << text;
+    return fault;
+}
+
+TEST_F(ConnectedReaderTest, LateReplyToAnEarlierWriteNeverConfirmsALaterOne)
+{
+    wqn::sim::SerialSimOptions options;
+    options.pace = true;
+    // The first write's data are answered 300 ms late, after the host gave
+    // up; the reader answers the next write's frame 60 ms late, and that
+    // write's data reach it with a damaged byte, so it refuses them. A host
+    // that took the late reply for the frame's would take the frame's reply
+    // for the data's and report the lost write as done.
+    options.faults = {Fault("late:DATA:0:1:300"), Fault("late:WRTE:1:1:60"), Fault("inflip:DATA:1:1")};
+    Connect(options);
+    std::vector<std::uint8_t> first(264, 0x11), second(264, 0x22);
+    EXPECT_FALSE(reader.WriteBlock(9, 0, 264, first.data()));
+    EXPECT_FALSE(reader.WriteBlock(10, 0, 264, second.data()));
+    EXPECT_TRUE(reader.WriteBlock(11, 0, 264, second.data())); // and the line is in step again
+    sim->Stop();
+    std::vector<std::uint8_t> onCard(264);
+    ASSERT_TRUE(sim->Card().ReadBlock(10, 0, 264, onCard.data()));
+    EXPECT_NE(onCard, second) << "the refused write landed after all";
+    ASSERT_TRUE(sim->Card().ReadBlock(11, 0, 264, onCard.data()));
+    EXPECT_EQ(onCard, second);
+}
+
+TEST_F(ConnectedReaderTest, LongLateReplyOnASlowLineIsLetPassWhole)
+{
+    // At 4800 bit/s a page's reply takes 565 ms on the line. Answered 250 ms
+    // late, it is still arriving long after the host gave up on it; none of
+    // it may be taken for the next command's reply.
+    WriteSettingInt(setting::kBaudRateMax, 0);
+    WriteSettingInt(setting::kBaudRateIndex, 0);
+    wqn::sim::SerialSimOptions options = At(4800);
+    options.pace = true;
+    options.faults = {Fault("late:READ:0:1:250")};
+    StartSim(options);
+    SerialReader slow;
+    ASSERT_EQ(slow.Connect(), serial_connect::kReady);
+    std::vector<std::uint8_t> page(264);
+    EXPECT_FALSE(slow.ReadBlock(12, 0, 264, page.data()));
+    EXPECT_EQ(slow.QueryStatus(), reply::kDone);
 }
 
 TEST_F(ConnectedReaderTest, ResetPortsLeavesNoPortOpen)

@@ -52,6 +52,21 @@ TEST(FlashCard, ImageFileSurvivesBetweenRuns)
     std::filesystem::remove(path);
 }
 
+TEST(FlashCard, WriteFailsWhenTheImageFileCannotTakeIt)
+{
+    const auto path =
+        std::filesystem::temp_directory_path() / ("flashcard-" + std::to_string(std::random_device()()) + ".img");
+    std::filesystem::remove(path);
+    FlashCard card(path.string());
+    // The image file goes away and a directory takes its name: the page
+    // cannot reach the file, so the write must not count as done.
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    const auto page = Filled(0x3C);
+    EXPECT_FALSE(card.WriteBlock(9, 0, 264, page.data()));
+    std::filesystem::remove(path);
+}
+
 TEST(FlashCard, FailingPagesOnceOrAlways)
 {
     FlashCard card;

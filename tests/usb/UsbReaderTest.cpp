@@ -3,6 +3,9 @@
 // in both modes (with the legacy piece arithmetic), version, lock and exit,
 // argument checks, WaitMS, and the channel's own results.
 #include "kelvara/usb/UsbReader.h"
+
+#include <cstdio>
+
 #include "kelvara/services/Settings.h"
 #include "kelvara/usb/UsbFrames.h"
 #include "tests/usb/UsbSimFixture.h"
@@ -247,6 +250,68 @@ TEST_F(UsbReaderTest, LegacyWritesGoInPiecesOfFiftySixThenTheRestWithCheckBytes)
     StopSim();
     wqn::sim::FlashCard card(Image());
     EXPECT_TRUE(std::equal(data.begin(), data.begin() + 112, card.Page(40)));
+}
+
+TEST_F(UsbReaderTest, WriteFailingInAnyPhaseIsReportedAndTheNextOneGoesThrough)
+{
+    // In legacy mode a page's data go in five send requests (four pieces of
+    // 56 bytes, then 40 with the check bytes): DATA:4 is the final one.
+    struct Case {
+        const char *fault; // %s: the write command of the mode
+        bool pageUntouched; // the reader cannot have stored the data
+        int writesUntilInStep; // how many later writes it takes to succeed again
+    };
+    const Case cases[] = {
+        {"sendfail:%s:0:1", true, 1},
+        {"lose:%s:0:1", true, 1},
+        {"recvfail:%s:0:1", true, 1},
+        {"refuse:%s:0:1", true, 1},
+        // The reader took the command and waits for data the host will not
+        // send: the next command goes in as data, fails, and its recovery
+        // request puts the path back in step.
+        {"badcheck:%s:0:1", true, 2},
+        {"sendfail:DATA:0:1", true, 1},
+        {"sendfail:DATA:4:1", true, 1},
+        {"lose:DATA:0:1", true, 1},
+        {"corrupt:DATA:0:1", true, 1},
+        {"recvfail:DATA:0:1", false, 1},
+        {"silence:DATA:0:1", false, 1},
+        {"refuse:DATA:0:1", false, 1},
+        {"badcheck:DATA:0:1", false, 1},
+        {"empty:DATA:0:1", false, 1},
+    };
+    for (const auto transfers : {UsbReader::Transfers::Standard, UsbReader::Transfers::Legacy}) {
+        const bool legacy = transfers == UsbReader::Transfers::Legacy;
+        for (const Case &c : cases) {
+            char text[64];
+            std::snprintf(text, sizeof text, c.fault, legacy ? "WR98" : "WRTE");
+            if (!legacy && std::string(text) == "sendfail:DATA:4:1") {
+                std::snprintf(text, sizeof text, "sendfail:DATA:0:1"); // one data request only
+            }
+            const std::string label = std::string(text) + (legacy ? " legacy" : " standard");
+            const auto before = Pattern(264, 1);
+            {
+                wqn::sim::FlashCard card(Image());
+                card.SetPage(50, before.data());
+            }
+            wqn::sim::UsbSimOptions options;
+            wqn::sim::UsbFault fault;
+            ASSERT_TRUE(wqn::sim::ParseUsbFault(text, &fault)) << label;
+            options.faults.push_back(fault);
+            UsbReader &reader = Connected(transfers, options);
+            const auto data = Pattern(264, 2);
+            EXPECT_EQ(reader.WriteBlock(50, 0, 264, data.data()), 0) << label;
+            for (int later = 1; later < c.writesUntilInStep; ++later)
+                EXPECT_EQ(reader.WriteBlock(51, 0, 264, data.data()), 0) << label << ": write " << later;
+            EXPECT_EQ(reader.WriteBlock(51, 0, 264, data.data()), 1) << label << ": the write that is in step";
+            StopSim();
+            wqn::sim::FlashCard card(Image());
+            if (c.pageUntouched) {
+                EXPECT_TRUE(std::equal(before.begin(), before.end(), card.Page(50))) << label;
+            }
+            EXPECT_TRUE(std::equal(data.begin(), data.end(), card.Page(51))) << label;
+        }
+    }
 }
 
 TEST_F(UsbReaderTest, VersionTextStartsAtByteSevenAndStopsAtFifty)

@@ -28,9 +28,12 @@ protected:
         dir_ = ::mkdtemp(pattern.data());
         SetEnv("KELVARA_SETTINGS", (dir_ / "settings.ini").string());
         SetNoticeHandler(&VendorFixture::OnNotice, this);
+        // The adapters write into the connection notice that Connect shows.
+        ShowNotice();
     }
     ~VendorFixture() override
     {
+        HideNotice();
         SetNoticeHandler(nullptr, nullptr);
         for (const auto &[name, old] : savedEnv_) {
             if (old)

@@ -1,5 +1,6 @@
 // SerialPort on Linux: a tty opened with O_NOCTTY, raw at the requested
-// speed, read through FIONREAD, waited on with poll().
+// speed, read through FIONREAD, waited on with poll(); writes drain with
+// tcdrain() and then wait out their line time.
 #include "kelvara/serial/SerialPort.h"
 
 #include "kelvara/platform/posix/LineSpeed.h"
@@ -20,11 +21,24 @@ namespace {
 
 int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
-std::int64_t MonotonicMs()
+std::int64_t MonotonicUs()
 {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    return std::int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+std::int64_t MonotonicMs() { return MonotonicUs() / 1000; }
+
+void SleepUntilUs(std::int64_t whenUs)
+{
+    const std::int64_t left = whenUs - MonotonicUs();
+    if (left <= 0) {
+        return;
+    }
+    timespec rest{time_t(left / 1000000), long(left % 1000000) * 1000L};
+    while (::nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+    }
 }
 
 void SleepMs(int ms)
@@ -184,6 +198,7 @@ int SerialPort::ClosePort()
     const int rc = ::close(Fd(handle_));
     const bool refused = rc != 0 && errno == EBADF;
     handle_ = kNoHandle;
+    transmit_.Clear();
     return refused ? 0 : 1;
 }
 
@@ -192,9 +207,12 @@ int SerialPort::WriteBytes(const std::uint8_t *buffer, std::uint32_t length)
     if (length > kSerialQueueSize || handle_ == kNoHandle) {
         return 0;
     }
+    const int fd = Fd(handle_);
+    const std::int64_t idleAtUs =
+        transmit_.Queue(MonotonicUs(), LineTimeUs(length, baudRate_, byteSize_, parity_, stopBits_));
     std::uint32_t done = 0;
     while (done < length) {
-        const ssize_t n = ::write(Fd(handle_), buffer + done, length - done);
+        const ssize_t n = ::write(fd, buffer + done, length - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -203,6 +221,13 @@ int SerialPort::WriteBytes(const std::uint8_t *buffer, std::uint32_t length)
         }
         done += std::uint32_t(n);
     }
+    int drained;
+    do {
+        drained = ::tcdrain(fd);
+    } while (drained != 0 && errno == EINTR);
+    // A UART's drain ends when the last stop bit is out, but a pty or a USB
+    // adapter reports "drained" as soon as its own buffer took the bytes.
+    SleepUntilUs(idleAtUs);
     return 1;
 }
 
@@ -245,6 +270,7 @@ void SerialPort::Flush()
     }
     const int fd = Fd(handle_);
     ::tcflush(fd, TCIOFLUSH);
+    transmit_.Clear();
     // Bytes that arrived during the flush are drained through one fixed
     // buffer large enough for a full driver queue.
     std::uint8_t scratch[kSerialQueueSize];

@@ -1,6 +1,6 @@
 // SerialPort on Windows: a COM port opened with CreateFileA under its name
 // and a colon, synchronous I/O, the driver's queue read through
-// ClearCommError.
+// ClearCommError; writes wait out their line time.
 #include "kelvara/serial/SerialPort.h"
 
 #include "kelvara/platform/win32/WindowsHeaders.h"
@@ -23,6 +23,26 @@ bool QueuedBytes(HANDLE h, DWORD &queued)
     }
     queued = status.cbInQue;
     return true;
+}
+
+std::int64_t MonotonicUs()
+{
+    LARGE_INTEGER frequency{}, now{};
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&now);
+    const std::int64_t perSecond = frequency.QuadPart > 0 ? frequency.QuadPart : 1;
+    return now.QuadPart / perSecond * 1000000 + now.QuadPart % perSecond * 1000000 / perSecond;
+}
+
+void SleepUntilUs(std::int64_t whenUs)
+{
+    for (;;) {
+        const std::int64_t left = whenUs - MonotonicUs();
+        if (left <= 0) {
+            return;
+        }
+        ::Sleep(DWORD((left + 999) / 1000));
+    }
 }
 
 } // namespace
@@ -97,6 +117,7 @@ int SerialPort::ClosePort()
         return 0;
     }
     handle_ = kNoHandle;
+    transmit_.Clear();
     return 1;
 }
 
@@ -105,8 +126,18 @@ int SerialPort::WriteBytes(const std::uint8_t *buffer, std::uint32_t length)
     if (length > kSerialQueueSize || handle_ == kNoHandle) {
         return 0;
     }
+    // Many drivers complete WriteFile once their own buffer holds the bytes
+    // (USB serial adapters; Wine on a pty): the bytes are out no earlier
+    // than the write's start plus their line time, queued behind any still
+    // going out, and a reply's time-out must not run before that.
+    const std::int64_t idleAtUs =
+        transmit_.Queue(MonotonicUs(), LineTimeUs(length, baudRate_, byteSize_, parity_, stopBits_));
     DWORD written = 0;
-    return ::WriteFile(H(handle_), buffer, length, &written, nullptr) ? 1 : 0;
+    if (!::WriteFile(H(handle_), buffer, length, &written, nullptr)) {
+        return 0;
+    }
+    SleepUntilUs(idleAtUs);
+    return 1;
 }
 
 int SerialPort::ReadAvailable(std::uint8_t *buffer, std::uint32_t &count)
@@ -142,6 +173,7 @@ void SerialPort::Flush()
         return;
     }
     ::PurgeComm(H(handle_), PURGE_TXCLEAR | PURGE_RXCLEAR);
+    transmit_.Clear();
     // Bytes that arrived during the purge go through one fixed buffer large
     // enough for a full driver queue.
     std::uint8_t scratch[kSerialQueueSize];

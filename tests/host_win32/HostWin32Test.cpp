@@ -1,0 +1,350 @@
+// The Windows views of the host bindings, run under Wine: the notice window
+// from resource 136 over the host's main window (found by its title), the
+// settings dialog from resource 138 with its lists from the initialisation
+// data and the close-up rule, and the process check on real processes
+// through both the psapi and the tool-help branch.
+#include "kelvara/HostWindowTitle.h"
+#include "kelvara/frame/CardApp.h"
+#include "kelvara/host/DialogResources.h"
+#include "kelvara/host/NoticeDialog.h"
+#include "kelvara/host/ProcessCheck.h"
+#include "kelvara/host/ReaderSettingsDialog.h"
+#include "kelvara/platform/win32/ProcessBranches.h"
+#include "kelvara/platform/win32/WideText.h"
+#include "kelvara/platform/win32/WindowsHeaders.h"
+#include "kelvara/services/HostText.h"
+#include "kelvara/services/MessageBox.h"
+#include "kelvara/services/Notice.h"
+#include "kelvara/services/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kelvara {
+namespace {
+
+// --- windows ------------------------------------------------------------
+
+std::wstring Title() { return Widen(KELVARA_HOST_WINDOW_TITLE, CP_UTF8); }
+
+class HostWindow {
+public:
+    HostWindow()
+    {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = &DefWindowProcW;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"KelvaraTestHost";
+        ::RegisterClassW(&wc);
+        main = ::CreateWindowW(L"KelvaraTestHost", Title().c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
+                               nullptr, wc.hInstance, nullptr);
+        child = ::CreateWindowW(L"STATIC", L"child", WS_CHILD, 0, 0, 10, 10, main, nullptr, wc.hInstance, nullptr);
+    }
+    ~HostWindow() { ::DestroyWindow(main); }
+    HWND main = nullptr;
+    HWND child = nullptr;
+};
+
+HWND FindDialog(const wchar_t *title) { return ::FindWindowW(L"#32770", title); }
+
+std::wstring ControlText(HWND dialog, int id)
+{
+    wchar_t text[256] = L"";
+    ::GetDlgItemTextW(dialog, id, text, 256);
+    return text;
+}
+
+TEST(NoticeWindow, ShownOverTheHostsMainWindowWhichItKeepsDisabled)
+{
+    HostWindow host;
+    ASSERT_NE(host.main, nullptr);
+    ASSERT_EQ(HostMainWindow(), host.main);
+    NoticeDialog notice(NoticeKind::Connection);
+    ASSERT_TRUE(notice.ShowNotice(nullptr));
+    EXPECT_EQ(notice.Owner(), host.main);
+    EXPECT_FALSE(::IsWindowEnabled(host.main));
+    HWND window = FindDialog(L"提示");
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(::IsWindowVisible(window));
+    EXPECT_EQ(::GetWindow(window, GW_OWNER), host.main);
+    EXPECT_EQ(::GetWindowLongW(window, GWL_STYLE) & WS_SYSMENU, 0); // no close box
+    notice.SetNoticeText("正在连接读卡器\r\n请稍候...");
+    EXPECT_EQ(ControlText(window, KELVARA_IDC_NOTICE_TEXT), L"正在连接读卡器\r\n请稍候...");
+    EXPECT_TRUE(notice.HideNotice());
+    EXPECT_FALSE(::IsWindow(window));
+    EXPECT_TRUE(::IsWindowEnabled(host.main));
+}
+
+TEST(NoticeWindow, ParentsOwnerIsItsTopLevelWindowAndADisabledOneStaysDisabled)
+{
+    HostWindow host;
+    ::EnableWindow(host.main, FALSE);
+    NoticeDialog notice(NoticeKind::Connection);
+    ASSERT_TRUE(notice.ShowNotice(host.child));
+    EXPECT_EQ(notice.Owner(), host.main);
+    EXPECT_FALSE(notice.OwnerDisabled());
+    EXPECT_TRUE(notice.HideNotice());
+    EXPECT_FALSE(::IsWindowEnabled(host.main));
+}
+
+TEST(NoticeWindow, ProgressTextTravelsInTheSystemCodePage)
+{
+    ASSERT_EQ(::GetACP(), 936u) << "run under a Chinese locale (LC_ALL=zh_CN.UTF-8)";
+    const std::string converted = HostTextFromUtf8("正在读卡");
+    EXPECT_EQ(converted, "\xD5\xFD\xD4\xDA\xB6\xC1\xBF\xA8"); // the same text in code page 936
+    CardApp app;
+    app.ShowProgress(converted);
+    HWND window = FindDialog(L"提示");
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(ControlText(window, KELVARA_IDC_NOTICE_TEXT), L"正在读卡");
+    app.HideProgress();
+    EXPECT_FALSE(::IsWindow(window));
+    EXPECT_EQ(app.ProgressNotice(), nullptr);
+}
+
+TEST(NoticeWindow, TheHostsWindowIsDisabledWhileTheReaderSearchRunsAndEnabledAfter)
+{
+    HostWindow host;
+    struct Seen {
+        HWND host;
+        std::vector<std::string> events;
+    } seen{host.main, {}};
+    SetNoticeHandler(
+        [](void *ctx, int op, const char *text) {
+            auto &s = *static_cast<Seen *>(ctx);
+            s.events.push_back(std::to_string(op) + (::IsWindowEnabled(s.host) ? " enabled " : " disabled ") + text);
+        },
+        &seen);
+    SetMessageBoxHandler([](void *, const char *, const char *, unsigned) { return 2; }, nullptr);
+    {
+        CardApp app;
+        EXPECT_FALSE(app.CheckReader()); // no reader anywhere; the retry prompt is cancelled
+    }
+    SetNoticeHandler(nullptr, nullptr);
+    SetMessageBoxHandler(nullptr, nullptr);
+    ASSERT_GE(seen.events.size(), 3u);
+    EXPECT_EQ(seen.events.front(), "0 disabled ");
+    EXPECT_EQ(seen.events[1], "1 disabled 正在连接读卡器\r\n请稍候...");
+    EXPECT_EQ(seen.events.back(), "2 enabled "); // enabled again before the window goes
+    EXPECT_TRUE(::IsWindowEnabled(host.main));
+}
+
+// --- the settings dialog --------------------------------------------------
+
+void ClearSettings() { ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\WQN_Ltd.\\Kelvara\\Settings"); }
+
+std::vector<std::string> Items(HWND list)
+{
+    std::vector<std::string> items;
+    const LRESULT count = ::SendMessageA(list, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        char text[64] = "";
+        ::SendMessageA(list, CB_GETLBTEXT, WPARAM(i), LPARAM(text));
+        items.push_back(text);
+    }
+    return items;
+}
+
+int Selection(HWND list) { return int(::SendMessageW(list, CB_GETCURSEL, 0, 0)); }
+
+// Runs the dialog modally while `user` acts on it from another thread.
+int RunDialogWith(const std::function<void(HWND)> &user)
+{
+    std::atomic<bool> done{false};
+    std::thread driver([&] {
+        // The dialog shows once it has initialised its controls.
+        HWND dialog = nullptr;
+        for (int i = 0; i < 500; ++i) {
+            dialog = FindDialog(L"设置读卡器接口");
+            if (dialog != nullptr && ::IsWindowVisible(dialog))
+                break;
+            dialog = nullptr;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (dialog == nullptr) {
+            ADD_FAILURE() << "the dialog did not come up";
+            return;
+        }
+        user(dialog);
+        done = true;
+    });
+    ReaderSettingsDialog model;
+    const int result = RunPlatformSettingsDialog(model, nullptr);
+    driver.join();
+    EXPECT_TRUE(done);
+    return result;
+}
+
+template <class Items>
+std::vector<std::string> Strings(const Items &items)
+{
+    return std::vector<std::string>(items.begin(), items.end());
+}
+
+TEST(SettingsDialog, ListsComeFromTheResourceAndOkStoresWhatTheControlsShow)
+{
+    ClearSettings();
+    const int result = RunDialogWith([](HWND dialog) {
+        HWND reader = ::GetDlgItem(dialog, KELVARA_IDC_READER_LIST);
+        HWND speed = ::GetDlgItem(dialog, KELVARA_IDC_SPEED_LIST);
+        HWND port = ::GetDlgItem(dialog, KELVARA_IDC_PORT_LIST);
+        EXPECT_EQ(Items(reader), Strings(ReaderSettingsDialog::kReaders));
+        EXPECT_EQ(Items(speed), Strings(ReaderSettingsDialog::kSpeeds));
+        EXPECT_EQ(Items(port), Strings(ReaderSettingsDialog::kPorts));
+        EXPECT_EQ(Selection(reader), 0);
+        EXPECT_EQ(Selection(speed), 6);
+        EXPECT_EQ(Selection(port), 0);
+        EXPECT_TRUE(::IsWindowEnabled(speed));
+        EXPECT_TRUE(::IsWindowEnabled(port));
+
+        // The USB reader chosen with the arrow keys while the list is closed:
+        // nothing is disabled until the drop-down list closes.
+        ::SendMessageW(reader, CB_SETCURSEL, 3, 0);
+        ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(KELVARA_IDC_READER_LIST, CBN_SELCHANGE), LPARAM(reader));
+        EXPECT_TRUE(::IsWindowEnabled(speed));
+        ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(KELVARA_IDC_READER_LIST, CBN_CLOSEUP), LPARAM(reader));
+        EXPECT_FALSE(::IsWindowEnabled(speed));
+        EXPECT_FALSE(::IsWindowEnabled(port));
+
+        ::SendMessageW(speed, CB_SETCURSEL, 2, 0);
+        ::SendMessageW(port, CB_SETCURSEL, 3, 0);
+        ::SendMessageW(::GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(ReadSettingInt(setting::kPortMode, -9), 3);
+    EXPECT_EQ(ReadSettingInt(setting::kBaudRateMax, -9), 2);
+    EXPECT_EQ(ReadSettingInt(setting::kBaudRateIndex, -9), 2);
+    EXPECT_EQ(ReadSettingInt(setting::kComPortID, -9), 3);
+}
+
+TEST(SettingsDialog, StoredUsbReaderOpensWithTheListsDisabledAndCancelStoresNothing)
+{
+    ClearSettings();
+    WriteSettingInt(setting::kPortMode, 3);
+    const int result = RunDialogWith([](HWND dialog) {
+        HWND reader = ::GetDlgItem(dialog, KELVARA_IDC_READER_LIST);
+        EXPECT_EQ(Selection(reader), 3);
+        EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(dialog, KELVARA_IDC_SPEED_LIST)));
+        const LONG style = ::GetWindowLongW(dialog, GWL_STYLE);
+        EXPECT_NE(style & WS_SYSMENU, 0);
+        ::SendMessageW(reader, CB_SETCURSEL, 1, 0);
+        ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(KELVARA_IDC_READER_LIST, CBN_CLOSEUP), LPARAM(reader));
+        EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(dialog, KELVARA_IDC_SPEED_LIST)));
+        ::SendMessageW(::GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(ReadSettingInt(setting::kPortMode, -9), 3);
+    EXPECT_EQ(ReadSettingInt(setting::kBaudRateMax, -9), -9);
+}
+
+// --- the process check -------------------------------------------------
+
+class Probes {
+public:
+    explicit Probes(std::string name)
+        : name_(std::move(name))
+    {
+        wchar_t self[MAX_PATH] = L"";
+        ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+        const std::filesystem::path dir = std::filesystem::path(self).parent_path();
+        path_ = std::filesystem::temp_directory_path() / name_;
+        std::filesystem::copy_file(dir / "host_win32_probe.exe", path_,
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+    ~Probes()
+    {
+        for (const PROCESS_INFORMATION &p : running_) {
+            ::TerminateProcess(p.hProcess, 0);
+            ::WaitForSingleObject(p.hProcess, 10000);
+            ::CloseHandle(p.hProcess);
+            ::CloseHandle(p.hThread);
+        }
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+
+    bool Start()
+    {
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        std::wstring command = L"\"" + path_.wstring() + L"\"";
+        if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                              &pi))
+            return false;
+        running_.push_back(pi);
+        // Wait until the system lists it under its name.
+        for (int i = 0; i < 500; ++i) {
+            if (Count(&PsapiProcessImages) == int(running_.size()))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    int Count(void (*branch)(const ImageVisitor &)) const
+    {
+        int n = 0;
+        branch([&](std::string_view image) {
+            n += ProcessImageMatches(image, name_) ? 1 : 0;
+            return true;
+        });
+        return n;
+    }
+
+    const std::string &Name() const { return name_; }
+    std::string Path() const { return path_.string(); }
+
+private:
+    std::string name_;
+    std::filesystem::path path_;
+    std::vector<PROCESS_INFORMATION> running_;
+};
+
+TEST(ProcessCheckOnWindows, OneCopyIsNotEnoughTwoAreInBothBranches)
+{
+    Probes probes("kvprobe" + std::to_string(::GetCurrentProcessId()) + ".exe");
+    ASSERT_TRUE(probes.Start());
+    EXPECT_FALSE(IsProcessRunningTwice(probes.Name()));
+    ASSERT_TRUE(probes.Start());
+    EXPECT_TRUE(IsProcessRunningTwice(probes.Name()));
+    EXPECT_EQ(probes.Count(&PsapiProcessImages), 2);
+    EXPECT_EQ(probes.Count(&ToolHelpProcessImages), 2);
+
+    std::string upper = probes.Name();
+    for (char &c : upper)
+        c = char(::toupper(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(IsProcessRunningTwice(upper));
+    EXPECT_FALSE(IsProcessRunningTwice(probes.Path()));
+    EXPECT_FALSE(IsProcessRunningTwice(probes.Name().substr(0, probes.Name().size() - 4)));
+}
+
+std::vector<DWORD> g_system; // the process list of a simulated busy system
+
+BOOL WINAPI BusyEnumProcesses(DWORD *ids, DWORD capacity, DWORD *bytes)
+{
+    const std::size_t fit = std::min<std::size_t>(capacity / sizeof(DWORD), g_system.size());
+    std::copy(g_system.begin(), g_system.begin() + long(fit), ids);
+    *bytes = DWORD(fit * sizeof(DWORD));
+    return TRUE;
+}
+
+TEST(ProcessCheckOnWindows, EveryProcessOfABusySystemIsListed)
+{
+    for (std::size_t count : {0u, 255u, 256u, 257u, 1000u}) {
+        g_system.clear();
+        for (std::size_t i = 0; i < count; ++i)
+            g_system.push_back(DWORD(4 * i + 4));
+        EXPECT_EQ(AllProcessIds(&BusyEnumProcesses), g_system) << count << " processes";
+    }
+}
+
+} // namespace
+} // namespace kelvara

@@ -1,0 +1,285 @@
+// The kelvara tool run as a program on card images: the offline commands go
+// through the card file system, --json documents parse and agree, fsck finds
+// every kind of damage without writing a byte under -n and mends what it can
+// with --repair, and the command line refuses what it cannot do before
+// touching anything.
+#include "tests/support/ToolRun.h"
+#include "tests/tools/HostileCards.h"
+
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+namespace kelvara::testing {
+namespace {
+
+class ToolOnImages : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        image = (dir.path() / "card.img").string();
+        ::setenv("KELVARA_SETTINGS", (dir.path() / "settings.ini").string().c_str(), 1);
+    }
+
+    ToolRun Tool(std::vector<std::string> args) { return RunProgram(KELVARA_TOOL_PATH, std::move(args), dir.path()); }
+    ToolRun OnImage(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--batch", "--image", image});
+        return Tool(std::move(args));
+    }
+    std::string File(const std::string &name) const { return (dir.path() / name).string(); }
+    std::string Bytes(const std::string &path) const { return ReadLocal(path); }
+
+    ScratchDirectory dir;
+    std::string image;
+};
+
+TEST_F(ToolOnImages, FileCommandsWorkOnAnImageThroughTheCardFileSystem)
+{
+    WriteLocal(dir.path() / "Return.xml", Pattern(700, 4));
+    WriteLocal(dir.path() / "notes.txt", "notes");
+    ToolRun run = OnImage({"ls"});
+    EXPECT_EQ(run.status, 1) << "no image yet";
+    EXPECT_NE(run.err.find("does not exist"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(image)) << "only format makes an image";
+
+    run = OnImage({"format", "--", "put", "\\tax", File("*.xml"), "--", "put", "", File("notes.txt"), "--", "ls"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(std::filesystem::file_size(image), 540672u);
+    EXPECT_NE(run.out.find("  \\tax\\return.xml\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  \\notes.txt\n"), std::string::npos) << run.out;
+
+    // The card file system itself finds the files in the image.
+    {
+        wqn::sim::FlashCard card(image);
+        CardFileSystem fs;
+        ScriptedMessageBox box;
+        fs.BindReader(&card);
+        fs.SetMessageBox(&box);
+        ASSERT_TRUE(fs.LoadIndex());
+        EXPECT_TRUE(fs.FileExists("\\tax\\return.xml"));
+        EXPECT_TRUE(fs.FileExists("\\notes.txt"));
+    }
+
+    std::filesystem::create_directory(dir.path() / "out");
+    run = OnImage(
+        {"get", File("out"), "\\tax\\*.*", "--", "time", "return.xml", "--", "rm", "\\notes.txt", "--", "isformat"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadLocal(dir.path() / "out" / "return.xml"), Pattern(700, 4));
+    EXPECT_EQ(run.out.substr(0, 11), "return.xml\n");
+    EXPECT_NE(run.out.find("\nformatted\n"), std::string::npos);
+
+    run = OnImage({"ls", "--", "df", "--", "bitmap"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.find("notes.txt"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" 4 pages (1,032 bytes)\nfree:"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("in the index:  1 file, 700 bytes in 3 pages; the index takes 1 page"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("pages free: 2028 of 2048"), std::string::npos) << run.out;
+    EXPECT_EQ(OnImage({"time", "no-such-file"}).status, 1);
+}
+
+TEST_F(ToolOnImages, JsonDocumentsParseAndAgreeWithEachOther)
+{
+    WriteLocal(dir.path() / "a.bin", Pattern(1000, 5));
+    ASSERT_EQ(OnImage({"format", "--", "put", "\\d", File("a.bin")}).status, 0);
+    const ToolRun run = OnImage({"--json", "ls", "--", "df", "--", "bitmap", "--", "fsck", "--", "settings"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<nlohmann::json> docs;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);)
+        docs.push_back(nlohmann::json::parse(line)); // throws, failing the test, on anything but JSON
+    ASSERT_EQ(docs.size(), 5u) << run.out;
+    const nlohmann::json &ls = docs[0], &df = docs[1], &bitmap = docs[2], &fsck = docs[3], &settings = docs[4];
+    ASSERT_EQ(ls["files"].size(), 1u);
+    EXPECT_EQ(ls["files"][0]["path"], "\\d\\a.bin");
+    EXPECT_EQ(ls["files"][0]["stamp"].get<std::string>().size(), 14u);
+    EXPECT_EQ(df["files"], 1);
+    EXPECT_EQ(df["bytes"]["files"], 1000);
+    EXPECT_EQ(df["pages"]["files"], 4);
+    EXPECT_EQ(df["pages"]["index"], 1);
+    EXPECT_EQ(df["pages"]["used"], 5);
+    EXPECT_EQ(df["pages"]["free"].get<int>() + df["pages"]["used"].get<int>(), df["pages"]["total"].get<int>());
+    EXPECT_EQ(df["bytes"]["free"], df["pages"]["free"].get<int>() * 258);
+    // The bitmap report counts page 0 (free) and the backup area (in use) as well.
+    EXPECT_EQ(bitmap["free"], df["pages"]["free"].get<int>() + 1);
+    EXPECT_EQ(bitmap["bits"].get<std::string>().size(), 2048u);
+    EXPECT_EQ(fsck["clean"], true);
+    EXPECT_EQ(fsck["exit"], 0);
+    EXPECT_TRUE(fsck["findings"].empty());
+    EXPECT_EQ(settings["settings"]["PortMode"], 0);
+    EXPECT_EQ(settings["settings"]["ComPortName"], "com1");
+
+    const ToolRun version = Tool({"version", "--json", "--image", image});
+    const nlohmann::json v = nlohmann::json::parse(version.out);
+    EXPECT_EQ(v["tool"], KELVARA_TOOL_VERSION);
+    EXPECT_TRUE(v["reader"].is_null()) << "no reader behind an image";
+}
+
+TEST_F(ToolOnImages, FsckFindsEveryKindOfDamageAndWritesNothingUnlessAskedTo)
+{
+    for (const Hostile &h : HostileCards()) {
+        SCOPED_TRACE(h.name);
+        SampleCard s;
+        h.damage(s);
+        ASSERT_TRUE(s.card.SaveImage(image));
+        const std::string before = Bytes(image);
+
+        ToolRun run = OnImage({"fsck", "-n"});
+        EXPECT_EQ(run.status, 4) << run.out << run.err;
+        EXPECT_NE(run.out.find(h.words), std::string::npos) << run.out;
+        run = OnImage({"fsck", "--json", "--map", File("damage.svg")});
+        EXPECT_EQ(run.status, 4);
+        const nlohmann::json doc = nlohmann::json::parse(run.out);
+        EXPECT_EQ(doc["clean"], false);
+        EXPECT_TRUE(std::any_of(doc["findings"].begin(), doc["findings"].end(), [&](const nlohmann::json &f) {
+            return f["kind"] == check::KindName(h.kind);
+        })) << run.out;
+        const std::string svg = Bytes(File("damage.svg"));
+        EXPECT_TRUE(svg.find("data-damage=") != std::string::npos ||
+                    svg.find("data-role=\"leaked\"") != std::string::npos);
+        EXPECT_EQ(Bytes(image), before) << "fsck without --repair wrote to the image";
+
+        // And the repair: a backup first, then only what the card proves.
+        const std::string backup = File("backup-" + h.name + ".img");
+        run = OnImage({"fsck", "--repair", "--backup", backup, "--salvage", File("saved-" + h.name)});
+        EXPECT_EQ(run.status, h.repairExit) << run.out << run.err;
+        if (h.repairExit == 4) {
+            EXPECT_EQ(Bytes(image), before) << "nothing to mend, nothing written";
+            EXPECT_FALSE(std::filesystem::exists(backup));
+        } else {
+            EXPECT_EQ(Bytes(backup), before) << "the backup holds the card as it was";
+            EXPECT_NE(run.out.find("mended: "), std::string::npos) << run.out;
+        }
+        EXPECT_EQ(OnImage({"fsck", "-n"}).status, h.repairExit == 1 ? 0 : 4);
+    }
+}
+
+TEST_F(ToolOnImages, RepairSavesTheFilesOfADamagedIndexFirst)
+{
+    SampleCard s;
+    s.card.CorruptPage(s.IndexPage(), 3); // read from, and restored from, its backup
+    ASSERT_TRUE(s.card.SaveImage(image));
+    const std::filesystem::path work = dir.path() / "work";
+    std::filesystem::create_directory(work);
+    std::filesystem::current_path(work);
+    const ToolRun run = OnImage({"fsck", "--repair"});
+    std::filesystem::current_path(dir.path());
+    ASSERT_EQ(run.status, 1) << run.out << run.err;
+    // The default names: a backup image and a salvage directory, both stamped.
+    std::string backup, salvage;
+    for (const auto &entry : std::filesystem::directory_iterator(work)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("kelvara-backup-", 0) == 0)
+            backup = entry.path().string();
+        if (name.rfind("kelvara-salvage-", 0) == 0)
+            salvage = entry.path().string();
+    }
+    ASSERT_FALSE(backup.empty());
+    ASSERT_FALSE(salvage.empty());
+    EXPECT_EQ(std::filesystem::file_size(backup), 540672u);
+    EXPECT_EQ(ReadLocal(std::filesystem::path(salvage) / "tax" / "return.xml"), s.contents["\\tax\\return.xml"]);
+    EXPECT_EQ(ReadLocal(std::filesystem::path(salvage) / "notes.txt"), s.contents["\\notes.txt"]);
+    EXPECT_LT(run.out.find("salvaged 3 file(s)"), run.out.find("mended: ")) << run.out;
+
+    // A second repair on the mended card finds nothing to do.
+    EXPECT_EQ(OnImage({"fsck", "--repair", "--backup", File("unused.img")}).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(File("unused.img")));
+    // An existing backup file is never overwritten.
+    s.card.CorruptPage(2047, 3);
+    ASSERT_TRUE(s.card.SaveImage(image));
+    const std::string before = Bytes(image);
+    WriteLocal(dir.path() / "taken.img", "keep me");
+    EXPECT_EQ(OnImage({"fsck", "--repair", "--backup", File("taken.img")}).status, 8);
+    EXPECT_EQ(Bytes(File("taken.img")), "keep me");
+    EXPECT_EQ(Bytes(image), before);
+}
+
+TEST_F(ToolOnImages, ImagesAreCopiedWholeAndWrongSizesRefused)
+{
+    SampleCard s;
+    ASSERT_TRUE(s.card.SaveImage(image));
+    const std::string copy = File("copy.img");
+    ASSERT_EQ(OnImage({"image", "dump", copy}).status, 0);
+    EXPECT_EQ(Bytes(copy), Bytes(image));
+    EXPECT_EQ(OnImage({"image", "dump", copy}).status, 3) << "an existing file is kept";
+    EXPECT_EQ(OnImage({"image", "dump", "--force", copy}).status, 0);
+
+    const std::string before = Bytes(image);
+    WriteLocal(dir.path() / "short.img", std::string(540671, '\0'));
+    ToolRun run = OnImage({"image", "restore", File("short.img")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("is 540671 bytes; a card image is 540672 bytes"), std::string::npos) << run.err;
+    EXPECT_EQ(Bytes(image), before);
+
+    // A wrong-sized image is not taken as a card either.
+    run = Tool({"--image", File("short.img"), "ls"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("is not 540672 bytes"), std::string::npos) << run.err;
+}
+
+TEST_F(ToolOnImages, TheMapShowsEveryPage)
+{
+    SampleCard s;
+    ASSERT_TRUE(s.card.SaveImage(image));
+    ASSERT_EQ(OnImage({"map", File("card.svg")}).status, 0);
+    const std::string svg = Bytes(File("card.svg"));
+    EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
+    std::size_t cells = 0;
+    for (std::size_t at = 0; (at = svg.find("data-page=", at)) != std::string::npos; ++at)
+        ++cells;
+    EXPECT_EQ(cells, 2048u);
+    EXPECT_NE(svg.find("data-file=\"\\tax\\return.xml\""), std::string::npos);
+    EXPECT_EQ(svg.find("data-damage="), std::string::npos);
+    EXPECT_EQ(OnImage({"map", File("no/such/dir/card.svg")}).status, 3);
+}
+
+TEST_F(ToolOnImages, TheCommandLineIsCheckedBeforeAnythingRuns)
+{
+    EXPECT_EQ(Tool({}).status, 2);
+    EXPECT_EQ(Tool({"no-such-command"}).status, 2);
+    EXPECT_EQ(Tool({"put", "only-one-argument"}).status, 2);
+    EXPECT_EQ(Tool({"fsck", "-n", "--repair"}).status, 2);
+    EXPECT_EQ(Tool({"read-page", "2048"}).status, 2);
+    EXPECT_EQ(Tool({"read-page", "1", "0"}).status, 2) << "OFFSET without LENGTH";
+    EXPECT_EQ(Tool({"write-page", "1", "zz"}).status, 2);
+    EXPECT_EQ(Tool({"image"}).status, 2);
+    EXPECT_EQ(Tool({"--image", "a.img", "ls", "--", "--image", "b.img", "ls"}).status, 2);
+    // A bad command late in the chain stops the whole chain: no image is made.
+    EXPECT_EQ(OnImage({"format", "--", "put", "x"}).status, 2);
+    EXPECT_FALSE(std::filesystem::exists(image));
+
+    // Help for the tool and for every command, and the version.
+    ToolRun run = Tool({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("Exit codes:"), std::string::npos);
+    for (const char *command :
+         {"check", "release", "lock",   "exit", "version",   "format",     "isformat", "put",  "get", "rm",      "ls",
+          "time",  "test",    "bitmap", "df",   "read-page", "write-page", "image",    "fsck", "map", "settings"}) {
+        run = Tool({command, "--help"});
+        EXPECT_EQ(run.status, 0) << command;
+        EXPECT_NE(run.out.find(std::string("Usage: kelvara ") + command), std::string::npos) << run.out;
+    }
+    run = Tool({"image", "restore", "--help"});
+    EXPECT_NE(run.out.find("540,672"), std::string::npos) << run.out;
+    run = Tool({"fsck", "--help"});
+    EXPECT_NE(run.out.find("4 damage is left"), std::string::npos) << run.out;
+    run = Tool({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, std::string("kelvara ") + KELVARA_TOOL_VERSION + "\n");
+}
+
+TEST_F(ToolOnImages, VerboseSaysWhatHappens)
+{
+    SampleCard s;
+    ASSERT_TRUE(s.card.SaveImage(image));
+    EXPECT_EQ(OnImage({"image", "dump", File("quiet.img")}).err, "");
+    const ToolRun one = OnImage({"-v", "image", "dump", File("one.img")});
+    EXPECT_NE(one.err.find("reading the card: 2048 of 2048 pages"), std::string::npos) << one.err;
+    EXPECT_EQ(one.err.find("running image dump"), std::string::npos);
+    const ToolRun two = OnImage({"-vv", "image", "dump", File("two.img")});
+    EXPECT_NE(two.err.find("running image dump"), std::string::npos) << two.err;
+}
+
+} // namespace
+} // namespace kelvara::testing

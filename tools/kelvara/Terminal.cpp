@@ -1,0 +1,48 @@
+// Prompts and the notice on the terminal.
+#include "tools/kelvara/Terminal.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+namespace kelvara::tool {
+namespace {
+
+bool g_interactive = false;
+
+} // namespace
+
+void SetInteractive(bool interactive) { g_interactive = interactive; }
+
+int AskOnTerminal(void *, const char *text, const char *caption, unsigned type)
+{
+    const unsigned buttons = type & 0xF;
+    std::fprintf(stderr, "\r\033[K[%s] %s\n", caption != nullptr ? caption : "", text != nullptr ? text : "");
+    if (buttons == mb::kOk)
+        return mb::kIdOk;
+    if (!g_interactive) {
+        std::fprintf(stderr, "  (no terminal: cancelled)\n");
+        return mb::kIdCancel;
+    }
+    const bool retry = buttons == mb::kRetryCancel;
+    for (;;) {
+        std::fprintf(stderr, retry ? "  [r]etry or [c]ancel? " : "  [o]k or [c]ancel? ");
+        char line[32] = "";
+        if (std::fgets(line, sizeof line, stdin) == nullptr)
+            return mb::kIdCancel;
+        if (line[0] == 'c' || line[0] == 'C')
+            return mb::kIdCancel;
+        if (retry && (line[0] == 'r' || line[0] == 'R'))
+            return mb::kIdRetry;
+        if (!retry && (line[0] == 'o' || line[0] == 'O' || line[0] == '\n'))
+            return mb::kIdOk;
+    }
+}
+
+int TerminalMessageBox::Show(std::string_view text, std::string_view caption, unsigned type)
+{
+    return AskOnTerminal(nullptr, std::string(text).c_str(), std::string(caption).c_str(), type);
+}
+
+} // namespace kelvara::tool
