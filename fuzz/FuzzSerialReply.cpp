@@ -1,7 +1,8 @@
 // Fuzz target: the serial reader's reply wait and reply assembly.
 //
-// Input: a command selector (STAT, READ of a length, WRTE, LOCK), then line
-// events, each an event byte and its operand: bytes arriving in one chunk,
+// Input: a command selector (STAT, READ of a length, WRTE, LOCK), the quiet
+// time and limit of the wait that follows, then line events, each an event
+// byte and its operand: bytes arriving in one chunk,
 // a pause of some milliseconds, or a failing read. A scripted line delivers
 // them to AwaitReply on a scripted clock.
 //
@@ -9,7 +10,10 @@
 // command, holds valid check bytes over its body and hands out exactly the
 // data bytes the line carried; 'Q' and 'S' are what the status byte said;
 // silence (-2) comes only after more than 200 ms without a byte, and reopens
-// the line once.
+// the line once; a reply counts as well formed exactly when it is one whole
+// reply with a reader's letter, valid check bytes and the echo. Then the rest
+// of the line is waited out: the quiet-line wait ends once no byte came for
+// its quiet time, at its limit, or on a failed read, never later.
 #include "fuzz/FuzzInput.h"
 #include "kelvara/serial/ReplyWait.h"
 #include "kelvara/serial/SerialFrame.h"
@@ -42,6 +46,7 @@ public:
         Event &next = events_.front();
         if (next.kind == Event::Failure) {
             events_.pop_front();
+            ++failures;
             return false;
         }
         if (next.kind != Event::Bytes)
@@ -60,7 +65,7 @@ public:
 
     void WaitForInput(int timeoutMs) override
     {
-        FUZZ_CHECK(timeoutMs >= 0 && timeoutMs <= kReplySilenceMs + 1);
+        FUZZ_CHECK(timeoutMs >= 0 && timeoutMs <= longestWaitMs);
         if (!events_.empty() && events_.front().kind == Event::Pause) {
             Event &pause = events_.front();
             const int step = std::min(timeoutMs, pause.pauseMs);
@@ -82,6 +87,8 @@ public:
     std::string delivered;
     std::int64_t lastByteMs = 0;
     int reopens = 0;
+    int failures = 0;
+    int longestWaitMs = kReplySilenceMs + 1;
 
 private:
     std::deque<Event> events_;
@@ -114,6 +121,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         sent = LockFrame();
         break;
     }
+    // The quiet-line wait that follows the reply: its quiet time and limit.
+    const int quietMs = 1 + in.Byte();
+    const int limitMs = quietMs + in.Byte() * 2;
     std::deque<Event> events;
     while (!in.Empty() && events.size() < 4096) {
         const std::uint8_t kind = in.Byte();
@@ -131,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ScriptedLine line(std::move(events));
     ReplyAssembler reply(bodyLength);
     const int status = AwaitReply(line, line, sent, reply);
-    const std::string &got = line.delivered;
+    const std::string got = line.delivered; // the line carries on below
     FUZZ_CHECK(reply.Received() == got.size());
     switch (status) {
     case reply::kDone: {
@@ -142,7 +152,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(std::uint8_t(got[bodyLength]) == check.sum && std::uint8_t(got[bodyLength + 1]) == check.xorValue);
         const auto payload = reply.Data();
         FUZZ_CHECK(payload.size() == bodyLength - 5);
-        FUZZ_CHECK(std::equal(payload.begin(), payload.end(), got.begin() + 5));
+        FUZZ_CHECK(std::equal(payload.begin(), payload.end(), got.begin() + 5,
+                              [](std::uint8_t a, char b) { return a == std::uint8_t(b); }));
         break;
     }
     case reply::kNoCardQ:
@@ -169,6 +180,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(again.Evaluate(sent) == status);
     else
         FUZZ_CHECK(status == reply::kFailed || status == reply::kSilence);
+
+    // Well formed: exactly one whole reply with one of the reader's letters,
+    // valid check bytes over its body and the command's echo.
+    {
+        const bool dataReply = got.size() >= kShortReplySize && got[4] == 'P' && bodyLength > 5;
+        const std::size_t whole = dataReply ? bodyLength + 2 : kShortReplySize;
+        bool expected = got.size() == whole && got[4] >= 'P' && got[4] <= 'S' &&
+            std::equal(sent.begin(), sent.begin() + 4, got.begin());
+        if (expected) {
+            const CheckBytes c =
+                ComputeCheckBytes(std::span(reinterpret_cast<const std::uint8_t *>(got.data()), whole - 2));
+            expected = std::uint8_t(got[whole - 2]) == c.sum && std::uint8_t(got[whole - 1]) == c.xorValue;
+        }
+        FUZZ_CHECK(reply.IsWellFormed(sent) == expected);
+    }
+
+    // What is left of the line then has to go quiet: the wait ends once no
+    // byte came for quietMs, or at its limit, or on a failed read, never later.
+    line.longestWaitMs = limitMs;
+    const std::int64_t quietSince = line.lastByteMs;
+    const std::int64_t start = line.NowMs();
+    const int failuresBefore = line.failures;
+    AwaitQuietLine(line, line, quietSince, quietMs, limitMs);
+    const std::int64_t end = line.NowMs();
+    FUZZ_CHECK(end - start <= limitMs);
+    if (line.failures == failuresBefore)
+        FUZZ_CHECK(end - std::max(quietSince, line.lastByteMs) >= quietMs || end - start >= limitMs);
 
     // Every command frame the reader is sent carries its own check bytes.
     for (const CommandFrame &frame : {StatFrame(), BaudRateFrame(std::uint8_t(size % 7)), ReadFrame(2047, 0, 264),
