@@ -3,6 +3,7 @@
 
 #include "kelvara/services/MessagePump.h"
 #include "kelvara/services/Settings.h"
+#include "kelvara/services/Trace.h"
 
 #include <algorithm>
 #include <cstring>
@@ -47,8 +48,10 @@ SerialReader::SerialReader(Clock &clock)
 int SerialReader::OpenAt(std::string_view port, std::uint8_t speedIndex)
 {
     port_.ClosePort();
-    return port_.OpenPort(port, kSerialSpeeds[std::min(speedIndex, kHighestSpeedIndex)], 8, line::kNoParity,
-                          line::kOneStopBit);
+    const std::uint32_t baud = kSerialSpeeds[std::min(speedIndex, kHighestSpeedIndex)];
+    const int opened = port_.OpenPort(port, baud, 8, line::kNoParity, line::kOneStopBit);
+    trace::SerialOpen(port, baud, opened);
+    return opened;
 }
 
 void SerialReader::SettleLine()
@@ -78,12 +81,14 @@ bool SerialReader::SendCommand(const CommandFrame &frame)
 {
     SettleLine();
     port_.Flush();
+    trace::SerialCommand(frame);
     return port_.WriteBytes(frame.data(), std::uint32_t(frame.size())) != 0;
 }
 
 int SerialReader::Await(const CommandFrame &sent, ReplyAssembler &reply)
 {
     const int code = AwaitReply(port_, *clock_, sent, reply);
+    trace::SerialReply(sent, reply.Bytes(), reply.FullLength() - 2, code);
     if (code < 0 && !reply.IsWellFormed(sent)) {
         outOfStep_ = true;
         outOfStepPort_ = port_.PortName();
@@ -276,6 +281,7 @@ bool SerialReader::WriteBlock(int page, int offset, int length, const std::uint8
     const CheckBytes check = ComputeCheckBytes(std::span(buffer, std::size_t(length)));
     const std::uint8_t checkBytes[2] = {check.sum, check.xorValue};
     port_.Flush();
+    trace::SerialData(std::span(buffer, std::size_t(length)), check.sum, check.xorValue);
     if (!port_.WriteBytes(buffer, std::uint32_t(length)) || !port_.WriteBytes(checkBytes, 2)) {
         return false;
     }
