@@ -81,6 +81,7 @@ void AddReaderCommands(CLI::App &app, Step &step); // check, release, lock, exit
 void AddFileCommands(CLI::App &app, Step &step); // format, isformat, put, get, rm, ls, time, test, bitmap, df
 void AddPageCommands(CLI::App &app, Step &step); // read-page, write-page, image dump|restore
 void AddCheckCommands(CLI::App &app, Step &step); // fsck, map
+void AddTraceCommands(CLI::App &app, Step &step); // trace
 // settings show|set; returns the group, so more settings commands (an
 // interactive editor) can join it from their own file.
 CLI::App &AddSettingsCommands(CLI::App &app, Step &step);
