@@ -279,10 +279,19 @@ bool SerialReader::WriteBlock(int page, int offset, int length, const std::uint8
         return false;
     }
     const CheckBytes check = ComputeCheckBytes(std::span(buffer, std::size_t(length)));
-    const std::uint8_t checkBytes[2] = {check.sum, check.xorValue};
+    // The data and their check bytes leave in one write where they fit: each
+    // write waits until its bytes are off the line, so a second write for
+    // the check bytes would leave the line idle between the two.
+    std::array<std::uint8_t, kSerialQueueSize + 2> phase;
+    std::memcpy(phase.data(), buffer, std::size_t(length));
+    phase[std::size_t(length)] = check.sum;
+    phase[std::size_t(length) + 1] = check.xorValue;
+    const auto total = std::uint32_t(length) + 2;
+    const std::uint32_t chunk = std::min(total, kSerialQueueSize);
     port_.Flush();
     trace::SerialData(std::span(buffer, std::size_t(length)), check.sum, check.xorValue);
-    if (!port_.WriteBytes(buffer, std::uint32_t(length)) || !port_.WriteBytes(checkBytes, 2)) {
+    if (!port_.WriteBytes(phase.data(), chunk) ||
+        (total > chunk && !port_.WriteBytes(phase.data() + chunk, total - chunk))) {
         return false;
     }
     ReplyAssembler second(5);
