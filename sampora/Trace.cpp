@@ -135,7 +135,22 @@ void Append(std::string &out, const std::string &part)
     out += part;
 }
 
-std::string Hidden(std::size_t count) { return "<" + std::to_string(count) + " hidden>"; }
+// Appends " key=value" (GCC 12 warns wrongly on chains of string +).
+void AddField(std::string &out, std::string_view key, const std::string &value)
+{
+    out += ' ';
+    out += key;
+    out += '=';
+    out += value;
+}
+
+std::string Hidden(std::size_t count)
+{
+    std::string text = std::to_string(count);
+    text.insert(text.begin(), '<');
+    text += " hidden>";
+    return text;
+}
 
 } // namespace
 
@@ -165,17 +180,16 @@ Decoded DecodeCommand(const std::uint8_t *frame, std::size_t size, bool secrets)
         if (name.empty())
             break;
         if (name[0] == '*') {
-            const std::string label = name.size() > 1 ? std::string(name.substr(1)) : "data";
-            d.summary += " " + label + "=" +
-                (hide && at >= shape->secretFrom ? Hidden(length - at) : HexOf(payload, at, length));
+            AddField(d.summary, name.size() > 1 ? name.substr(1) : std::string_view("data"),
+                     hide && at >= shape->secretFrom ? Hidden(length - at) : HexOf(payload, at, length));
             at = length;
             break;
         }
-        d.summary += " " + std::string(name) + "=" + std::to_string(payload[at]);
+        AddField(d.summary, name, std::to_string(payload[at]));
         ++at;
     }
     if (at < length)
-        d.summary += " extra=" + std::to_string(length - at);
+        AddField(d.summary, "extra", std::to_string(length - at));
     // The hex: the secret part of the payload and the check byte (an
     // exclusive-or over the secret bytes) are hidden.
     if (hide) {

@@ -149,7 +149,9 @@ std::string Hex(std::span<const std::uint8_t> bytes, std::size_t from, std::size
             if (i == from) {
                 if (!out.empty())
                     out += ' ';
-                out += "<" + std::to_string(std::min(to, bytes.size()) - from) + " hidden>";
+                out += '<';
+                out += std::to_string(std::min(to, bytes.size()) - from);
+                out += " hidden>";
             }
             continue;
         }
