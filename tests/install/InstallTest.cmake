@@ -2,7 +2,7 @@
 # program of another project against the installed tree, once through the
 # CMake package configurations and once through pkg-config; and runs the
 # installed tools. Run as: cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DSCRATCH=...
-# -P InstallTest.cmake
+# [-DCONSUMER_FLAGS=...] -P InstallTest.cmake
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -40,7 +40,8 @@ run(${prefix}/bin/sampora --version)
 
 # A CMake project: find_package and the imported targets.
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/install/consumer -B ${SCRATCH}/cmake-build -G Ninja
-    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release "-DCMAKE_C_FLAGS=${CONSUMER_FLAGS}"
+    "-DCMAKE_EXE_LINKER_FLAGS=${CONSUMER_FLAGS}")
 run(${CMAKE_COMMAND} --build ${SCRATCH}/cmake-build)
 run(${SCRATCH}/cmake-build/consumer)
 if(NOT last_output MATCHES "consumer: ok")
@@ -52,7 +53,8 @@ set(ENV{PKG_CONFIG_PATH} ${prefix}/${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 run(pkg-config --cflags --libs kelvara sampora)
 string(STRIP "${last_output}" flags)
 separate_arguments(flags UNIX_COMMAND "${flags}")
-run(cc ${SOURCE_DIR}/tests/install/consumer/consumer.c ${flags} -o ${SCRATCH}/pc-consumer)
+separate_arguments(sanitizer UNIX_COMMAND "${CONSUMER_FLAGS}")
+run(cc ${sanitizer} ${SOURCE_DIR}/tests/install/consumer/consumer.c ${flags} -o ${SCRATCH}/pc-consumer)
 run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/${CMAKE_INSTALL_LIBDIR} ${SCRATCH}/pc-consumer)
 if(NOT last_output MATCHES "consumer: ok")
   message(FATAL_ERROR "the pkg-config-built consumer said: ${last_output}")
