@@ -53,6 +53,14 @@ void KelvaraSetNoticeHandler(void (*handler)(void *ctx, int op, const char *text
  * restores the default (Linux: nothing shown). */
 void KelvaraSetProgressNoticeHandler(void (*handler)(void *ctx, int op, const char *text), void *ctx);
 
+/* Progress of the running export's page transfers (TS_WriteIcFiles,
+ * TS_ReadIcFiles and the Java methods that copy files): called on the
+ * caller's thread as each file begins and after each of its data pages, with
+ * the pages done and the pages to do so far in this call. With several files `total` grows as each file
+ * begins; index and bit-table pages are not counted. The handler must not
+ * call the library (such calls fail). A null handler removes it. */
+void KelvaraSetProgressHandler(void (*handler)(void *ctx, int done, int total), void *ctx);
+
 /* The reader-settings dialog of TS_SetPortSpeed (and NativeClass.SetPortSpeed).
  * The lists: readers "MCS-C", "WQN", "GC481", "USB_V626" (the index is the
  * reader mode), speeds "4800" to "115200" (index 0-6), ports "COM1" to "COM6"

@@ -6,6 +6,7 @@
 
 #include "sampora/Frame.h"
 #include "sampora/Settings.h"
+#include "sampora/Trace.h"
 
 namespace sampora {
 
@@ -53,6 +54,7 @@ int Reader::SendFrame(const std::uint8_t *payload, std::size_t length)
         return -1;
     reply_status_ = kNoReply;
     const std::vector<std::uint8_t> frame = BuildFrame(payload, length);
+    trace::Command(frame.data(), frame.size());
     return port_.Write(frame.data(), frame.size());
 }
 
@@ -75,6 +77,7 @@ void Reader::PollReceive()
     reply_status_ = kNoReply;
     Reply reply;
     if (ring_.Parse(reply)) {
+        trace::Reply(reply);
         reply_status_ = reply.status;
         std::copy_n(reply.data.begin(), reply.length, reply_data_.begin());
         std::fill(reply_data_.begin() + static_cast<std::ptrdiff_t>(reply.length), reply_data_.end(), 0);
@@ -101,8 +104,10 @@ int Reader::Exchange(const std::uint8_t *payload, std::size_t length, unsigned t
         }
         // The elapsed time is a 16-bit difference; the time-outs (at most
         // 2000 ms) stay far from its wrap.
-        if (static_cast<std::uint16_t>(ClockMs() - t0) > timeout_ms)
+        if (static_cast<std::uint16_t>(ClockMs() - t0) > timeout_ms) {
+            trace::Timeout(static_cast<std::uint16_t>(ClockMs() - t0));
             break;
+        }
         port_.WaitForInput(1);
     }
     worker_.RestartIdleTimer();

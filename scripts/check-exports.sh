@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-kelvara_names="KelvaraSetMessageBoxHandler KelvaraSetNoticeHandler KelvaraSetProgressNoticeHandler
+kelvara_names="KelvaraSetMessageBoxHandler KelvaraSetNoticeHandler KelvaraSetProgressHandler KelvaraSetProgressNoticeHandler
 KelvaraSetSettingsDialogHandler TS_CheckKelvara TS_DelIcFiles TS_DirIcFiles
 TS_FileTime TS_Format TS_GetBitTable TS_GetVersion TS_IcCardExit TS_IcCardLock TS_IsFormat TS_ReadBlock
 TS_ReadIcFiles TS_ReleaseKelvara TS_SetPortSpeed TS_Test TS_WriteBlock TS_WriteIcFiles"

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "kelvara/services/ExportGate.h"
+#include "kelvara/services/Progress.h"
 
 namespace kelvara {
 
@@ -15,6 +16,7 @@ Result RunExport(Result failure, Body body) noexcept
         ExportGate gate;
         if (!gate.Entered())
             return failure;
+        ProgressScope progress;
         return body();
     } catch (...) {
         return failure;
@@ -26,8 +28,10 @@ void RunExportVoid(Body body) noexcept
 {
     try {
         ExportGate gate;
-        if (gate.Entered())
+        if (gate.Entered()) {
+            ProgressScope progress;
             body();
+        }
     } catch (...) {
     }
 }

@@ -66,6 +66,8 @@ public:
     // The length of a whole 'P' reply, n + 2: the most a reply can be.
     std::size_t FullLength() const { return bodyLength_ + 2; }
     std::size_t Received() const { return received_; }
+    // The bytes received so far.
+    std::span<const std::uint8_t> Bytes() const { return {buffer_.data(), received_}; }
     std::size_t Expected() const { return expected_; }
 
     // The status code of a complete reply to `sent`.

@@ -3,6 +3,7 @@
 
 #include "kelvara/services/MessagePump.h"
 #include "kelvara/services/Settings.h"
+#include "kelvara/services/Trace.h"
 
 #include <algorithm>
 #include <cstring>
@@ -47,8 +48,10 @@ SerialReader::SerialReader(Clock &clock)
 int SerialReader::OpenAt(std::string_view port, std::uint8_t speedIndex)
 {
     port_.ClosePort();
-    return port_.OpenPort(port, kSerialSpeeds[std::min(speedIndex, kHighestSpeedIndex)], 8, line::kNoParity,
-                          line::kOneStopBit);
+    const std::uint32_t baud = kSerialSpeeds[std::min(speedIndex, kHighestSpeedIndex)];
+    const int opened = port_.OpenPort(port, baud, 8, line::kNoParity, line::kOneStopBit);
+    trace::SerialOpen(port, baud, opened);
+    return opened;
 }
 
 void SerialReader::SettleLine()
@@ -78,12 +81,14 @@ bool SerialReader::SendCommand(const CommandFrame &frame)
 {
     SettleLine();
     port_.Flush();
+    trace::SerialCommand(frame);
     return port_.WriteBytes(frame.data(), std::uint32_t(frame.size())) != 0;
 }
 
 int SerialReader::Await(const CommandFrame &sent, ReplyAssembler &reply)
 {
     const int code = AwaitReply(port_, *clock_, sent, reply);
+    trace::SerialReply(sent, reply.Bytes(), reply.FullLength() - 2, code);
     if (code < 0 && !reply.IsWellFormed(sent)) {
         outOfStep_ = true;
         outOfStepPort_ = port_.PortName();
@@ -274,9 +279,19 @@ bool SerialReader::WriteBlock(int page, int offset, int length, const std::uint8
         return false;
     }
     const CheckBytes check = ComputeCheckBytes(std::span(buffer, std::size_t(length)));
-    const std::uint8_t checkBytes[2] = {check.sum, check.xorValue};
+    // The data and their check bytes leave in one write where they fit: each
+    // write waits until its bytes are off the line, so a second write for
+    // the check bytes would leave the line idle between the two.
+    std::array<std::uint8_t, kSerialQueueSize + 2> phase;
+    std::memcpy(phase.data(), buffer, std::size_t(length));
+    phase[std::size_t(length)] = check.sum;
+    phase[std::size_t(length) + 1] = check.xorValue;
+    const auto total = std::uint32_t(length) + 2;
+    const std::uint32_t chunk = std::min(total, kSerialQueueSize);
     port_.Flush();
-    if (!port_.WriteBytes(buffer, std::uint32_t(length)) || !port_.WriteBytes(checkBytes, 2)) {
+    trace::SerialData(std::span(buffer, std::size_t(length)), check.sum, check.xorValue);
+    if (!port_.WriteBytes(phase.data(), chunk) ||
+        (total > chunk && !port_.WriteBytes(phase.data() + chunk, total - chunk))) {
         return false;
     }
     ReplyAssembler second(5);

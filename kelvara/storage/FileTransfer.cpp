@@ -3,6 +3,7 @@
 
 #include "kelvara/services/LocalFiles.h"
 #include "kelvara/services/NameText.h"
+#include "kelvara/services/Progress.h"
 
 #include <iterator>
 
@@ -115,6 +116,7 @@ bool CardFileSystem::WriteOneFile(std::string_view cardDirectory, const std::str
                                PackedLength(static_cast<std::size_t>(pageCount))) > kMaxRecordLength)
         return false;
 
+    progress::Planned(static_cast<int>(pageCount));
     std::vector<std::uint16_t> pages;
     long long remaining = size;
     while (remaining > 0) {
@@ -134,6 +136,7 @@ bool CardFileSystem::WriteOneFile(std::string_view cardDirectory, const std::str
             return false;
         pages.push_back(page);
         remaining -= got;
+        progress::PageDone();
     }
     file.Close();
 
@@ -194,12 +197,14 @@ bool CardFileSystem::ReadOneFile(const std::string &localDirectory, std::string_
     // The whole file is read before the local file is touched, so a card
     // error never leaves a truncated copy over an existing local file.
     std::string content;
+    progress::Planned(static_cast<int>(filePages_.size()));
     for (std::uint16_t page : filePages_) {
         std::uint8_t buffer[kDataBytes];
         std::uint16_t length = 0;
         if (!ReadDataPage(page, buffer, length))
             return false;
         content.append(reinterpret_cast<const char *>(buffer), length);
+        progress::PageDone();
     }
     LocalFile file;
     if (!file.Create(localDirectory + name) || !file.Write(content.data(), content.size()))

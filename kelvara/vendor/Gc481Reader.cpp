@@ -5,6 +5,7 @@
 #include "kelvara/services/MessagePump.h"
 #include "kelvara/services/Notice.h"
 #include "kelvara/services/Settings.h"
+#include "kelvara/services/Trace.h"
 #include "kelvara/vendor/VendorPage.h"
 
 #include <cstdio>
@@ -75,7 +76,7 @@ int Gc481Reader::Connect()
         if (!OpenAtSpeed(port))
             continue;
         initType_(handle_, gc481::kCardType);
-        const std::int16_t s = status_(handle_);
+        const std::int16_t s = trace::Vendor("gc481", "IC_Status", {"port", port}, [&] { return status_(handle_); });
         int result = 0;
         if (s == 0)
             result = 2;
@@ -97,8 +98,9 @@ int Gc481Reader::Connect()
 bool Gc481Reader::OpenAtSpeed(int port)
 {
     const auto open = [&](int index) {
-        const std::int32_t h =
-            initCommBaud_(static_cast<std::int16_t>(port), std::int32_t(kVendorSpeeds[std::size_t(index)]));
+        const auto baud = std::int32_t(kVendorSpeeds[std::size_t(index)]);
+        const std::int32_t h = trace::Vendor("gc481", "IC_InitComm_Baud", {"port", port, "speed", baud},
+                                             [&] { return initCommBaud_(static_cast<std::int16_t>(port), baud); });
         if (h == gc481::kOpenFailed)
             return false;
         handle_ = h;
@@ -134,7 +136,9 @@ bool Gc481Reader::ReadBlock(int page, int offset, int length, std::uint8_t *buff
         return true;
     if (!connected_)
         return false;
-    return directRead_(handle_, std::int16_t(page), std::int16_t(offset), std::int16_t(length), buffer) == 0;
+    return trace::Vendor("gc481", "IC_DirectRead", {"page", page, "offset", offset, "length", length}, [&] {
+               return directRead_(handle_, std::int16_t(page), std::int16_t(offset), std::int16_t(length), buffer);
+           }) == 0;
 }
 
 bool Gc481Reader::WriteBlock(int page, int offset, int length, const std::uint8_t *buffer)
@@ -145,10 +149,15 @@ bool Gc481Reader::WriteBlock(int page, int offset, int length, const std::uint8_
         return true;
     if (!connected_ || buffer == nullptr)
         return false;
-    if (directWrite_(handle_, std::int16_t(page), std::int16_t(offset), std::int16_t(length), buffer) != 0)
+    const trace::Args args{"page", page, "offset", offset, "length", length};
+    if (trace::Vendor("gc481", "IC_DirectWrite", args, [&] {
+            return directWrite_(handle_, std::int16_t(page), std::int16_t(offset), std::int16_t(length), buffer);
+        }) != 0)
         return false;
     vendor_page::Scratch scratch{};
-    if (directRead_(handle_, std::int16_t(page), std::int16_t(offset), std::int16_t(length), scratch.data()) != 0)
+    if (trace::Vendor("gc481", "IC_DirectRead", args, [&] {
+            return directRead_(handle_, std::int16_t(page), std::int16_t(offset), std::int16_t(length), scratch.data());
+        }) != 0)
         return false;
     return vendor_page::CarriesValidChecksum(crc_, scratch);
 }

@@ -5,6 +5,7 @@
 #include "kelvara/services/MessagePump.h"
 #include "kelvara/services/Notice.h"
 #include "kelvara/services/Settings.h"
+#include "kelvara/services/Trace.h"
 #include "kelvara/vendor/Gc481Reader.h" // the shared speed table
 #include "kelvara/vendor/VendorPage.h"
 
@@ -85,7 +86,7 @@ int McsReader::Connect()
         if (!OpenAtSpeed(port))
             continue;
         std::uint8_t type = mcs::kCardType;
-        const std::int16_t s = autoTest_(&type);
+        const std::int16_t s = trace::Vendor("mcs", "MCS_AutoTest", {"port", port}, [&] { return autoTest_(&type); });
         int result = 0;
         if (s == 0)
             result = 2;
@@ -106,7 +107,9 @@ int McsReader::Connect()
 bool McsReader::OpenAtSpeed(int port)
 {
     const auto open = [&](int index) {
-        if (initComm_(static_cast<std::uint8_t>(port), kVendorSpeeds[std::size_t(index)]) == 0) {
+        const std::uint32_t baud = kVendorSpeeds[std::size_t(index)];
+        if (trace::Vendor("mcs", "MCS_InitComm", {"port", port, "speed", long(baud)},
+                          [&] { return initComm_(static_cast<std::uint8_t>(port), baud); }) == 0) {
             WriteSettingInt(setting::kBaudRateIndex, index);
             return true;
         }
@@ -144,7 +147,9 @@ bool McsReader::ReadBlock(int page, int offset, int length, std::uint8_t *buffer
         return false;
     openCard_(mcs::kCardType);
     led_(mcs::kLedBusy);
-    const std::int16_t r = bundleRead_(CardAddress(page, offset), length, buffer);
+    const std::int16_t r =
+        trace::Vendor("mcs", "AT45D_BundleReadChar", {"page", page, "offset", offset, "length", length},
+                      [&] { return bundleRead_(CardAddress(page, offset), length, buffer); });
     led_(mcs::kLedIdle);
     closeCard_();
     return r == 0;
@@ -162,8 +167,11 @@ bool McsReader::WriteBlock(int page, int offset, int length, const std::uint8_t 
     const std::int32_t address = CardAddress(page, offset);
     openCard_(mcs::kCardType);
     led_(mcs::kLedBusy);
-    const std::int16_t written = bundleWrite_(address, length, buffer);
-    const std::int16_t readBack = bundleRead_(address, length, scratch.data());
+    const trace::Args args{"page", page, "offset", offset, "length", length};
+    const std::int16_t written =
+        trace::Vendor("mcs", "AT45D_BundleWriteChar", args, [&] { return bundleWrite_(address, length, buffer); });
+    const std::int16_t readBack = trace::Vendor("mcs", "AT45D_BundleReadChar", args,
+                                                [&] { return bundleRead_(address, length, scratch.data()); });
     led_(mcs::kLedIdle);
     closeCard_();
     return written == 0 && readBack == 0 && vendor_page::CarriesValidChecksum(crc_, scratch);

@@ -120,5 +120,46 @@ TEST_F(FileExportsE2e, FailingPageShowsTheCardPromptAndKeepsTheCard)
     });
 }
 
+// What a host's progress handler sees: as each file begins and after each of
+// its data pages, the pages done and the pages to do in this call, starting
+// from zero in every call.
+TEST_F(FileExportsE2e, TheProgressHandlerCountsTheDataPagesOfEachCall)
+{
+    SerialSim sim(SimArgs());
+    UseReaderOn(1, sim);
+    InFreshProcess([&] {
+        UserScript user;
+        user.Install();
+        using Calls = std::vector<std::pair<int, int>>;
+        Calls calls;
+        KelvaraSetProgressHandler(
+            [](void *ctx, int done, int total) { static_cast<Calls *>(ctx)->emplace_back(done, total); }, &calls);
+        ASSERT_EQ(TS_Format(), 0);
+        EXPECT_TRUE(calls.empty()) << "formatting copies no file";
+
+        // 1000 bytes: four data pages of 258 bytes.
+        ASSERT_EQ(TS_WriteIcFiles("\\tax", In("Return2024.xml").c_str()), 0);
+        EXPECT_EQ(calls, (Calls{{0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}}));
+
+        // Two files, the 300 bytes of a.txt (2 pages) then the 1000: the
+        // total grows as each file begins, and counts start again at 0.
+        calls.clear();
+        ASSERT_EQ(TS_WriteIcFiles("\\two", In("a.txt").c_str()), 0);
+        ASSERT_EQ(TS_WriteIcFiles("\\two", In("Return2024.xml").c_str()), 0);
+        EXPECT_EQ(calls, (Calls{{0, 2}, {1, 2}, {2, 2}, {0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}}));
+
+        calls.clear();
+        char names[256] = "";
+        ASSERT_EQ(TS_ReadIcFiles(Out().c_str(), "\\two\\*.*", names), 0);
+        EXPECT_EQ(calls, (Calls{{0, 2}, {1, 2}, {2, 2}, {2, 6}, {3, 6}, {4, 6}, {5, 6}, {6, 6}}));
+
+        // Removed: nothing more is reported.
+        calls.clear();
+        KelvaraSetProgressHandler(nullptr, &calls);
+        ASSERT_EQ(TS_ReadIcFiles(Out().c_str(), "\\tax\\return2024.xml", names), 0);
+        EXPECT_TRUE(calls.empty());
+    });
+}
+
 } // namespace
 } // namespace kelvara::e2e

@@ -13,6 +13,18 @@
 
 namespace {
 
+std::string ReadText(const std::string &path)
+{
+    std::string text;
+    if (FILE *f = std::fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+            text.append(buf, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
 struct ToolRun {
     int exit_code;
     std::string output;
@@ -96,6 +108,55 @@ TEST_F(SamporaTool, EveryCommandHasHelpAndTheChainIsCheckedBeforeThePortOpens)
     ::setenv("WQN_COM1", "/nonexistent/tty", 1);
     EXPECT_EQ(Tool("open-card -- read-block 0 x").exit_code, 1);
     EXPECT_EQ(Tool("open-card -- read-block 0 1").exit_code, 2);
+}
+
+// The trace of a real run: what the reader received is what the trace shows
+// as sent, and the key and MAC inputs stay out unless asked for.
+TEST_F(SamporaTool, TheTraceShowsEveryFrameAndHidesKeysUnlessAsked)
+{
+    const std::string trace = "/tmp/sampora-tool-trace-" + std::to_string(::getpid());
+    const std::string commands = "open-card -- down-secret 0 3 'A1 B2 C3 D4 E5 F6' -- select-sam -- "
+                                 "write-mac 11839 19804 '0A 0B' -- "
+                                 "read-block 1 5";
+    std::remove(trace.c_str());
+    ::setenv("SAMPORA_TRACE", trace.c_str(), 1);
+    EXPECT_EQ(Tool(commands).exit_code, 0);
+    ::unsetenv("SAMPORA_TRACE");
+    std::string hidden = ReadText(trace);
+    std::remove(trace.c_str());
+    const std::string received = sim_.Received();
+
+    EXPECT_NE(hidden.find("sampora > DownSecret selector=0 sector=3 key=<6 hidden>"), std::string::npos) << hidden;
+    EXPECT_NE(hidden.find("sampora > WriteMAC length=2 mac_input=<6 hidden>"), std::string::npos) << hidden;
+    EXPECT_NE(hidden.find("sampora < ReadBlock status=1 data=16"), std::string::npos) << hidden;
+    for (const char *secret : {"A1 B2", "D4 E5", "2E 3F", "4D 5C", "0A 0B"})
+        EXPECT_EQ(hidden.find(secret), std::string::npos) << secret << " in\n" << hidden;
+    EXPECT_NE(received.find("A1 B2 C3 D4 E5 F6"), std::string::npos) << "the key did reach the reader";
+
+    ::setenv("SAMPORA_TRACE", trace.c_str(), 1);
+    ::setenv("SAMPORA_TRACE_SECRETS", "1", 1);
+    EXPECT_EQ(Tool(commands).exit_code, 0);
+    ::unsetenv("SAMPORA_TRACE");
+    ::unsetenv("SAMPORA_TRACE_SECRETS");
+    const std::string shown = ReadText(trace);
+    std::remove(trace.c_str());
+    // The frames sent, joined, are the bytes the reader received.
+    std::string sent;
+    std::size_t commandsTraced = 0;
+    std::size_t repliesTraced = 0;
+    for (std::size_t at = 0; (at = shown.find("sampora ", at)) != std::string::npos; ++at) {
+        const std::size_t end = shown.find('\n', at);
+        const std::string line = shown.substr(at, end - at);
+        if (line.rfind("sampora > ", 0) == 0) {
+            ++commandsTraced;
+            sent += (sent.empty() ? "" : " ") + line.substr(line.find(" | ") + 3);
+        } else if (line.rfind("sampora < ", 0) == 0) {
+            ++repliesTraced;
+        }
+    }
+    EXPECT_EQ(commandsTraced, 5u);
+    EXPECT_EQ(repliesTraced, 5u);
+    EXPECT_EQ(sent, sim_.Received());
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "tools/kelvara/CardAccess.h"
 
 #include "kelvara.h"
+#include "kelvara/services/Progress.h"
 #include "kelvara/storage/CardFileSystem.h"
 #include "kelvara/storage/FileSystemExports.h"
 #include "sim/card/FlashCard.h"
@@ -131,11 +132,13 @@ public:
     int IsFormat() override { return Ready() ? storage_exports::IsFormat(fs_) : -1; }
     int Put(const std::string &cardDirectory, const std::string &localFiles) override
     {
+        ProgressScope progress; // as the library's export frame does
         return Ready() ? storage_exports::WriteIcFiles(fs_, cardDirectory, localFiles) : -1;
     }
     int Get(const std::string &localDirectory, const std::string &cardPattern, std::string &names) override
     {
         names.clear();
+        ProgressScope progress;
         return Ready() ? storage_exports::ReadIcFiles(fs_, localDirectory, cardPattern, names) : -1;
     }
     int Remove(const std::string &cardPattern) override

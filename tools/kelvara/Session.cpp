@@ -2,13 +2,17 @@
 #include "tools/kelvara/CardAccess.h"
 #include "tools/kelvara/Tool.h"
 
+#include "kelvara.h"
 #include "kelvara/services/LocalFiles.h"
+#include "kelvara/services/Progress.h"
 #include "kelvara/storage/CardLayout.h"
 #include "tools/cardcheck/CardCheck.h"
+#include "tools/kelvara/ProgressBar.h"
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -16,12 +20,29 @@
 
 namespace kelvara::tool {
 
+namespace {
+
+void FileProgress(void *session, int done, int total)
+{
+    static_cast<const Session *>(session)->Progress("copying files", done, total, Session::kFileBytesPerPage);
+}
+
+} // namespace
+
 Session::Session(Options options)
     : options_(std::move(options))
 {
+    // The library's file copies, and the same card file system linked into
+    // the tool for card images.
+    KelvaraSetProgressHandler(FileProgress, this);
+    SetProgressHandler(FileProgress, this);
 }
 
-Session::~Session() = default;
+Session::~Session()
+{
+    KelvaraSetProgressHandler(nullptr, nullptr);
+    SetProgressHandler(nullptr, nullptr);
+}
 
 CardAccess &Session::Card()
 {
@@ -46,9 +67,23 @@ void Session::Log(int level, const std::string &text) const
         std::fprintf(stderr, "kelvara: %s\n", text.c_str());
 }
 
-void Session::Progress(const std::string &what, int done, int total) const
+void Session::Progress(const std::string &what, int done, int total, int bytesPerPage) const
 {
-    // -v reports every 256 pages; a progress bar can take this place.
+    if (::isatty(2)) {
+        using namespace std::chrono;
+        const double now = duration<double>(steady_clock::now().time_since_epoch()).count();
+        if (bar_ == nullptr || what != barWhat_ || bytesPerPage != barBytes_) {
+            bar_ = std::make_unique<ProgressBar>(bytesPerPage);
+            barWhat_ = what;
+            barBytes_ = bytesPerPage;
+        }
+        if (const auto line = bar_->Update(what, done, total, now)) {
+            std::fprintf(stderr, "\r\033[K%s%s", line->c_str(), bar_->Finished() ? "\n" : "");
+            std::fflush(stderr);
+        }
+        return;
+    }
+    // Without a terminal, -v reports every 256 pages.
     if (options_.verbosity >= 1 && (done % 256 == 0 || done == total))
         std::fprintf(stderr, "kelvara: %s: %d of %d pages\n", what.c_str(), done, total);
 }

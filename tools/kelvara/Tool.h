@@ -42,6 +42,7 @@ struct Options {
 };
 
 class CardAccess;
+class ProgressBar;
 
 class Session {
 public:
@@ -62,14 +63,24 @@ public:
 
     // Messages on stderr for -v (level 1) and -vv (level 2).
     void Log(int level, const std::string &text) const;
-    // Pages done of pages to do in a long transfer; `what` names it.
-    void Progress(const std::string &what, int done, int total) const;
+    // Pages done of pages to do in a long transfer; `what` names it. On a
+    // terminal a progress bar shows the bytes (`bytesPerPage` a page), the
+    // rate and the time left once the transfer has run for a second.
+    void Progress(const std::string &what, int done, int total, int bytesPerPage = kWholePageBytes) const;
     // One JSON document on one line of stdout.
     void PrintJson(const nlohmann::json &document) const;
+
+    static constexpr int kWholePageBytes = 264;
+    static constexpr int kFileBytesPerPage = 258; // a data page's share of a file
 
 private:
     Options options_;
     std::unique_ptr<CardAccess> card_;
+    // The progress bar of the transfer in progress (Progress is const: it
+    // only reports).
+    mutable std::unique_ptr<ProgressBar> bar_;
+    mutable std::string barWhat_;
+    mutable int barBytes_ = 0;
 };
 
 // One parsed command, ready to run.
@@ -81,6 +92,7 @@ void AddReaderCommands(CLI::App &app, Step &step); // check, release, lock, exit
 void AddFileCommands(CLI::App &app, Step &step); // format, isformat, put, get, rm, ls, time, test, bitmap, df
 void AddPageCommands(CLI::App &app, Step &step); // read-page, write-page, image dump|restore
 void AddCheckCommands(CLI::App &app, Step &step); // fsck, map
+void AddTraceCommands(CLI::App &app, Step &step); // trace
 // settings show|set; returns the group, so more settings commands (an
 // interactive editor) can join it from their own file.
 CLI::App &AddSettingsCommands(CLI::App &app, Step &step);

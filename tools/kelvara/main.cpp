@@ -31,6 +31,7 @@ const char kFooter[] = "Card paths keep their backslashes (quote them: '\\tax\\a
                        "Environment:\n"
                        "  WQN_COMn          the device of COMn (e.g. WQN_COM1=/dev/ttyUSB0)\n"
                        "  KELVARA_SETTINGS  the settings file\n"
+                       "  KELVARA_TRACE     write every frame to this file (kelvara trace FILE shows it)\n"
                        "\n"
                        "Exit codes:\n"
                        "  0  done\n"
@@ -63,6 +64,7 @@ std::unique_ptr<CLI::App> MakeParser(Options &options, Step &step)
     AddFileCommands(*app, step);
     AddPageCommands(*app, step);
     AddCheckCommands(*app, step);
+    AddTraceCommands(*app, step);
     AddSettingsCommands(*app, step);
     app->footer(kFooter);
     return app;

@@ -1,0 +1,128 @@
+// kelvara trace FILE: a wire trace as a table, or its figures with --stats.
+#include "tools/kelvara/Tool.h"
+#include "tools/kelvara/TraceReport.h"
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+namespace kelvara::tool {
+namespace {
+
+struct TraceArguments {
+    std::string file;
+    bool stats = false;
+};
+
+nlohmann::json LineJson(const TraceLine &line)
+{
+    nlohmann::json doc{{"run", line.run},
+                       {"time", line.seconds},
+                       {"backend", line.backend},
+                       {"direction", std::string(1, line.direction)},
+                       {"operation", line.operation},
+                       {"summary", line.summary},
+                       {"fields", line.fields}};
+    if (!line.hex.empty())
+        doc["bytes"] = line.hex;
+    return doc;
+}
+
+nlohmann::json StatsJson(const TraceStats &s)
+{
+    nlohmann::json operations = nlohmann::json::array();
+    for (const auto &[key, t] : s.operations) {
+        const std::size_t space = key.find(' ');
+        operations.push_back({{"backend", key.substr(0, space)},
+                              {"operation", key.substr(space + 1)},
+                              {"count", t.count},
+                              {"total_ms", t.totalMs},
+                              {"mean_ms", t.count > 0 ? t.totalMs / t.count : 0.0},
+                              {"max_ms", t.maxMs}});
+    }
+    return {{"lines", s.lines},
+            {"runs", s.runs},
+            {"seconds", s.seconds},
+            {"page_reads", s.pageReads},
+            {"page_writes", s.pageWrites},
+            {"bytes_read", s.bytesRead},
+            {"bytes_written", s.bytesWritten},
+            {"failed_transfers", s.failedTransfers},
+            {"retries", s.retries},
+            {"timeouts", s.timeouts},
+            {"operations", operations}};
+}
+
+void PrintTable(const std::vector<TraceLine> &lines, bool withBytes)
+{
+    std::printf("%3s %12s  %-8s %-3s %s\n", "run", "seconds", "back-end", "dir", "summary");
+    for (const TraceLine &line : lines) {
+        std::printf("%3d %12.6f  %-8s %-3c %s", line.run, line.seconds, line.backend.c_str(), line.direction,
+                    line.summary.c_str());
+        if (withBytes && !line.hex.empty())
+            std::printf("  [%s]", line.hex.c_str());
+        std::printf("\n");
+    }
+}
+
+void PrintStats(const TraceStats &s)
+{
+    std::printf("lines: %d in %d run%s, %.3f s\n", s.lines, s.runs, s.runs == 1 ? "" : "s", s.seconds);
+    std::printf("page transfers: %d read%s (%lld bytes), %d write%s (%lld bytes), %d failed\n", s.pageReads,
+                s.pageReads == 1 ? "" : "s", s.bytesRead, s.pageWrites, s.pageWrites == 1 ? "" : "s", s.bytesWritten,
+                s.failedTransfers);
+    std::printf("retries: %d\n", s.retries);
+    std::printf("time-outs: %d\n", s.timeouts);
+    std::printf("%-8s %-22s %7s %11s %9s %9s\n", "back-end", "operation", "count", "total ms", "mean ms", "max ms");
+    for (const auto &[key, t] : s.operations) {
+        const std::size_t space = key.find(' ');
+        std::printf("%-8s %-22s %7d %11.1f %9.2f %9.2f\n", key.substr(0, space).c_str(), key.substr(space + 1).c_str(),
+                    t.count, t.totalMs, t.count > 0 ? t.totalMs / t.count : 0.0, t.maxMs);
+    }
+}
+
+int ShowTrace(Session &session, const TraceArguments &args)
+{
+    std::ifstream in(args.file, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "kelvara: cannot read %s\n", args.file.c_str());
+        return kFailed;
+    }
+    const std::string text = ReadWholeFile(args.file);
+    int skipped = 0;
+    const std::vector<TraceLine> lines = ParseTrace(text, skipped);
+    if (skipped > 0)
+        session.Log(1, std::to_string(skipped) + " lines of " + args.file + " are not trace lines");
+    if (args.stats) {
+        const TraceStats stats = ComputeTraceStats(lines);
+        if (session.options().json)
+            session.PrintJson(StatsJson(stats));
+        else
+            PrintStats(stats);
+        return kOk;
+    }
+    if (session.options().json) {
+        nlohmann::json all = nlohmann::json::array();
+        for (const TraceLine &line : lines)
+            all.push_back(LineJson(line));
+        session.PrintJson({{"lines", all}});
+    } else {
+        PrintTable(lines, session.options().verbosity >= 1);
+    }
+    return kOk;
+}
+
+} // namespace
+
+void AddTraceCommands(CLI::App &app, Step &step)
+{
+    auto args = std::make_shared<TraceArguments>();
+    CLI::App *trace = app.add_subcommand("trace", "show a wire trace (KELVARA_TRACE or SAMPORA_TRACE) as a table")
+                          ->group("Diagnostics");
+    trace->add_option("FILE", args->file, "the trace file")->required();
+    trace->add_flag("--stats", args->stats, "page transfers, retries, time-outs and the time of each operation");
+    trace->footer("-v adds each line's bytes. The format is described in docs/trace.md.");
+    trace->callback([&step, args] { step = [args](Session &s) { return ShowTrace(s, *args); }; });
+}
+
+} // namespace kelvara::tool
