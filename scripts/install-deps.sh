@@ -13,3 +13,5 @@ apt-get install -y -q --no-install-recommends \
   python3 wine64 default-jdk-headless junit4 xvfb
 # The command-line tools (CLI11, nlohmann-json) and their tests (libxml2 reads the card map back).
 apt-get install -y -q --no-install-recommends libcli11-dev nlohmann-json3-dev libxml2-dev
+# The fuzz job: clang with libFuzzer and the sanitizer runtimes, and llvm-cov.
+apt-get install -y -q --no-install-recommends clang libclang-rt-14-dev llvm

@@ -6,9 +6,14 @@
 // - nothing reaches the card's bit-table page until the new index is fully
 //   written, so an interrupted operation leaves the old directory in force;
 // - pages released by a delete or a replace are not handed out again until
-//   the index that releases them is saved, so the old file stays readable;
+//   the index that releases them is saved, so the old file stays readable
+//   (one exception: on a full card the new index chain of a delete may go
+//   into the deleted files' own pages);
+// - every page the index chain or a file names counts as in use, whatever
+//   the bit table on the card says;
 // - a damaged index (bad record, bad page number, looping chain) fails the
-//   load without touching the card further.
+//   load without touching the card further;
+// - an index is written only when it reads back as the same directory.
 #pragma once
 
 #include "kelvara/services/MessageBox.h"
@@ -20,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +45,11 @@ struct FileEntry {
     std::string time; // "%Y%m%d%H%M%S"
     std::string pages; // packed 12-bit page list (may hold zero bytes)
     std::uint16_t recordLength = 0;
+    // False for a record stored as a bare name without the "*" separator; it
+    // is written back the same way, so its length still matches its bytes.
+    bool separator = true;
+
+    bool operator==(const FileEntry &) const = default;
 };
 
 enum class CardError { ReadError, WriteError, CrcError, NoSpace };
@@ -78,7 +89,7 @@ public:
     bool SaveIndex();
     bool ReadIndexChain();
     bool ParseIndex(); // false on a damaged index
-    bool SerializeIndex();
+    bool SerializeIndex(); // false when a record would not fit its 12-bit length
     bool WriteIndexChain();
     bool FileExists(std::string_view name) const;
     bool FindFilePages(std::string_view name);
@@ -114,6 +125,14 @@ public:
     const std::vector<std::uint16_t> &StoredChainPages() const { return storedChainPages_; }
     bool PageIsFree(int page) const { return page >= 0 && page < card::kPageCount && pageState_[page] == 1; }
 
+    // The records of an index text, in order; false when the text is damaged
+    // (a record shorter than its fixed part or running past the text, a page
+    // list that cannot be decoded or names a page outside 1..2031).
+    static bool ParseIndexText(std::string_view text, std::list<FileEntry> &entries);
+    // The index text of `entries`; empty when a record would not fit its
+    // 12-bit length.
+    static std::optional<std::string> IndexText(const std::list<FileEntry> &entries);
+
     // Packing of 12-bit page lists.
     static std::string PackPages(const std::vector<std::uint16_t> &pages);
     static std::vector<std::uint16_t> UnpackPages(std::string_view packed);
@@ -123,10 +142,15 @@ private:
     bool ReadPage(int page, std::uint8_t *image);
     bool WritePage(int page, const std::uint8_t *image);
     void SealPage(std::uint8_t *image) const;
+    std::string ChunkText() const; // the index chunks' bytes in chain order
     bool CrcMatches(const std::uint8_t *image) const;
-    // Marks a page of a deleted or replaced file for release at the next save.
-    void ReleaseLater(std::uint16_t page);
+    // Removes the entry named `cardPath` and keeps its pages in `pages` until
+    // the save that releases them; false when there is no such entry.
+    bool RemoveEntry(std::string_view cardPath, std::vector<std::uint16_t> &pages);
     void ResetState();
+    // Pages that a file entry, the chain on the card or the chain being
+    // written names.
+    std::array<bool, card::kPageCount> NamedPages() const;
     std::list<FileEntry>::iterator FindEntry(std::string_view name);
 
     PageDevice *reader_ = nullptr;
@@ -142,7 +166,11 @@ private:
     std::vector<IndexChunk> indexChunks_;
     std::vector<std::uint16_t> filePages_;
     std::vector<std::uint16_t> storedChainPages_;
-    std::vector<std::uint16_t> releasedPages_; // freed at the next successful save
+    // Pages of files removed since the load, freed by the next successful
+    // save: those the user deleted (a new chain may reuse them when the card
+    // is full) and those of replaced files (kept whole until the save).
+    std::vector<std::uint16_t> deletedPages_;
+    std::vector<std::uint16_t> replacedPages_;
     std::vector<std::uint16_t> newChainPages_; // the chain being saved
     std::list<FileEntry> fileEntries_;
 };

@@ -31,12 +31,6 @@ void CardFileSystem::FreePage(int page)
         pageState_[page] = 1;
 }
 
-void CardFileSystem::ReleaseLater(std::uint16_t page)
-{
-    if (page < kPageCount)
-        releasedPages_.push_back(page);
-}
-
 int CardFileSystem::CountFreePages() const
 {
     int free = 0;
@@ -73,7 +67,8 @@ void CardFileSystem::ResetState()
     indexChunks_.clear();
     filePages_.clear();
     storedChainPages_.clear();
-    releasedPages_.clear();
+    deletedPages_.clear();
+    replacedPages_.clear();
 }
 
 bool CardFileSystem::FormatCard()

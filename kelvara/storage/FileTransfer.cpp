@@ -98,21 +98,23 @@ bool CardFileSystem::WriteOneFile(std::string_view cardDirectory, const std::str
     const long long size = file.Length();
     if (size < 0)
         return false;
+
+    // A file of the same path is replaced; its pages are released only when
+    // the new index is saved, so a failed replace leaves the old file whole.
+    if (FileExists(cardPath) && !RemoveEntry(cardPath, replacedPages_))
+        return false;
+    // The space check comes first, so a file larger than the whole card gets
+    // the user's message too.
+    if (!HasSpace(cardPath, size)) {
+        AskCardError(CardError::NoSpace);
+        return false;
+    }
     const long long pageCount = (size + kDataBytes - 1) / kDataBytes;
     // The record must fit its 12-bit length.
     if (pageCount > kLastAllocatablePage ||
         static_cast<long long>(2 + cardPath.size() + 1 + kTimeLength +
                                PackedLength(static_cast<std::size_t>(pageCount))) > kMaxRecordLength)
         return false;
-
-    // A file of the same path is replaced; its pages are released only when
-    // the new index is saved, so a failed replace leaves the old file whole.
-    if (FileExists(cardPath) && !DeleteFiles(cardPath))
-        return false;
-    if (!HasSpace(cardPath, size)) {
-        AskCardError(CardError::NoSpace);
-        return false;
-    }
 
     progress::Planned(static_cast<int>(pageCount));
     std::vector<std::uint16_t> pages;
@@ -240,14 +242,18 @@ bool CardFileSystem::DeleteFilesUnder(std::string_view prefix)
     return found;
 }
 
-bool CardFileSystem::DeleteOneFile(std::string_view cardPath)
+bool CardFileSystem::DeleteOneFile(std::string_view cardPath) { return RemoveEntry(cardPath, deletedPages_); }
+
+bool CardFileSystem::RemoveEntry(std::string_view cardPath, std::vector<std::uint16_t> &pages)
 {
     const auto entry = FindEntry(cardPath);
     if (entry == fileEntries_.end())
         return false;
     if (FindFilePages(cardPath)) {
-        for (std::uint16_t page : filePages_)
-            ReleaseLater(page);
+        for (std::uint16_t page : filePages_) {
+            if (page < kPageCount)
+                pages.push_back(page);
+        }
     }
     fileEntries_.erase(entry);
     return true;

@@ -67,6 +67,10 @@ bool FlashCard::WriteBlock(int page, int offset, int length, const std::uint8_t 
     writeLog_.push_back(page);
     if (powerCut_)
         return false;
+    // A write refused by an injected fault never reached the flash, so it
+    // does not bring the power cut nearer.
+    if (TakeFault(writeFaults_, page))
+        return false;
     if (writesUntilCut_) {
         if (*writesUntilCut_ == 0) {
             powerCut_ = true;
@@ -81,8 +85,6 @@ bool FlashCard::WriteBlock(int page, int offset, int length, const std::uint8_t 
         }
         --*writesUntilCut_;
     }
-    if (TakeFault(writeFaults_, page))
-        return false;
     std::memcpy(image_.data() + Offset(page) + static_cast<std::size_t>(offset), buffer,
                 static_cast<std::size_t>(length));
     // A card kept in a file has the page only once the file has it.

@@ -132,6 +132,24 @@ TEST_F(SettingsTest, SectionIsAddedWhenTheFileHasOnlyOthers)
     EXPECT_EQ(ReadSettingText("ComPortName", ""), "com3");
 }
 
+TEST_F(SettingsTest, NamesAndValuesThatWouldNotReadBackAreRefused)
+{
+    const fs::path path = dir / "s.ini";
+    ScopedEnv file("KELVARA_SETTINGS", path.string());
+    const std::string before = "[Settings]\nPortMode=1\n";
+    Write(path, before);
+    // A line break would slip another setting into the file.
+    EXPECT_FALSE(WriteSettingText("ComPortName", "com1\nPortMode=3"));
+    EXPECT_FALSE(WriteSettingText("ComPortName", "com1\r"));
+    for (const char *name : {"", " PortMode", "Port=Mode", "Port\nMode", ";PortMode", "#PortMode", "[PortMode"})
+        EXPECT_FALSE(WriteSettingInt(name, 3)) << name;
+    EXPECT_EQ(Read(path), before);
+    EXPECT_EQ(ReadSettingInt("PortMode", 0), 1);
+    // Whatever else a value holds is kept as it is.
+    ASSERT_TRUE(WriteSettingText("ComPortName", " com 2 = ]; #"));
+    EXPECT_EQ(ReadSettingText("ComPortName", ""), " com 2 = ]; #");
+}
+
 TEST_F(SettingsTest, UnwritableLocationFailsQuietly)
 {
     ScopedEnv file("KELVARA_SETTINGS", "/proc/kelvara-cannot-be-here/settings.ini");

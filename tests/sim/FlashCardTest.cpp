@@ -103,6 +103,23 @@ TEST(FlashCard, PowerCutKeepsEarlierWritesAndTearsTheCutOne)
     EXPECT_TRUE(card.WriteBlock(4, 0, 264, twos.data()));
 }
 
+TEST(FlashCard, PowerCutCountsOnlyWritesThatLanded)
+{
+    FlashCard card;
+    const auto ones = Filled(0x11);
+    card.CutPowerAfter(2);
+    card.FailWrites(5, FlashCard::Repeat::Once);
+    EXPECT_FALSE(card.WriteBlock(5, 0, 264, ones.data())); // injected fault: nothing landed
+    EXPECT_FALSE(card.WriteBlock(0, 264, 1, ones.data())); // out of range: nothing landed
+    EXPECT_TRUE(card.WriteBlock(1, 0, 264, ones.data()));
+    EXPECT_TRUE(card.WriteBlock(2, 0, 264, ones.data()));
+    EXPECT_FALSE(card.PowerCut());
+    EXPECT_FALSE(card.WriteBlock(3, 0, 264, ones.data()));
+    EXPECT_TRUE(card.PowerCut());
+    EXPECT_EQ(card.Page(5)[0], 0xFF);
+    EXPECT_EQ(card.Page(3)[0], 0xFF);
+}
+
 TEST(FlashCard, CorruptPageFlipsOneByte)
 {
     FlashCard card;

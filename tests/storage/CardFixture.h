@@ -6,6 +6,7 @@
 #include "kelvara/storage/FileSystemExports.h"
 #include "kelvara/storage/PageCrc.h"
 #include "sim/card/FlashCard.h"
+#include "tests/support/ScratchDirectory.h"
 #include "tests/support/ScriptedMessageBox.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <list>
 #include <random>
 #include <string>
 #include <vector>
@@ -42,7 +44,9 @@ inline std::string Pattern(std::size_t size, unsigned seed = 1)
 }
 
 // Writes raw index text as a chain starting at `firstPage`, and a bit table naming it.
-inline void PlantIndex(wqn::sim::FlashCard &card, const std::string &text, std::vector<int> chain)
+// Byte 0 of the planted bitmap says pages 1-7 are in use unless told otherwise.
+inline void PlantIndex(wqn::sim::FlashCard &card, const std::string &text, std::vector<int> chain,
+                       std::uint8_t firstBitmapByte = 0x01)
 {
     PageCrc crc;
     for (std::size_t k = 0; k < chain.size(); ++k) {
@@ -57,7 +61,7 @@ inline void PlantIndex(wqn::sim::FlashCard &card, const std::string &text, std::
     }
     std::vector<std::uint8_t> table(264, 0);
     std::fill_n(table.begin(), 254, 0xFF);
-    table[0] = 0x01; // pages 1-7 in use
+    table[0] = firstBitmapByte;
     card::Put16(table.data() + 256, static_cast<std::uint16_t>(chain.empty() ? 0 : chain[0]));
     card::Put16(table.data() + 258, 0xABCD);
     card::Put32(table.data() + 260, crc.ComputeCrc(table.data(), 260));
@@ -74,31 +78,39 @@ inline std::string Record(const std::string &name, const std::string &pages, con
     return r + name + "*" + time + pages;
 }
 
-class ScratchDirectory {
-public:
-    ScratchDirectory()
-    {
-        // A fresh directory under the system's temporary directory (the
-        // tests also run as Windows programs, so no mkdtemp).
-        std::random_device random;
-        for (;;) {
-            path_ = std::filesystem::temp_directory_path() / ("kelvara-test-" + std::to_string(random()));
-            if (std::filesystem::create_directory(path_))
-                break;
+// Save, then load, gives the same directory: a copy of `card` that loads is
+// saved again and loaded once more, and must show the entries it had (a save
+// that cannot find pages for its chain leaves the copy as it was). Every page
+// a file or the chain names must then count as in use.
+inline void ExpectSaveLoadKeepsDirectory(const wqn::sim::FlashCard &card, const std::string &context = {})
+{
+    wqn::sim::FlashCard copy;
+    copy.SetImage(card.Image());
+    ScriptedMessageBox box; // every prompt is cancelled
+    CardFileSystem first;
+    first.BindReader(&copy);
+    first.SetMessageBox(&box);
+    if (!first.LoadIndex() || !first.IsFormatted())
+        return;
+    const std::list<FileEntry> loaded = first.FileEntries();
+    const std::vector<std::uint8_t> loadedImage = copy.Image(); // the load may repair pages from backups
+    if (!first.SaveIndex()) {
+        EXPECT_EQ(copy.Image(), loadedImage) << context << ": a failed save wrote to the card";
+    }
+    CardFileSystem second;
+    second.BindReader(&copy);
+    second.SetMessageBox(&box);
+    ASSERT_TRUE(second.LoadIndex()) << context << ": the saved index does not load";
+    EXPECT_TRUE(second.FileEntries() == loaded) << context << ": the saved index loads as another directory";
+    for (std::uint16_t page : second.StoredChainPages())
+        EXPECT_FALSE(second.PageIsFree(page)) << context << ": index page " << page << " counts as free";
+    for (const FileEntry &entry : second.FileEntries()) {
+        for (std::uint16_t page : CardFileSystem::UnpackPages(entry.pages)) {
+            EXPECT_FALSE(second.PageIsFree(page))
+                << context << ": page " << page << " of " << entry.name << " counts as free";
         }
     }
-    ~ScratchDirectory()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path &path() const { return path_; }
-    // The directory as the card file system wants it: with a final separator.
-    std::string WithSlash() const { return path_.string() + "/"; }
-
-private:
-    std::filesystem::path path_;
-};
+}
 
 class CardTest : public ::testing::Test {
 protected:
@@ -108,6 +120,10 @@ protected:
         fs.SetMessageBox(&box);
         fs.SetTimeSource([this] { return now; });
     }
+
+    // Whatever a test did, the card it leaves must keep its directory through
+    // a save and a load.
+    void TearDown() override { ExpectSaveLoadKeepsDirectory(card, "card left by the test"); }
 
     // Writes `content` to a local file `name` and copies it onto the card.
     int Put(const std::string &cardDirectory, const std::string &name, const std::string &content)

@@ -91,5 +91,40 @@ TEST_F(CardQueries, BitTableReportOfABlankCardIsAllZeros)
     EXPECT_EQ(storage_exports::GetBitTable(fs, report.string()), 0);
 }
 
+TEST_F(CardQueries, NothingOfAnEarlierCardShowsOnAnUnformattedOrDamagedOne)
+{
+    ASSERT_EQ(Put("", "a.txt", Pattern(3000)), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    ASSERT_NE(fs.FirstIndexPage(), 0);
+    const auto report = local.path() / "bits.txt";
+
+    wqn::sim::FlashCard blank;
+    wqn::sim::FlashCard damaged;
+    damaged.SetImage(card.Image());
+    damaged.CorruptPage(0, 100);
+    damaged.CorruptPage(2047, 100);
+    for (wqn::sim::FlashCard *other : {&blank, &damaged}) {
+        fs.BindReader(&card);
+        ASSERT_EQ(storage_exports::GetBitTable(fs, report.string()), 1);
+        ASSERT_NE(ReadLocal(report), std::string(2048, '0'));
+
+        fs.BindReader(other);
+        ASSERT_EQ(storage_exports::GetBitTable(fs, report.string()), 1);
+        EXPECT_EQ(ReadLocal(report), std::string(2048, '0'));
+        EXPECT_FALSE(fs.IsFormatted());
+        EXPECT_EQ(fs.FirstIndexPage(), 0);
+        EXPECT_EQ(fs.Bitmap(), (std::array<std::uint8_t, card::kBitmapBytes>{}));
+
+        fs.BindReader(&card);
+        ASSERT_TRUE(fs.LoadIndex());
+        fs.BindReader(other);
+        ASSERT_TRUE(fs.LoadIndex());
+        EXPECT_EQ(fs.FirstIndexPage(), 0);
+        EXPECT_TRUE(fs.FileEntries().empty());
+        EXPECT_EQ(fs.CountFreePages(), 0);
+    }
+    fs.BindReader(&card);
+}
+
 } // namespace
 } // namespace kelvara::testing

@@ -1,6 +1,10 @@
 // Copying files onto the card and back, deleting them, and the space check.
 #include "tests/storage/CardFixture.h"
 
+#include <functional>
+#include <memory>
+#include <set>
+
 namespace kelvara::testing {
 namespace {
 
@@ -102,6 +106,34 @@ TEST_F(FileTransfer, WildcardsCopyEveryMatchingFileButNoDirectory)
     EXPECT_EQ(storage_exports::WriteIcFiles(fs, "\\in", (local.path() / "t?o.dat").string()), 0);
 }
 
+TEST_F(FileTransfer, StarDotStarCopiesFilesWithoutADotToo)
+{
+    // The order of a search is the local file system's; compare names only.
+    const auto names = [this] {
+        EXPECT_TRUE(fs.LoadIndex());
+        std::set<std::string> names;
+        for (const FileEntry &entry : fs.FileEntries())
+            names.insert(entry.name);
+        return names;
+    };
+    WriteLocal(local.path() / "README", "read me");
+    WriteLocal(local.path() / "a.b.c", "abc");
+    WriteLocal(local.path() / "x.txt", "x");
+    std::filesystem::create_directory(local.path() / "subdir");
+    ASSERT_EQ(storage_exports::WriteIcFiles(fs, "\\all", (local.path() / "*.*").string()), 0);
+    EXPECT_EQ(names(), (std::set<std::string>{"\\all\\a.b.c", "\\all\\readme", "\\all\\x.txt"}));
+
+    // "?" stands for exactly one character; a final ".*" may match nothing.
+    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\all\\*.*"), 0);
+    WriteLocal(local.path() / "to.dat", "2");
+    WriteLocal(local.path() / "two.dat", "3");
+    WriteLocal(local.path() / "three.dat", "5");
+    ASSERT_EQ(storage_exports::WriteIcFiles(fs, "\\q", (local.path() / "t?o.dat").string()), 0);
+    ASSERT_EQ(storage_exports::WriteIcFiles(fs, "\\r", (local.path() / "READ*.*").string()), 0);
+    EXPECT_EQ(storage_exports::WriteIcFiles(fs, "\\s", (local.path() / "t?.dat.*").string()), 0);
+    EXPECT_EQ(names(), (std::set<std::string>{"\\q\\two.dat", "\\r\\readme", "\\s\\to.dat"}));
+}
+
 TEST_F(FileTransfer, LocalPathKeepsTheCaseTheCallerGave)
 {
     std::filesystem::create_directory(local.path() / "MixedCase");
@@ -144,6 +176,59 @@ TEST_F(FileTransfer, PatternsReadAndDeleteWholeDirectoriesWithSubdirectories)
     ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\tax\\*.*"), 0);
     ASSERT_TRUE(fs.LoadIndex());
     EXPECT_EQ(fs.ListFiles(), "\\taxes\\c.txt*20240102030405,\\d.txt*20240102030405,");
+}
+
+TEST_F(FileTransfer, DeletingEveryFileLeavesAnEmptyDirectory)
+{
+    ASSERT_EQ(Put("\\tax", "a.txt", Pattern(600, 1)), 0);
+    ASSERT_EQ(Put("\\tax\\2024", "b.txt", Pattern(300, 2)), 0);
+    ASSERT_EQ(Put("", std::string(150, 'c'), Pattern(900, 3)), 0);
+    ASSERT_EQ(Put("", std::string(150, 'd'), Pattern(100, 5)), 0); // the index takes two pages
+    const auto freshLoad = [this] {
+        auto loaded = std::make_unique<CardFileSystem>();
+        loaded->BindReader(&card);
+        loaded->SetMessageBox(&box);
+        EXPECT_TRUE(loaded->LoadIndex());
+        return loaded;
+    };
+
+    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\tax\\*.*"), 0);
+    EXPECT_EQ(freshLoad()->ListFiles(),
+              "\\" + std::string(150, 'c') + "*20240102030405,\\" + std::string(150, 'd') + "*20240102030405,");
+
+    // Until the save, the card still names the old chain and the files:
+    // none of their pages may be handed out.
+    ASSERT_TRUE(fs.LoadIndex());
+    std::set<std::uint16_t> referenced(fs.StoredChainPages().begin(), fs.StoredChainPages().end());
+    ASSERT_EQ(referenced.size(), 2u);
+    for (char c : {'c', 'd'}) {
+        ASSERT_TRUE(fs.FindFilePages("\\" + std::string(150, c)));
+        referenced.insert(fs.FilePages().begin(), fs.FilePages().end());
+    }
+    ASSERT_TRUE(fs.DeleteFiles("\\*.*"));
+    CardFileSystem probe; // the same state, to allocate from without spoiling fs
+    probe.BindReader(&card);
+    ASSERT_TRUE(probe.LoadIndex());
+    ASSERT_TRUE(probe.DeleteFiles("\\*.*"));
+    for (std::uint16_t page = probe.AllocPage(); page != 0; page = probe.AllocPage())
+        ASSERT_EQ(referenced.count(page), 0u) << page;
+
+    ASSERT_TRUE(fs.SaveIndex());
+    const auto empty = freshLoad();
+    EXPECT_TRUE(empty->IsFormatted());
+    EXPECT_TRUE(empty->FileEntries().empty());
+    EXPECT_EQ(empty->FirstIndexPage(), 0);
+    EXPECT_EQ(card::Get16(card.Page(0) + 256), 0);
+    EXPECT_EQ(card::Get16(card.Page(2047) + 256), 0);
+    EXPECT_EQ(empty->CountFreePages(), 2031);
+
+    // Later writes go into the freed pages and nothing deleted comes back.
+    ASSERT_EQ(Put("", "new.txt", Pattern(2000, 4)), 0);
+    EXPECT_EQ(freshLoad()->ListFiles(), "\\new.txt*20240102030405,");
+    std::string names;
+    ASSERT_EQ(Get("\\*.*", names), 0);
+    EXPECT_EQ(names, "new.txt");
+    EXPECT_EQ(ReadLocal(out.path() / "new.txt"), Pattern(2000, 4));
 }
 
 TEST_F(FileTransfer, DeletedPagesReturnToTheFreePoolAfterTheSave)
@@ -194,6 +279,70 @@ TEST_F(FileTransfer, ReadErrorLeavesAnExistingLocalFileAlone)
     EXPECT_EQ(Get("\\a.txt", names), -1);
     EXPECT_EQ(ReadLocal(out.path() / "a.txt"), "precious");
     EXPECT_EQ(box.Texts(), std::vector<std::string>{"读卡出错! 重试?"});
+}
+
+// Fills a formatted card until no page is left for a new index chain: a file
+// of 30 pages and a small one, both with long names, then the largest file the
+// space check lets in. Returns the content of that filler.
+std::string FillCardToTheBrim(CardFileSystem &fs,
+                              const std::function<int(const std::string &, const std::string &)> &put)
+{
+    EXPECT_EQ(put(std::string(100, 'a'), Pattern(258 * 30, 1)), 0);
+    EXPECT_EQ(put(std::string(100, 'b'), Pattern(100, 2)), 0);
+    EXPECT_TRUE(fs.LoadIndex());
+    long long pages = fs.CountFreePages();
+    while (pages > 0 && !fs.HasSpace("\\filler", 258 * pages))
+        --pages;
+    const std::string filler = Pattern(static_cast<std::size_t>(258 * pages), 3);
+    EXPECT_EQ(put("filler", filler), 0);
+    return filler;
+}
+
+TEST_F(FileTransfer, DeletingFromAFullCardSucceeds)
+{
+    ASSERT_EQ(storage_exports::Format(fs), 0);
+    const std::string filler = FillCardToTheBrim(
+        fs, [this](const std::string &name, const std::string &content) { return Put("", name, content); });
+    ASSERT_TRUE(fs.LoadIndex());
+    // Not even the old chain's size is free: a new chain must reuse pages.
+    ASSERT_LT(fs.CountFreePages(), static_cast<int>(fs.StoredChainPages().size()));
+
+    // A replace keeps the stricter rule: the old file stays whole.
+    box.SetFallback(mb::kIdOk);
+    EXPECT_EQ(Put("", std::string(100, 'a'), Pattern(100, 4)), -1);
+    EXPECT_EQ(box.Texts(), std::vector<std::string>{"IC卡空间不足!"});
+
+    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\" + std::string(100, 'a')), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    ASSERT_EQ(fs.FileEntries().size(), 2u);
+    std::string names;
+    ASSERT_EQ(Get("\\*.*", names), 0);
+    EXPECT_EQ(names, std::string(100, 'b') + ",filler");
+    EXPECT_EQ(ReadLocal(out.path() / std::string(100, 'b')), Pattern(100, 2));
+    EXPECT_EQ(ReadLocal(out.path() / "filler"), filler);
+
+    // Deleting everything leaves an empty, sound card.
+    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\*.*"), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    EXPECT_TRUE(fs.FileEntries().empty());
+    EXPECT_EQ(fs.CountFreePages(), 2031);
+}
+
+TEST_F(FileTransfer, FileLargerThanTheWholeCardGetsTheNoSpaceMessage)
+{
+    ASSERT_EQ(storage_exports::Format(fs), 0);
+    const auto before = card.Image();
+    box.SetFallback(mb::kIdOk);
+    EXPECT_EQ(Put("", "huge", Pattern(258 * 2032)), -1);
+    EXPECT_EQ(box.Texts(), std::vector<std::string>{"IC卡空间不足!"});
+    EXPECT_EQ(card.Image(), before);
+
+    // A record too long for its 12-bit length is refused too, without the
+    // message, since the space is there.
+    box.calls.clear();
+    EXPECT_EQ(Put(std::string(4080, 'd'), "a.txt", "x"), -1);
+    EXPECT_TRUE(box.calls.empty());
+    EXPECT_EQ(card.Image(), before);
 }
 
 TEST_F(FileTransfer, NoSpaceRefusalLeavesTheCardUnchanged)

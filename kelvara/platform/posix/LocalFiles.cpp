@@ -5,7 +5,6 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +32,58 @@ bool IsDirectory(const char *path)
 }
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Bytes of the UTF-8 character that starts at name[pos] (a stray
+// continuation byte counts as a character of its own).
+std::size_t Utf8LengthAt(std::string_view name, std::size_t pos)
+{
+    std::size_t end = pos + 1;
+    while (end < name.size() && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
+        ++end;
+    return end - pos;
+}
+
+// '*' stands for any run of characters, dots included, '?' for exactly one
+// character; everything else matches itself exactly (case counts on Linux).
+bool WildcardMatch(std::string_view spec, std::string_view name)
+{
+    std::size_t s = 0, n = 0;
+    std::size_t starSpec = std::string_view::npos, starName = 0;
+    while (n < name.size()) {
+        if (s < spec.size() && spec[s] == '*') {
+            starSpec = ++s;
+            starName = n;
+        } else if (s < spec.size() && spec[s] == '?') {
+            ++s;
+            n += Utf8LengthAt(name, n);
+        } else if (s < spec.size() && spec[s] == name[n]) {
+            ++s;
+            ++n;
+        } else if (starSpec != std::string_view::npos) {
+            // Let the last star take one more character and try again.
+            starName += Utf8LengthAt(name, starName);
+            n = starName;
+            s = starSpec;
+        } else {
+            return false;
+        }
+    }
+    while (s < spec.size() && spec[s] == '*')
+        ++s;
+    return s == spec.size();
+}
+
+// The file search of Windows, which callers' specifications are written for:
+// a final ".*" also matches a name without an extension, so "*.*" is every
+// file and "README.*" finds README.
+bool MatchesFileSpec(std::string_view spec, std::string_view name)
+{
+    if (WildcardMatch(spec, name))
+        return true;
+    constexpr std::string_view kAnyExtension = ".*";
+    return spec.size() >= kAnyExtension.size() && spec.substr(spec.size() - kAnyExtension.size()) == kAnyExtension &&
+        WildcardMatch(spec.substr(0, spec.size() - kAnyExtension.size()), name);
+}
 
 } // namespace
 
@@ -120,7 +171,7 @@ std::vector<FoundFile> FindFiles(const std::string &wildcards)
     if (!dir)
         return found;
     while (const dirent *entry = ::readdir(dir.get())) {
-        if (::fnmatch(pattern.c_str(), entry->d_name, 0) != 0)
+        if (!MatchesFileSpec(pattern, entry->d_name))
             continue;
         FoundFile file;
         file.path = prefix + entry->d_name;
