@@ -2,23 +2,12 @@
 #include "sampora/Reader.h"
 
 #include <algorithm>
-#include <chrono>
 
+#include "sampora/Clock.h"
 #include "sampora/Frame.h"
 #include "sampora/Settings.h"
 
 namespace sampora {
-
-namespace {
-
-// Milliseconds of a monotonic clock; only differences are used.
-std::uint32_t ClockMs()
-{
-    using namespace std::chrono;
-    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-} // namespace
 
 Reader::~Reader() { Close(); }
 

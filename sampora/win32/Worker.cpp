@@ -7,7 +7,11 @@
 namespace sampora {
 
 namespace {
-constexpr ULONGLONG kIdlePeriodMs = 1000;
+constexpr DWORD kIdlePeriodMs = 1000;
+
+// Whether tick count `now` has reached `due`; right across the wrap of the
+// 32-bit count as long as the two are less than 24 days apart.
+bool Reached(DWORD now, DWORD due) { return static_cast<LONG>(now - due) >= 0; }
 // How long the destructor waits for a thread that Close never stopped; at
 // unload under the loader lock the thread may be unable to end at all.
 constexpr DWORD kUnloadWaitMs = 2000;
@@ -15,7 +19,7 @@ constexpr DWORD kUnloadWaitMs = 2000;
 
 struct Worker::Impl {
     CRITICAL_SECTION poll_lock;
-    ULONGLONG due = 0; // next idle poll, GetTickCount64 time; guarded by poll_lock
+    DWORD due = 0; // next idle poll, GetTickCount time; guarded by poll_lock
     HANDLE stop_event = nullptr;
     HANDLE thread = nullptr;
     PollFunction poll = nullptr;
@@ -43,8 +47,8 @@ struct Worker::Impl {
     {
         for (;;) {
             ::EnterCriticalSection(&poll_lock);
-            const ULONGLONG now = ::GetTickCount64();
-            const DWORD wait = due > now ? static_cast<DWORD>(due - now) : 0;
+            const DWORD now = ::GetTickCount();
+            const DWORD wait = Reached(now, due) ? 0 : due - now;
             ::LeaveCriticalSection(&poll_lock);
             const DWORD r = ::WaitForSingleObject(stop_event, wait);
             if (r == WAIT_OBJECT_0)
@@ -54,9 +58,9 @@ struct Worker::Impl {
                 continue;
             }
             ::EnterCriticalSection(&poll_lock);
-            if (::GetTickCount64() >= due) {
+            if (Reached(::GetTickCount(), due)) {
                 poll(context);
-                due = ::GetTickCount64() + kIdlePeriodMs;
+                due = ::GetTickCount() + kIdlePeriodMs;
             }
             ::LeaveCriticalSection(&poll_lock);
         }
@@ -87,7 +91,7 @@ bool Worker::Start(PollFunction poll, void *context)
     impl_->context = context;
     ::ResetEvent(impl_->stop_event);
     ::EnterCriticalSection(&impl_->poll_lock);
-    impl_->due = ::GetTickCount64() + kIdlePeriodMs;
+    impl_->due = ::GetTickCount() + kIdlePeriodMs;
     ::LeaveCriticalSection(&impl_->poll_lock);
     impl_->thread = ::CreateThread(nullptr, 0, &Impl::Entry, impl_.get(), 0, nullptr);
     return impl_->thread != nullptr;
@@ -105,6 +109,6 @@ void Worker::Stop()
 
 void Worker::Lock() { ::EnterCriticalSection(&impl_->poll_lock); }
 void Worker::Unlock() { ::LeaveCriticalSection(&impl_->poll_lock); }
-void Worker::RestartIdleTimer() { impl_->due = ::GetTickCount64() + kIdlePeriodMs; }
+void Worker::RestartIdleTimer() { impl_->due = ::GetTickCount() + kIdlePeriodMs; }
 
 } // namespace sampora
