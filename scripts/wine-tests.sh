@@ -1,9 +1,23 @@
 #!/usr/bin/env bash
-# Runs the portable test suites built as 64-bit Windows programs (preset
-# mingw-x86_64) under Wine: the card file system with the Win32 file layer,
-# and the simulated card.
+# Runs the Windows build (preset mingw-x86_64) under Wine, in a fresh Wine
+# prefix in a temporary directory with an X server of its own (Xvfb):
+#   - the portable suites as Windows programs (card file system, simulated
+#     card, vendor adapters, USB channel);
+#   - the end-to-end suites (serial reader, the readers of every PortMode,
+#     Sampora): the same Linux test programs that run natively, told by
+#     WQN_WINE_BUILD to start the Windows library hosts under Wine. The
+#     simulators run as Linux programs on ptys; the prefix maps COM1..COM6 to
+#     symlinks in $WQN_WINE_PORTS that the tests point at them.
+# The Chinese locale gives the programs code page 936, as on the target
+# systems. Builds what it needs first.
+#
+#   scripts/wine-tests.sh                 everything
+#   scripts/wine-tests.sh SUITE...        only these: storage sim vendor usb
+#                                         serial readers sampora
+#   WQN_WINE_KEEP=1 scripts/wine-tests.sh keep the prefix (its path is shown)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 
 wine=""
 for candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)" "$(command -v wine || true)"; do
@@ -13,15 +27,97 @@ if [ -z "$wine" ]; then
   echo "wine-tests: no Wine found (Debian package wine64)" >&2
   exit 1
 fi
+wineserver=$(dirname "$wine")/wineserver
+[ -x "$wineserver" ] || wineserver=$(command -v wineserver)
 
-# A Chinese locale gives the programs code page 936, as on the target systems.
-export WINEPREFIX="$PWD/build/mingw-x86_64/wineprefix" WINEDEBUG=-all LC_ALL=zh_CN.UTF-8
+suites=("$@")
+[ ${#suites[@]} = 0 ] && suites=(storage sim vendor usb serial readers sampora)
+wants() { [[ " ${suites[*]} " == *" $1 "* ]]; }
+
+# What the suites need: the Windows programs and the Linux test programs.
+cmake --preset mingw-x86_64 >/dev/null
+cmake --build --preset mingw-x86_64
+if wants serial || wants readers || wants sampora; then
+  cmake --preset debug >/dev/null
+  cmake --build --preset debug --target kelvara_e2e_tests e2e_readers_tests sampora_e2e_tests
+fi
+
+work=$(mktemp -d /tmp/wqn-wine.XXXXXX)
+xvfb_pid=""
+cleanup() {
+  "$wineserver" -k 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  if [ "${WQN_WINE_KEEP:-}" = 1 ]; then
+    echo "wine-tests: prefix kept in $work"
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+
+# An X server of our own for the windows the programs open.
+display=""
+for n in $(seq 90 140); do
+  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
+done
+[ -n "$display" ] || { echo "wine-tests: no free X display" >&2; exit 1; }
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+
+export WINEPREFIX=$work/prefix WINEDEBUG=-all LC_ALL=zh_CN.UTF-8 DISPLAY=:$display
+# No Mono or Gecko installers at start-up: the programs need neither.
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+export WQN_WINE=$wine WQN_WINE_BUILD=$root/build/mingw-x86_64 WQN_WINE_PORTS=$work/ports
+
+started=$(date +%s)
+"$wine" wineboot --init >"$work/wineboot.log" 2>&1
+"$wineserver" -w
+
+# COM1..COM6 lead to symlinks the tests point at the simulators' ptys (none
+# at first); Chinese text in dialogs is drawn with the CJK font.
+mkdir -p "$WQN_WINE_PORTS"
+{
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
+  for n in 1 2 3 4 5 6; do
+    ln -sfn "$work/no-port" "$WQN_WINE_PORTS/com$n"
+    ln -sfn "$WQN_WINE_PORTS/com$n" "$WINEPREFIX/dosdevices/com$n"
+    printf '"COM%s"="%s"\r\n' "$n" "$WQN_WINE_PORTS/com$n"
+  done
+  printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
+  for font in "MS Shell Dlg" "MS Shell Dlg 2" "MS Sans Serif" "Microsoft Sans Serif" Tahoma SimSun NSimSun \
+              "宋体" "新宋体" "Segoe UI"; do
+    printf '"%s"="WenQuanYi Micro Hei"\r\n' "$font"
+  done
+} | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$work/prefix.reg"
+"$wine" regedit /S "$(echo "Z:$work/prefix.reg" | tr / '\\')"
+# Start again so the port mapping is read; keep the server up between the
+# many short programs that follow.
+"$wineserver" -k
+"$wineserver" -p 2>>"$work/wineserver.log"
+"$wine" cmd /c exit 0 >/dev/null 2>&1 || true
+echo "wine-tests: fresh prefix ready in $(( $(date +%s) - started )) s"
+
 status=0
-for exe in build/mingw-x86_64/tests/storage/storage_tests.exe build/mingw-x86_64/tests/sim/sim_card_tests.exe; do
-  echo "== $exe under Wine"
-  if ! timeout 900 "$wine" "$exe" --gtest_brief=1; then
+run() { # name, command...
+  local name=$1 t0
+  shift
+  t0=$(date +%s)
+  echo "== $name"
+  if ! timeout 1200 "$@"; then
+    echo "wine-tests: $name FAILED"
     status=1
   fi
-done
-"$(dirname "$wine")/wineserver" -k 2>/dev/null || wineserver -k 2>/dev/null || true
+  echo "== $name: $(( $(date +%s) - t0 )) s"
+}
+exe() { echo "$WQN_WINE_BUILD/$1"; }
+
+wants storage && run storage "$wine" "$(exe tests/storage/storage_tests.exe)" --gtest_brief=1
+wants sim && run sim "$wine" "$(exe tests/sim/sim_card_tests.exe)" --gtest_brief=1
+if wants serial; then
+  # The kelvara tool is a Linux program: not part of the Windows run.
+  run serial build/debug/tests/e2e/kelvara_e2e_tests --gtest_brief=1 --gtest_filter=-ToolE2e.*
+fi
+
 exit $status

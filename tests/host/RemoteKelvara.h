@@ -1,0 +1,105 @@
+// Kelvara's C interface for end-to-end tests, run in a library process of its
+// own: each function here sends the call to the newest live LibraryProcess (a
+// kelvara-host program, natively or under Wine) and hands back its results,
+// and handlers installed here are called for the library's message boxes and
+// notices there. The signatures are those of kelvara.h, so one scenario
+// drives the library the same way on Linux and on Windows.
+//
+// The buffer of TS_ReadBlock and TS_WriteBlock must hold 264 bytes when the
+// CRC flag is set or the length lies outside 0-264, and the length (at
+// least 1) otherwise; text buffers hold what the library writes, as for the
+// real interface. Local paths are translated for the host (runner::HostPath).
+#pragma once
+
+#include "tests/host/HostProcess.h"
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace kelvara::remote {
+
+using wqn::host::Tokens;
+
+// Environment variables every library host started from now on gets.
+void SetHostEnvironment(const std::string &name, const std::string &value);
+void ResetHostEnvironment();
+const std::map<std::string, std::string> &HostEnvironment();
+
+// Makes COM port `n` (1-6) lead to `device`, a path that need not exist. A
+// library process already running sees the change at its next port open.
+void MapPort(int n, const std::string &device);
+
+// One process in which the library runs, from construction to Finish.
+class LibraryProcess {
+public:
+    // `program`: the host program (default: kelvara-host of this build),
+    // started in `directory` (default: the current one).
+    explicit LibraryProcess(const std::string &program = {}, const std::string &directory = {});
+    ~LibraryProcess();
+    LibraryProcess(const LibraryProcess &) = delete;
+    LibraryProcess &operator=(const LibraryProcess &) = delete;
+
+    // Ends the process; its exit code (0 when it ended normally).
+    int Finish();
+
+    wqn::host::HostProcess &Host() { return host_; }
+    // "event" lines of the host (posted messages' results, ...).
+    const std::vector<Tokens> &Events() const { return host_.Events(); }
+
+    using BoxHandler = int (*)(void *ctx, const char *text, const char *caption, unsigned int type);
+    using NoticeHandler = void (*)(void *ctx, int op, const char *text);
+    // Installs (or with null removes) the test's handler of the library's
+    // message boxes or notices in this process.
+    void SetBoxHandler(BoxHandler box, void *context);
+    void SetNoticeHandler(NoticeHandler notice, void *context);
+
+    // The newest library process not yet finished, or null.
+    static LibraryProcess *Current();
+
+private:
+    int OnEvent(const Tokens &event);
+    void SendHandlers();
+
+    wqn::host::HostProcess host_;
+    LibraryProcess *previous_;
+    bool finished_ = false;
+    BoxHandler box_ = nullptr;
+    void *boxContext_ = nullptr;
+    NoticeHandler notice_ = nullptr;
+    void *noticeContext_ = nullptr;
+};
+
+// The settings as the OS keeps them (registry or settings file), read and
+// written past the library through the current library process, or through
+// a short-lived one when none runs.
+void ClearSettings();
+void StoreSetting(const std::string &name, int value);
+void StoreSettingText(const std::string &name, const std::string &value);
+std::optional<std::string> StoredSetting(const std::string &name);
+// "dword" or "sz" under Windows, "ini" on Linux.
+std::optional<std::string> StoredSettingType(const std::string &name);
+
+// kelvara.h, remotely.
+int TS_CheckKelvara();
+void TS_ReleaseKelvara();
+int TS_ReadBlock(int page, int offset, int length, unsigned char *buffer, unsigned char crc);
+int TS_WriteBlock(int page, int offset, int length, unsigned char *buffer, unsigned char crc);
+int TS_IcCardLock();
+int TS_IcCardExit();
+void TS_GetVersion(char *text);
+void TS_SetPortSpeed(int unused);
+int TS_FileTime(const char *name, char *time);
+int TS_ReadIcFiles(const char *localDirectory, const char *cardPattern, char *readNames);
+int TS_WriteIcFiles(const char *cardDirectory, const char *localFiles);
+int TS_DelIcFiles(const char *cardPattern);
+int TS_IsFormat();
+int TS_Format();
+int TS_DirIcFiles(const char *outputPath);
+int TS_Test();
+int TS_GetBitTable(const char *outputPath);
+void KelvaraSetMessageBoxHandler(int (*handler)(void *ctx, const char *text, const char *caption, unsigned int type),
+                                 void *ctx);
+void KelvaraSetNoticeHandler(void (*handler)(void *ctx, int op, const char *text), void *ctx);
+
+} // namespace kelvara::remote
