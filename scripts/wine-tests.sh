@@ -120,4 +120,6 @@ if wants serial; then
   run serial build/debug/tests/e2e/kelvara_e2e_tests --gtest_brief=1 --gtest_filter=-ToolE2e.*
 fi
 
+wants readers && run readers build/debug/tests/e2e_readers/e2e_readers_tests --gtest_brief=1
+
 exit $status

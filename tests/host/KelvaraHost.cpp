@@ -28,6 +28,11 @@
 //                             the card and back ROUNDS times -> failures
 //   quit
 // A buffer the library writes past its end makes the command an error.
+//
+// kelvara-host-usb.exe, a Windows variant with the library linked in, puts
+// the USB reader stand-in (win32/UsbDeviceStandIn.h) behind the library's
+// USB transport and adds
+//   usb-breaches              -> what the transport did wrong, one each
 #include "kelvara.h"
 
 #include "tests/host/Host.h"
@@ -264,9 +269,18 @@ void AddCommands(Host &host)
 } // namespace
 } // namespace wqn::host
 
+#ifdef WQN_HOST_USB_STAND_IN
+namespace wqn::host::usb {
+void AddStandInCommands(Host &host);
+}
+#endif
+
 int main()
 {
     wqn::host::platform::Init();
     wqn::host::AddCommands(wqn::host::g_host);
+#ifdef WQN_HOST_USB_STAND_IN
+    wqn::host::usb::AddStandInCommands(wqn::host::g_host);
+#endif
     return wqn::host::g_host.Run();
 }
