@@ -76,12 +76,14 @@ started=$(date +%s)
 
 # COM1..COM6 lead to symlinks the tests point at the simulators' ptys (none
 # at first); Chinese text in dialogs is drawn with the CJK font.
-mkdir -p "$WQN_WINE_PORTS"
+# (A link to a directory: a port that cannot be opened; a dangling link would
+# make Wine open /dev/ttyS<n-1> instead.)
+mkdir -p "$WQN_WINE_PORTS/absent"
 {
   printf 'Windows Registry Editor Version 5.00\r\n\r\n'
   printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
   for n in 1 2 3 4 5 6; do
-    ln -sfn "$work/no-port" "$WQN_WINE_PORTS/com$n"
+    ln -sfn "$WQN_WINE_PORTS/absent" "$WQN_WINE_PORTS/com$n"
     ln -sfn "$WQN_WINE_PORTS/com$n" "$WINEPREFIX/dosdevices/com$n"
     printf '"COM%s"="%s"\r\n' "$n" "$WQN_WINE_PORTS/com$n"
   done
@@ -121,5 +123,6 @@ if wants serial; then
 fi
 
 wants readers && run readers build/debug/tests/e2e_readers/e2e_readers_tests --gtest_brief=1
+wants sampora && run sampora build/debug/tests/sampora/sampora_e2e_tests --gtest_brief=1
 
 exit $status

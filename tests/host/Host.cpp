@@ -96,4 +96,27 @@ void Host::Event(const Tokens &tokens)
     Write(line);
 }
 
+GuardedBuffer::GuardedBuffer(const std::string &hex)
+{
+    if (hex == kNull) {
+        null_ = true;
+        return;
+    }
+    if (!FromHex(hex, &bytes_))
+        throw CommandError("not hex: " + hex);
+    size_ = bytes_.size();
+    bytes_.resize(size_ + kGuardBytes, kGuard);
+}
+
+std::string GuardedBuffer::Checked() const
+{
+    if (null_)
+        return std::string(kNull);
+    for (std::size_t i = size_; i < bytes_.size(); ++i) {
+        if (bytes_[i] != kGuard)
+            throw CommandError("the library wrote past the end of the caller's buffer");
+    }
+    return ToHex(bytes_.data(), size_);
+}
+
 } // namespace wqn::host

@@ -6,10 +6,12 @@
 
 #include "tests/host/Protocol.h"
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace wqn::host {
 
@@ -49,6 +51,26 @@ private:
 
     std::map<std::string, Command> commands_;
     bool quit_ = false;
+};
+
+// A buffer of the caller, given in hex (or "null" for a null pointer), with
+// guard bytes behind it that the library must leave alone.
+class GuardedBuffer {
+public:
+    static constexpr std::size_t kGuardBytes = 32;
+    static constexpr std::uint8_t kGuard = 0xA5;
+
+    explicit GuardedBuffer(const std::string &hex);
+    // Null for a null pointer.
+    unsigned char *Data() { return null_ ? nullptr : bytes_.data(); }
+    // The buffer after the call in hex ("null" for a null pointer); throws
+    // when the library wrote into the guard bytes.
+    std::string Checked() const;
+
+private:
+    bool null_ = false;
+    std::vector<std::uint8_t> bytes_;
+    std::size_t size_ = 0;
 };
 
 } // namespace wqn::host

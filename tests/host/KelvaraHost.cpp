@@ -49,39 +49,11 @@ namespace {
 
 Host g_host;
 
-constexpr std::size_t kGuardBytes = 32;
-constexpr std::uint8_t kGuard = 0xA5;
-
-// A caller's buffer with guard bytes behind it.
-class GuardedBuffer {
-public:
-    explicit GuardedBuffer(const std::string &hex)
-    {
-        if (!FromHex(hex, &bytes_))
-            throw CommandError("not hex: " + hex);
-        size_ = bytes_.size();
-        bytes_.resize(size_ + kGuardBytes, kGuard);
-    }
-    unsigned char *Data() { return bytes_.data(); }
-    std::string Checked() const
-    {
-        for (std::size_t i = size_; i < bytes_.size(); ++i) {
-            if (bytes_[i] != kGuard)
-                throw CommandError("the library wrote past the end of the caller's buffer");
-        }
-        return ToHex(bytes_.data(), size_);
-    }
-
-private:
-    std::vector<std::uint8_t> bytes_;
-    std::size_t size_ = 0;
-};
-
 // A text buffer of the caller, large enough for any text the library puts in.
 class TextBuffer {
 public:
     explicit TextBuffer(const std::string &before)
-        : bytes_(kSize + kGuardBytes, char(kGuard))
+        : bytes_(kSize + GuardedBuffer::kGuardBytes, char(GuardedBuffer::kGuard))
     {
         if (before.size() >= kSize)
             throw CommandError("text too long");
@@ -91,7 +63,7 @@ public:
     std::string Checked() const
     {
         for (std::size_t i = kSize; i < bytes_.size(); ++i) {
-            if (bytes_[i] != char(kGuard))
+            if (bytes_[i] != char(GuardedBuffer::kGuard))
                 throw CommandError("the library wrote past the end of the caller's text buffer");
         }
         return std::string(bytes_.data(), strnlen(bytes_.data(), kSize));

@@ -16,12 +16,6 @@ namespace {
 
 using namespace wqn::host;
 
-std::map<std::string, std::string> &Environment()
-{
-    static std::map<std::string, std::string> environment;
-    return environment;
-}
-
 LibraryProcess *g_current = nullptr;
 
 Tokens Call(const Tokens &command)
@@ -86,35 +80,13 @@ std::optional<std::string> Dumped(const std::string &name, std::size_t field)
 
 } // namespace
 
-void SetHostEnvironment(const std::string &name, const std::string &value) { Environment()[name] = value; }
-void ResetHostEnvironment() { Environment().clear(); }
-const std::map<std::string, std::string> &HostEnvironment() { return Environment(); }
-
-void MapPort(int n, const std::string &device)
-{
-    if (runner::UnderWine()) {
-        const char *ports = std::getenv("WQN_WINE_PORTS");
-        ASSERT_NE(ports, nullptr) << "WQN_WINE_PORTS is not set";
-        const std::filesystem::path link = std::filesystem::path(ports) / ("com" + std::to_string(n));
-        const std::filesystem::path fresh = link.string() + ".new";
-        std::error_code ignored;
-        std::filesystem::remove(fresh, ignored);
-        std::filesystem::create_symlink(device, fresh);
-        std::filesystem::rename(fresh, link); // replaces the old link at once
-        return;
-    }
-    const std::string name = "WQN_COM" + std::to_string(n);
-    SetHostEnvironment(name, device);
-    if (LibraryProcess *process = LibraryProcess::Current())
-        process->Host().Call({"setenv", name, device});
-}
-
 LibraryProcess::LibraryProcess(const std::string &program, const std::string &directory)
     : previous_(g_current)
 {
     g_current = this;
+    SetActiveHost(&host_);
     host_.SetEventHandler([this](const Tokens &event) { return OnEvent(event); });
-    std::map<std::string, std::string> environment = Environment();
+    std::map<std::string, std::string> environment = HostEnvironment();
     bool started = false;
     if (runner::UnderWine()) {
         // Kelvara.dll is found on the search path, beside nothing else.
@@ -144,8 +116,10 @@ int LibraryProcess::Finish()
 {
     finished_ = true;
     const int code = host_.Running() ? host_.Quit() : -1;
-    if (g_current == this)
+    if (g_current == this) {
         g_current = previous_;
+        SetActiveHost(previous_ != nullptr ? &previous_->Host() : nullptr);
+    }
     EXPECT_EQ(code, 0) << "the library process did not end normally";
     return code;
 }

@@ -11,7 +11,7 @@
 // real interface. Local paths are translated for the host (runner::HostPath).
 #pragma once
 
-#include "tests/host/HostProcess.h"
+#include "tests/host/HostSession.h"
 
 #include <map>
 #include <optional>
@@ -21,14 +21,10 @@ namespace kelvara::remote {
 
 using wqn::host::Tokens;
 
-// Environment variables every library host started from now on gets.
-void SetHostEnvironment(const std::string &name, const std::string &value);
-void ResetHostEnvironment();
-const std::map<std::string, std::string> &HostEnvironment();
-
-// Makes COM port `n` (1-6) lead to `device`, a path that need not exist. A
-// library process already running sees the change at its next port open.
-void MapPort(int n, const std::string &device);
+using wqn::host::HostEnvironment;
+using wqn::host::MapPort;
+using wqn::host::ResetHostEnvironment;
+using wqn::host::SetHostEnvironment;
 
 // One process in which the library runs, from construction to Finish.
 class LibraryProcess {
