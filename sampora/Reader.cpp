@@ -9,7 +9,14 @@
 
 namespace sampora {
 
-Reader::~Reader() { Close(); }
+// At unload: the worker is stopped as Close would, without waiting for it
+// unboundedly under the loader's lock.
+Reader::~Reader()
+{
+    worker_.StopAtUnload();
+    port_open_ = false;
+    port_.Close();
+}
 
 int Reader::Init()
 {

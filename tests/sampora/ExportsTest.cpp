@@ -173,6 +173,29 @@ TEST_F(SamporaExports, ClosingStopsTheWorkerPromptly)
     EXPECT_EQ(Init(), 0);
 }
 
+// A host that frees the library without Close: the call returns promptly
+// (at unload nothing waits for the worker without bound), and the library
+// loaded again works.
+TEST_F(SamporaExports, FreeingTheLibraryWithoutCloseReturnsPromptly)
+{
+    ASSERT_EQ(Init(), 0);
+    const auto unload = process_->Host().Call({"unload"}, 30000);
+    ASSERT_EQ(unload.size(), 2u);
+    EXPECT_EQ(unload[0], "1") << "the library was not freed";
+    EXPECT_LT(std::stol(unload[1]), 3000) << "milliseconds the unload took";
+    EXPECT_EQ(Init(), 0);
+    EXPECT_EQ(CloseReader(), 1);
+}
+
+TEST_F(SamporaExports, EndingTheProcessWithoutCloseIsPrompt)
+{
+    ASSERT_EQ(Init(), 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(process_->Finish(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    process_.reset();
+}
+
 // --- Payloads ----------------------------------------------------------------
 
 TEST_F(SamporaExports, EachExportSendsItsExactPayload)
