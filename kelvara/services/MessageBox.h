@@ -2,6 +2,7 @@
 // speaks, and the service through which the library asks the user.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace kelvara {
@@ -41,5 +42,10 @@ void SetMessageBoxHandler(MessageBoxHandler handler, void *ctx);
 
 // The platform's own box, used when no handler is installed.
 int ShowPlatformMessageBox(std::string_view text, std::string_view caption, unsigned type);
+
+// Text from the card or the caller, in the system code page, as UTF-8 for a
+// message box (the library's own texts are UTF-8 already). Unchanged on
+// Linux, whose 8-bit texts are UTF-8.
+std::string SystemTextAsUtf8(std::string_view text);
 
 } // namespace kelvara

@@ -80,7 +80,8 @@ int Test(CardFileSystem &fs, MessageBoxService &box)
 {
     if (!fs.LoadIndex() || !fs.IsFormatted())
         return -1;
-    const std::string listing = fs.ListFiles();
+    // The names are the card's text in the system code page; boxes take UTF-8.
+    const std::string listing = SystemTextAsUtf8(fs.ListFiles());
     box.Show(listing, listing, mb::kOk);
     return 0;
 }

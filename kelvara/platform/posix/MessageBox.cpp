@@ -14,4 +14,6 @@ int ShowPlatformMessageBox(std::string_view text, std::string_view caption, unsi
     return (type & 0xFu) == mb::kOk ? mb::kIdOk : mb::kIdCancel;
 }
 
+std::string SystemTextAsUtf8(std::string_view text) { return std::string(text); }
+
 } // namespace kelvara
