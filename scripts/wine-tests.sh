@@ -87,6 +87,10 @@ mkdir -p "$WQN_WINE_PORTS/absent"
     ln -sfn "$WQN_WINE_PORTS/com$n" "$WINEPREFIX/dosdevices/com$n"
     printf '"COM%s"="%s"\r\n' "$n" "$WQN_WINE_PORTS/com$n"
   done
+  # A program that crashes ends at once instead of waiting in the debugger's
+  # window for somebody.
+  printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]\r\n'
+  printf '"Debugger"=""\r\n"Auto"="0"\r\n'
   printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
   for font in "MS Shell Dlg" "MS Shell Dlg 2" "MS Sans Serif" "Microsoft Sans Serif" Tahoma SimSun NSimSun \
               "宋体" "新宋体" "Segoe UI"; do

@@ -72,5 +72,49 @@ TEST_F(EntryGateE2e, TwoThreadsWritingAndReadingTheirOwnFilesNeverInterleave)
     });
 }
 
+// Under Windows the connection's message pump dispatches the host's window
+// messages: a window procedure that calls back into the library then is
+// refused at once and touches nothing, and the connection goes on.
+TEST_F(EntryGateE2e, WindowMessagesDispatchedWhileConnectingCannotReachTheLibrary)
+{
+    if (!wqn::host::runner::UnderWine())
+        GTEST_SKIP() << "window messages exist in the Windows build";
+    SerialSim sim(SimArgs());
+    UseReaderOn(1, sim);
+    const std::string listing = scratch.File("posted.txt");
+    InFreshProcess([&] {
+        wqn::host::HostProcess &host = LibraryProcess::Current()->Host();
+        const std::string page(2 * 264, '0');
+        host.Call({"post", "ReadBlock", "0", "0", "264", "0", page});
+        host.Call({"post", "WriteBlock", "5", "0", "264", "1", page});
+        host.Call({"post", "Format"});
+        host.Call({"post", "DirIcFiles", wqn::host::runner::HostPath(listing)});
+        host.Call({"post", "IcCardLock"});
+        host.Call({"post", "ReleaseKelvara"});
+        host.Call({"post", "CheckKelvara"});
+        ASSERT_EQ(TS_CheckKelvara(), 0);
+
+        // Every posted call ran while the connection was searched (the host
+        // runs them only from the library's pump) and failed at once.
+        std::vector<std::string> results;
+        for (const Tokens &event : host.Events()) {
+            if (!event.empty() && event[0] == "posted")
+                results.push_back(wqn::host::JoinLine(
+                    Tokens(event.begin() + 1, event.begin() + std::min<std::size_t>(3, event.size()))));
+        }
+        EXPECT_EQ(results, (std::vector<std::string>{"ok -1", "ok -1", "ok -1", "ok -1", "ok 0", "ok", "ok -1"}));
+        EXPECT_FALSE(std::filesystem::exists(listing));
+        // Nothing reached the reader for them: no write, no release read.
+        const auto frames = ReceivedFrames(log);
+        EXPECT_EQ(Count(frames, kReleaseReadFrame), 0);
+        for (const std::string &frame : frames)
+            EXPECT_NE(frame.rfind("57 52 54 45", 0), 0u) << "a write reached the reader: " << frame;
+        // The reader manager survived the refused release.
+        EXPECT_EQ(TS_IcCardLock(), 1);
+        TS_ReleaseKelvara();
+    });
+    EXPECT_EQ(Count(ReceivedFrames(log), kReleaseReadFrame), 1);
+}
+
 } // namespace
 } // namespace kelvara::e2e
