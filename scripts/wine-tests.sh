@@ -121,6 +121,7 @@ exe() { echo "$WQN_WINE_BUILD/$1"; }
 
 wants storage && run storage "$wine" "$(exe tests/storage/storage_tests.exe)" --gtest_brief=1
 wants sim && run sim "$wine" "$(exe tests/sim/sim_card_tests.exe)" --gtest_brief=1
+wants usb && run usb "$wine" "$(exe tests/usb/usb_win32_tests.exe)" --gtest_brief=1
 if wants serial; then
   # The kelvara tool is a Linux program: not part of the Windows run.
   run serial build/debug/tests/e2e/kelvara_e2e_tests --gtest_brief=1 --gtest_filter="-ToolE2e.*:${WQN_WINE_SKIP:-}"
