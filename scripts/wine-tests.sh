@@ -121,6 +121,7 @@ exe() { echo "$WQN_WINE_BUILD/$1"; }
 
 wants storage && run storage "$wine" "$(exe tests/storage/storage_tests.exe)" --gtest_brief=1
 wants sim && run sim "$wine" "$(exe tests/sim/sim_card_tests.exe)" --gtest_brief=1
+wants vendor && run vendor "$wine" "$(exe tests/vendor/vendor_tests.exe)" --gtest_brief=1
 wants usb && run usb "$wine" "$(exe tests/usb/usb_win32_tests.exe)" --gtest_brief=1
 if wants serial; then
   # The kelvara tool is a Linux program: not part of the Windows run.
