@@ -69,6 +69,8 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all LC_ALL=zh_CN.UTF-8 DISPLAY=:$displ
 # No Mono or Gecko installers at start-up: the programs need neither.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 export WQN_WINE=$wine WQN_WINE_BUILD=$root/build/mingw-x86_64 WQN_WINE_PORTS=$work/ports
+# Where screenshots of the programs' windows go (scripts/wine-screenshot.sh).
+export WQN_SCREENSHOTS=$root/build/screenshots
 
 started=$(date +%s)
 "$wine" wineboot --init >"$work/wineboot.log" 2>&1
@@ -87,6 +89,10 @@ mkdir -p "$WQN_WINE_PORTS/absent"
     ln -sfn "$WQN_WINE_PORTS/com$n" "$WINEPREFIX/dosdevices/com$n"
     printf '"COM%s"="%s"\r\n' "$n" "$WQN_WINE_PORTS/com$n"
   done
+  # Windows in a desktop window of Wine's own, drawn with their title bars
+  # (there is no window manager), for screenshots.
+  printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="Default"\r\n'
+  printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"Default"="1024x768"\r\n'
   # A program that crashes ends at once instead of waiting in the debugger's
   # window for somebody.
   printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]\r\n'
