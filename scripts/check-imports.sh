@@ -5,10 +5,12 @@
 # has been looked up and added to the list, a conscious decision.
 #
 #   scripts/check-imports.sh                list and compare both DLLs
-#   scripts/check-imports.sh --list DLL     print what DLL imports
+#   scripts/check-imports.sh --list FILE    print what a 32-bit FILE imports
+#                                           (OBJDUMP=x86_64-w64-mingw32-objdump
+#                                           for a 64-bit one)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-objdump=i686-w64-mingw32-objdump
+objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
 
 # One "dll!Function" line per import, the DLL name in lower case, sorted.
 imports() {
