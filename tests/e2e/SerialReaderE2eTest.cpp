@@ -39,6 +39,10 @@ TEST_F(SerialReaderE2e, FirstConnectionSearchesNegotiatesAndRecordsTheReader)
     EXPECT_EQ(Setting("PortMode"), "1");
     EXPECT_EQ(Setting("ComPortName"), "com1");
     EXPECT_EQ(Setting("BaudRateIndex"), "6");
+    // In the registry under Windows: integers as REG_DWORD, texts as REG_SZ.
+    const bool windows = wqn::host::runner::UnderWine();
+    EXPECT_EQ(StoredSettingType("PortMode"), windows ? "dword" : "ini");
+    EXPECT_EQ(StoredSettingType("ComPortName"), windows ? "sz" : "ini");
 
     const auto frames = ReceivedFrames(log);
     EXPECT_EQ(Count(frames, kBdrt6Frame), 1);

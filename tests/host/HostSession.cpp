@@ -15,7 +15,7 @@ std::map<std::string, std::string> &Environment()
     return environment;
 }
 
-HostProcess *g_active = nullptr;
+HostedLibrary *g_newest = nullptr;
 
 } // namespace
 
@@ -23,8 +23,7 @@ void SetHostEnvironment(const std::string &name, const std::string &value) { Env
 void ResetHostEnvironment() { Environment().clear(); }
 const std::map<std::string, std::string> &HostEnvironment() { return Environment(); }
 
-HostProcess *ActiveHost() { return g_active; }
-void SetActiveHost(HostProcess *host) { g_active = host; }
+HostProcess *ActiveHost() { return g_newest != nullptr ? &g_newest->Host() : nullptr; }
 
 void MapPort(int n, const std::string &device)
 {
@@ -46,8 +45,45 @@ void MapPort(int n, const std::string &device)
     }
     const std::string name = "WQN_COM" + std::to_string(n);
     SetHostEnvironment(name, device);
-    if (g_active != nullptr && g_active->Running())
-        g_active->Call({"setenv", name, device});
+    if (HostProcess *active = ActiveHost(); active != nullptr && active->Running())
+        active->Call({"setenv", name, device});
 }
+
+HostedLibrary::HostedLibrary(const std::string &program, const std::string &windowsProgram,
+                             const std::string &dllDirectory, const std::string &directory)
+    : previous_(g_newest)
+{
+    g_newest = this;
+    std::map<std::string, std::string> environment = HostEnvironment();
+    const bool wine = runner::UnderWine();
+    if (wine) {
+        std::string path = runner::HostPath(runner::WineBuildFile(dllDirectory));
+        if (const auto it = environment.find("WINEPATH"); it != environment.end() && !it->second.empty())
+            path = it->second + ";" + path;
+        environment["WINEPATH"] = path;
+    }
+    const std::string windows =
+        !windowsProgram.empty() && windowsProgram[0] == '/' ? windowsProgram : runner::WineBuildFile(windowsProgram);
+    started_ = host_.Start(wine ? windows : program, wine, environment, directory);
+    EXPECT_TRUE(started_) << "the library host did not start";
+}
+
+HostedLibrary::~HostedLibrary()
+{
+    if (!finished_)
+        Finish();
+}
+
+int HostedLibrary::Finish()
+{
+    finished_ = true;
+    const int code = host_.Running() ? host_.Quit() : -1;
+    if (g_newest == this)
+        g_newest = previous_;
+    EXPECT_EQ(code, 0) << "the library process did not end normally";
+    return code;
+}
+
+HostedLibrary *HostedLibrary::Newest() { return g_newest; }
 
 } // namespace wqn::host

@@ -21,6 +21,37 @@ void MapPort(int n, const std::string &device);
 
 // The host the test talks to now (null: none), for MapPort.
 HostProcess *ActiveHost();
-void SetActiveHost(HostProcess *host);
+
+// A process in which a test runs a library: its host program, started with
+// the hosts' environment (under Wine with the DLL's build directory on the
+// search path), the active host from construction to Finish.
+class HostedLibrary {
+public:
+    virtual ~HostedLibrary();
+    HostedLibrary(const HostedLibrary &) = delete;
+    HostedLibrary &operator=(const HostedLibrary &) = delete;
+
+    // Ends the process; its exit code (0 when it ended normally).
+    int Finish();
+    HostProcess &Host() { return host_; }
+    bool Started() const { return started_; }
+
+    // The newest one not yet finished, or null.
+    static HostedLibrary *Newest();
+
+protected:
+    // `program`: the native host program, or under Wine `windowsProgram` (an
+    // absolute path, or one in the mingw-x86_64 build), with `dllDirectory`
+    // (in that build) on the search path; started in `directory` (empty: the
+    // current one).
+    HostedLibrary(const std::string &program, const std::string &windowsProgram, const std::string &dllDirectory,
+                  const std::string &directory);
+
+private:
+    HostProcess host_;
+    HostedLibrary *previous_;
+    bool started_ = false;
+    bool finished_ = false;
+};
 
 } // namespace wqn::host

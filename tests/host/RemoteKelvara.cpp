@@ -16,8 +16,6 @@ namespace {
 
 using namespace wqn::host;
 
-LibraryProcess *g_current = nullptr;
-
 Tokens Call(const Tokens &command)
 {
     LibraryProcess *process = LibraryProcess::Current();
@@ -81,50 +79,17 @@ std::optional<std::string> Dumped(const std::string &name, std::size_t field)
 } // namespace
 
 LibraryProcess::LibraryProcess(const std::string &program, const std::string &directory)
-    : previous_(g_current)
+    : HostedLibrary(program.empty() ? KELVARA_HOST_PATH : program,
+                    program.empty() ? "tests/host/kelvara-host.exe" : program, "kelvara", directory)
 {
-    g_current = this;
-    SetActiveHost(&host_);
-    host_.SetEventHandler([this](const Tokens &event) { return OnEvent(event); });
-    std::map<std::string, std::string> environment = HostEnvironment();
-    bool started = false;
-    if (runner::UnderWine()) {
-        // Kelvara.dll is found on the search path, beside nothing else.
-        std::string path = runner::HostPath(runner::WineBuildFile("kelvara"));
-        if (const auto it = environment.find("WINEPATH"); it != environment.end() && !it->second.empty())
-            path = it->second + ";" + path;
-        environment["WINEPATH"] = path;
-        started = host_.Start(program.empty() ? runner::WineBuildFile("tests/host/kelvara-host.exe") : program, true,
-                              environment, directory);
-        // Nobody sits at the screen: boxes are answered as the Linux build's
-        // default does, unless the test installs its own handler.
-        if (started)
-            host_.Call({"handlers", "auto", "none"});
-    } else {
-        started = host_.Start(program.empty() ? KELVARA_HOST_PATH : program, false, environment, directory);
-    }
-    EXPECT_TRUE(started) << "the library host did not start";
+    Host().SetEventHandler([this](const Tokens &event) { return OnEvent(event); });
+    // Nobody sits at the screen under Wine: boxes are answered as the Linux
+    // build's default does, unless the test installs its own handler.
+    if (Started() && runner::UnderWine())
+        Host().Call({"handlers", "auto", "none"});
 }
 
-LibraryProcess::~LibraryProcess()
-{
-    if (!finished_)
-        Finish();
-}
-
-int LibraryProcess::Finish()
-{
-    finished_ = true;
-    const int code = host_.Running() ? host_.Quit() : -1;
-    if (g_current == this) {
-        g_current = previous_;
-        SetActiveHost(previous_ != nullptr ? &previous_->Host() : nullptr);
-    }
-    EXPECT_EQ(code, 0) << "the library process did not end normally";
-    return code;
-}
-
-LibraryProcess *LibraryProcess::Current() { return g_current; }
+LibraryProcess *LibraryProcess::Current() { return dynamic_cast<LibraryProcess *>(HostedLibrary::Newest()); }
 
 void LibraryProcess::SetBoxHandler(BoxHandler box, void *context)
 {
@@ -143,7 +108,7 @@ void LibraryProcess::SetNoticeHandler(NoticeHandler notice, void *context)
 void LibraryProcess::SendHandlers()
 {
     const std::string quiet = runner::UnderWine() ? "auto" : "none";
-    host_.Call({"handlers", box_ != nullptr ? "forward" : quiet, notice_ != nullptr ? "forward" : "none"});
+    Host().Call({"handlers", box_ != nullptr ? "forward" : quiet, notice_ != nullptr ? "forward" : "none"});
 }
 
 int LibraryProcess::OnEvent(const Tokens &event)

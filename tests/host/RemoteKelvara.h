@@ -27,21 +27,15 @@ using wqn::host::ResetHostEnvironment;
 using wqn::host::SetHostEnvironment;
 
 // One process in which the library runs, from construction to Finish.
-class LibraryProcess {
+class LibraryProcess final : public wqn::host::HostedLibrary {
 public:
-    // `program`: the host program (default: kelvara-host of this build),
-    // started in `directory` (default: the current one).
+    // `program`: the host program (default: kelvara-host of this build, or
+    // under Wine kelvara-host.exe on Kelvara.dll), started in `directory`
+    // (default: the current one).
     explicit LibraryProcess(const std::string &program = {}, const std::string &directory = {});
-    ~LibraryProcess();
-    LibraryProcess(const LibraryProcess &) = delete;
-    LibraryProcess &operator=(const LibraryProcess &) = delete;
 
-    // Ends the process; its exit code (0 when it ended normally).
-    int Finish();
-
-    wqn::host::HostProcess &Host() { return host_; }
     // "event" lines of the host (posted messages' results, ...).
-    const std::vector<Tokens> &Events() const { return host_.Events(); }
+    const std::vector<Tokens> &Events() { return Host().Events(); }
 
     using BoxHandler = int (*)(void *ctx, const char *text, const char *caption, unsigned int type);
     using NoticeHandler = void (*)(void *ctx, int op, const char *text);
@@ -57,9 +51,6 @@ private:
     int OnEvent(const Tokens &event);
     void SendHandlers();
 
-    wqn::host::HostProcess host_;
-    LibraryProcess *previous_;
-    bool finished_ = false;
     BoxHandler box_ = nullptr;
     void *boxContext_ = nullptr;
     NoticeHandler notice_ = nullptr;

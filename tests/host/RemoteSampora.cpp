@@ -13,15 +13,14 @@ namespace {
 
 using namespace wqn::host;
 
-SamporaProcess *g_current = nullptr;
-
 Tokens Call(const Tokens &command)
 {
-    if (g_current == nullptr) {
+    SamporaProcess *process = SamporaProcess::Current();
+    if (process == nullptr) {
         ADD_FAILURE() << "no Sampora process runs for " << JoinLine(command);
         return {};
     }
-    return g_current->Host().Call(command);
+    return process->Host().Call(command);
 }
 
 short Result(const Tokens &r) { return r.empty() ? short(-1) : static_cast<short>(std::atoi(r[0].c_str())); }
@@ -48,37 +47,11 @@ short Plain(const char *name) { return Result(Call({name})); }
 } // namespace
 
 SamporaProcess::SamporaProcess()
+    : HostedLibrary(SAMPORA_HOST_PATH, "tests/host/sampora-host.exe", "sampora", {})
 {
-    g_current = this;
-    SetActiveHost(&host_);
-    const bool wine = runner::UnderWine();
-    std::map<std::string, std::string> environment = HostEnvironment();
-    if (wine)
-        environment["WINEPATH"] = runner::HostPath(runner::WineBuildFile("sampora"));
-    const bool started =
-        host_.Start(wine ? runner::WineBuildFile("tests/host/sampora-host.exe") : SAMPORA_HOST_PATH, wine, environment);
-    EXPECT_TRUE(started) << "the Sampora host did not start";
 }
 
-SamporaProcess::~SamporaProcess()
-{
-    if (!finished_)
-        Finish();
-}
-
-int SamporaProcess::Finish()
-{
-    finished_ = true;
-    const int code = host_.Running() ? host_.Quit() : -1;
-    if (g_current == this) {
-        g_current = nullptr;
-        SetActiveHost(nullptr);
-    }
-    EXPECT_EQ(code, 0) << "the Sampora process did not end normally";
-    return code;
-}
-
-SamporaProcess *SamporaProcess::Current() { return g_current; }
+SamporaProcess *SamporaProcess::Current() { return dynamic_cast<SamporaProcess *>(HostedLibrary::Newest()); }
 
 short Init() { return Plain("Init"); }
 short Close() { return Plain("Close"); }

@@ -10,21 +10,11 @@ namespace sampora_remote {
 
 // One process in which the library runs (in the current directory), from
 // construction to Finish.
-class SamporaProcess {
+class SamporaProcess final : public wqn::host::HostedLibrary {
 public:
     SamporaProcess();
-    ~SamporaProcess();
-    SamporaProcess(const SamporaProcess &) = delete;
-    SamporaProcess &operator=(const SamporaProcess &) = delete;
-
-    // Ends the process; its exit code (0 when it ended normally).
-    int Finish();
-    wqn::host::HostProcess &Host() { return host_; }
+    // The newest Sampora process not yet finished, or null.
     static SamporaProcess *Current();
-
-private:
-    wqn::host::HostProcess host_;
-    bool finished_ = false;
 };
 
 short Init();
