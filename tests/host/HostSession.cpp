@@ -86,4 +86,13 @@ int HostedLibrary::Finish()
 
 HostedLibrary *HostedLibrary::Newest() { return g_newest; }
 
+Tokens CallLibrary(HostedLibrary *library, const Tokens &command)
+{
+    if (library == nullptr) {
+        ADD_FAILURE() << "no library process runs for " << JoinLine(command);
+        return {};
+    }
+    return library->Host().Call(command);
+}
+
 } // namespace wqn::host

@@ -54,4 +54,7 @@ private:
     bool finished_ = false;
 };
 
+// Runs `command` in `library`'s host; a missing library fails the test.
+Tokens CallLibrary(HostedLibrary *library, const Tokens &command);
+
 } // namespace wqn::host

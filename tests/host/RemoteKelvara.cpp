@@ -16,15 +16,7 @@ namespace {
 
 using namespace wqn::host;
 
-Tokens Call(const Tokens &command)
-{
-    LibraryProcess *process = LibraryProcess::Current();
-    if (process == nullptr) {
-        ADD_FAILURE() << "no library process runs for " << JoinLine(command);
-        return {};
-    }
-    return process->Host().Call(command);
-}
+Tokens Call(const Tokens &command) { return CallLibrary(LibraryProcess::Current(), command); }
 
 int Number(const Tokens &tokens, std::size_t index, int failure)
 {

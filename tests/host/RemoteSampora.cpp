@@ -13,15 +13,7 @@ namespace {
 
 using namespace wqn::host;
 
-Tokens Call(const Tokens &command)
-{
-    SamporaProcess *process = SamporaProcess::Current();
-    if (process == nullptr) {
-        ADD_FAILURE() << "no Sampora process runs for " << JoinLine(command);
-        return {};
-    }
-    return process->Host().Call(command);
-}
+Tokens Call(const Tokens &command) { return CallLibrary(SamporaProcess::Current(), command); }
 
 short Result(const Tokens &r) { return r.empty() ? short(-1) : static_cast<short>(std::atoi(r[0].c_str())); }
 
