@@ -130,11 +130,23 @@ struct Watch {
 
 Watch g_watch;
 
+BOOL CALLBACK CountButton(HWND child, LPARAM count)
+{
+    if (ClassName(child) == L"Button")
+        ++*reinterpret_cast<int *>(count);
+    return TRUE;
+}
+
+// A visible dialog window of this process with buttons: a message box (the
+// library's notice window is a dialog too, but has none).
 BOOL CALLBACK FindBox(HWND window, LPARAM found)
 {
     DWORD process = 0;
     ::GetWindowThreadProcessId(window, &process);
-    if (process == ::GetCurrentProcessId() && ::IsWindowVisible(window) && ClassName(window) == L"#32770") {
+    int buttons = 0;
+    if (process == ::GetCurrentProcessId() && ::IsWindowVisible(window) && ClassName(window) == L"#32770")
+        ::EnumChildWindows(window, &CountButton, reinterpret_cast<LPARAM>(&buttons));
+    if (buttons > 0) {
         *reinterpret_cast<HWND *>(found) = window;
         return FALSE;
     }
