@@ -20,11 +20,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace kelvara {
@@ -154,11 +152,43 @@ std::vector<std::string> Items(HWND list)
 
 int Selection(HWND list) { return int(::SendMessageW(list, CB_GETCURSEL, 0, 0)); }
 
+// Runs `body` on a thread of its own until it returns (the win32 thread
+// model of this build has no std::thread).
+class Thread {
+public:
+    explicit Thread(std::function<void()> body)
+        : body_(std::move(body)),
+          handle_(::CreateThread(nullptr, 0, &Entry, this, 0, nullptr))
+    {
+    }
+    ~Thread() { Join(); }
+    Thread(const Thread &) = delete;
+    Thread &operator=(const Thread &) = delete;
+
+    void Join()
+    {
+        if (handle_ == nullptr)
+            return;
+        ::WaitForSingleObject(handle_, INFINITE);
+        ::CloseHandle(handle_);
+        handle_ = nullptr;
+    }
+
+private:
+    static DWORD WINAPI Entry(LPVOID self)
+    {
+        static_cast<Thread *>(self)->body_();
+        return 0;
+    }
+    std::function<void()> body_;
+    HANDLE handle_;
+};
+
 // Runs the dialog modally while `user` acts on it from another thread.
 int RunDialogWith(const std::function<void(HWND)> &user)
 {
     std::atomic<bool> done{false};
-    std::thread driver([&] {
+    Thread driver([&] {
         // The dialog shows once it has initialised its controls.
         HWND dialog = nullptr;
         for (int i = 0; i < 500; ++i) {
@@ -166,7 +196,7 @@ int RunDialogWith(const std::function<void(HWND)> &user)
             if (dialog != nullptr && ::IsWindowVisible(dialog))
                 break;
             dialog = nullptr;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ::Sleep(20);
         }
         if (dialog == nullptr) {
             ADD_FAILURE() << "the dialog did not come up";
@@ -177,7 +207,7 @@ int RunDialogWith(const std::function<void(HWND)> &user)
     });
     ReaderSettingsDialog model;
     const int result = RunPlatformSettingsDialog(model, nullptr);
-    driver.join();
+    driver.Join();
     EXPECT_TRUE(done);
     return result;
 }
@@ -284,7 +314,7 @@ public:
         for (int i = 0; i < 500; ++i) {
             if (Count(&PsapiProcessImages) == int(running_.size()))
                 return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ::Sleep(20);
         }
         return false;
     }
