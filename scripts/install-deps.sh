@@ -15,8 +15,9 @@ apt-get install -y -q --no-install-recommends \
 apt-get install -y -q --no-install-recommends libcli11-dev nlohmann-json3-dev libxml2-dev
 # The Windows run under Wine (scripts/wine-tests.sh): an X server for its
 # windows, a Chinese font and the zh_CN.UTF-8 locale (code page 936, file
-# names that Wine converts), ImageMagick's import for screenshots.
-apt-get install -y -q --no-install-recommends xvfb fonts-wqy-microhei imagemagick locales
+# names that Wine converts), Wine's own fonts (the title bars' buttons),
+# ImageMagick's import for screenshots.
+apt-get install -y -q --no-install-recommends xvfb fonts-wqy-microhei fonts-wine imagemagick locales
 if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
   sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
   grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >>/etc/locale.gen

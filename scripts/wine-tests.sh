@@ -3,7 +3,8 @@
 # prefix in a temporary directory with an X server of its own (Xvfb):
 #   - the portable suites as Windows programs (card file system, simulated
 #     card, vendor adapters, USB channel, the host bindings' windows and
-#     process check);
+#     process check, Kelvara.dll's windows on the screen with screenshots in
+#     build/screenshots);
 #   - the end-to-end suites (serial reader, also on paced lines; the entry
 #     gate with threads and posted window messages; the Java native methods;
 #     the readers of every PortMode; Sampora): the same Linux test programs
@@ -16,8 +17,8 @@
 #
 #   scripts/wine-tests.sh                 everything
 #   scripts/wine-tests.sh SUITE...        only these: storage sim vendor usb
-#                                         host serial threads java readers
-#                                         sampora
+#                                         host screen serial threads java
+#                                         readers sampora
 #   WQN_WINE_KEEP=1 scripts/wine-tests.sh keep the prefix (its path is shown)
 #   WQN_WINE_ONLY=PATTERN / WQN_WINE_SKIP=PATTERN
 #                                         run only / leave out the end-to-end
@@ -40,7 +41,7 @@ wineserver=$(dirname "$wine")/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
 
 suites=("$@")
-[ ${#suites[@]} = 0 ] && suites=(storage sim vendor usb host serial threads java readers sampora)
+[ ${#suites[@]} = 0 ] && suites=(storage sim vendor usb host screen serial threads java readers sampora)
 wants() { [[ " ${suites[*]} " == *" $1 "* ]]; }
 
 # What the suites need: the Windows programs and the Linux test programs.
@@ -54,7 +55,9 @@ fi
 
 work=$(mktemp -d /tmp/wqn-wine.XXXXXX)
 xvfb_pid=""
+watch_pid=""
 cleanup() {
+  [ -n "$watch_pid" ] && kill "$watch_pid" 2>/dev/null || true
   "$wineserver" -k 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   if [ "${WQN_WINE_KEEP:-}" = 1 ]; then
@@ -79,12 +82,32 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all LC_ALL=zh_CN.UTF-8 DISPLAY=:$displ
 # No Mono or Gecko installers at start-up: the programs need neither.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 export WQN_WINE=$wine WQN_WINE_BUILD=$root/build/mingw-x86_64 WQN_WINE_PORTS=$work/ports
-# Where screenshots of the programs' windows go (scripts/wine-screenshot.sh).
+# Where screenshots of the programs' windows go (scripts/wine-screenshot.sh):
+# a program asks for one with an empty NAME.request file there and waits
+# until it is gone; the screen is then in NAME.png.
 export WQN_SCREENSHOTS=$root/build/screenshots
+mkdir -p "$WQN_SCREENSHOTS"
+rm -f "$WQN_SCREENSHOTS"/*.request
+(
+  while :; do
+    for request in "$WQN_SCREENSHOTS"/*.request; do
+      [ -e "$request" ] || continue
+      "$root/scripts/wine-screenshot.sh" "${request%.request}.png" >>"$work/screenshots.log" 2>&1 || true
+      rm -f "$request"
+    done
+    sleep 0.1
+  done
+) &
+watch_pid=$!
 
 started=$(date +%s)
 "$wine" wineboot --init >"$work/wineboot.log" 2>&1
 "$wineserver" -w
+# The symbols of the title bars' buttons (Debian's fonts-wine), which the
+# prefix does not get by itself.
+for font in /usr/share/wine/fonts/marlett.ttf; do
+  [ -e "$font" ] && ln -sf "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+done
 
 # COM1..COM6 lead to symlinks the tests point at the simulators' ptys (none
 # at first); Chinese text in dialogs is drawn with the CJK font.
@@ -140,6 +163,8 @@ wants sim && run sim "$wine" "$(exe tests/sim/sim_card_tests.exe)" --gtest_brief
 wants vendor && run vendor "$wine" "$(exe tests/vendor/vendor_tests.exe)" --gtest_brief=1
 wants usb && run usb "$wine" "$(exe tests/usb/usb_win32_tests.exe)" --gtest_brief=1
 wants host && run host "$wine" "$(exe tests/host_win32/host_win32_tests.exe)" --gtest_brief=1
+# Kelvara.dll's windows on the screen, photographed into $WQN_SCREENSHOTS.
+wants screen && run screen "$wine" "$(exe tests/host_win32/host_screen_tests.exe)" --gtest_brief=1
 # The end-to-end programs are Linux programs driving the Windows hosts:
 # name, program, the tests it runs there, the tests it leaves out.
 e2e() {
