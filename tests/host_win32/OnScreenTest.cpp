@@ -54,21 +54,30 @@ protected:
     HostWindow host;
 };
 
+// A dialog's frame as its template gives it: these style bits, its client
+// area in dialog units, its font.
+void ExpectDialogFrame(HWND dialog, std::initializer_list<DWORD> styleBits, int width, int height, const wchar_t *face,
+                       int points)
+{
+    const DWORD style = DWORD(::GetWindowLongW(dialog, GWL_STYLE));
+    for (DWORD bit : styleBits)
+        EXPECT_EQ(style & bit, bit) << std::hex << "style " << style << " lacks " << bit;
+    RECT client{};
+    ::GetClientRect(dialog, &client);
+    const RECT size = DialogUnits(dialog, 0, 0, width, height);
+    EXPECT_EQ(client.right, size.right);
+    EXPECT_EQ(client.bottom, size.bottom);
+    const LOGFONTW font = FontOf(dialog);
+    EXPECT_STREQ(font.lfFaceName, face);
+    EXPECT_EQ(font.lfHeight, PointsHeight(points));
+}
+
 // What a notice window of template 136 must look like, whoever shows it.
 void ExpectNoticeWindow(HWND notice)
 {
-    const LONG style = ::GetWindowLongW(notice, GWL_STYLE);
-    for (LONG bit : {LONG(WS_POPUP), LONG(WS_VISIBLE), LONG(WS_CAPTION), LONG(DS_MODALFRAME), LONG(DS_SETFOREGROUND)})
-        EXPECT_EQ(style & bit, bit) << std::hex << "style " << style << " lacks " << bit;
-    EXPECT_EQ(style & WS_SYSMENU, 0) << "the user could close the notice";
-    RECT client{};
-    ::GetClientRect(notice, &client);
-    const RECT size = DialogUnits(notice, 0, 0, 156, 32);
-    EXPECT_EQ(client.right, size.right);
-    EXPECT_EQ(client.bottom, size.bottom);
-    const LOGFONTW font = FontOf(notice);
-    EXPECT_STREQ(font.lfFaceName, L"Microsoft Sans Serif");
-    EXPECT_EQ(font.lfHeight, PointsHeight(10));
+    ExpectDialogFrame(notice, {WS_POPUP, WS_VISIBLE, WS_CAPTION, DS_MODALFRAME, DS_SETFOREGROUND}, 156, 32,
+                      L"Microsoft Sans Serif", 10);
+    EXPECT_EQ(::GetWindowLongW(notice, GWL_STYLE) & WS_SYSMENU, 0) << "the user could close the notice";
 
     const std::vector<HWND> controls = Children(notice);
     ASSERT_EQ(controls.size(), 1u);
@@ -170,7 +179,7 @@ TEST_F(OnScreen, ProgressNoticeShowsTheJavaProgramsChineseTextAndBothNoticesCanS
 // and its width: its height is that of the closed box). A combo box hands
 // its scroll bar style on to its list, which drops it while every item fits;
 // that bit is checked in the compiled resource (tests/host).
-struct ControlSpec {
+struct ControlLayout {
     int id;
     const wchar_t *className;
     const wchar_t *text;
@@ -180,7 +189,7 @@ struct ControlSpec {
     bool closedHeight;
 };
 
-const ControlSpec kSettingsControls[] = {
+const ControlLayout kSettingsControls[] = {
     {-1, L"Static", L"读卡器：", SS_LEFT | WS_GROUP, SS_TYPEMASK | WS_GROUP, {9, 12, 39, 11}, false},
     {KELVARA_IDC_READER_LIST,
      L"ComboBox",
@@ -210,43 +219,34 @@ const ControlSpec kSettingsControls[] = {
 
 void ExpectSettingsWindow(HWND dialog)
 {
-    const LONG style = ::GetWindowLongW(dialog, GWL_STYLE);
-    for (LONG bit : {LONG(WS_POPUP), LONG(WS_CAPTION), LONG(WS_SYSMENU), LONG(DS_MODALFRAME), LONG(DS_SYSMODAL)})
-        EXPECT_EQ(style & bit, bit) << std::hex << "style " << style << " lacks " << bit;
-    RECT client{};
-    ::GetClientRect(dialog, &client);
-    const RECT size = DialogUnits(dialog, 0, 0, 182, 131);
-    EXPECT_EQ(client.right, size.right);
-    EXPECT_EQ(client.bottom, size.bottom);
-    const LOGFONTW font = FontOf(dialog);
-    EXPECT_STREQ(font.lfFaceName, L"MS Sans Serif");
-    EXPECT_EQ(font.lfHeight, PointsHeight(10));
+    ExpectDialogFrame(dialog, {WS_POPUP, WS_CAPTION, WS_SYSMENU, DS_MODALFRAME, DS_SYSMODAL}, 182, 131,
+                      L"MS Sans Serif", 10);
 
     const std::vector<HWND> controls = Children(dialog);
     ASSERT_EQ(controls.size(), std::size(kSettingsControls));
     std::wstring texts;
     for (std::size_t i = 0; i < controls.size(); ++i) {
-        const ControlSpec &spec = kSettingsControls[i];
+        const ControlLayout &want = kSettingsControls[i];
         HWND control = controls[i];
         SCOPED_TRACE("control " + std::to_string(i));
-        EXPECT_EQ(::GetDlgCtrlID(control), spec.id == -1 ? 0xFFFF : spec.id);
-        EXPECT_EQ(ClassName(control), spec.className);
-        if (spec.text != nullptr) {
-            EXPECT_EQ(WindowText(control), spec.text);
-            texts += spec.text;
+        EXPECT_EQ(::GetDlgCtrlID(control), want.id == -1 ? 0xFFFF : want.id);
+        EXPECT_EQ(ClassName(control), want.className);
+        if (want.text != nullptr) {
+            EXPECT_EQ(WindowText(control), want.text);
+            texts += want.text;
         }
-        EXPECT_EQ(::GetWindowLongW(control, GWL_STYLE) & (spec.styleMask | WS_VISIBLE), spec.style | WS_VISIBLE);
+        EXPECT_EQ(::GetWindowLongW(control, GWL_STYLE) & (want.styleMask | WS_VISIBLE), want.style | WS_VISIBLE);
         const RECT place = PlaceInDialog(control);
-        const RECT want = DialogUnits(dialog, spec.units.left, spec.units.top, spec.units.right, spec.units.bottom);
-        EXPECT_EQ(place.left, want.left);
-        EXPECT_EQ(place.top, want.top);
-        EXPECT_EQ(place.right, want.right);
-        if (spec.closedHeight)
-            EXPECT_LT(place.bottom, want.bottom);
-        else if (spec.id == KELVARA_IDC_SPEED_LIST || spec.id == KELVARA_IDC_PORT_LIST)
-            EXPECT_LE(place.bottom, want.bottom); // the list keeps whole lines
+        const RECT units = DialogUnits(dialog, want.units.left, want.units.top, want.units.right, want.units.bottom);
+        EXPECT_EQ(place.left, units.left);
+        EXPECT_EQ(place.top, units.top);
+        EXPECT_EQ(place.right, units.right);
+        if (want.closedHeight)
+            EXPECT_LT(place.bottom, units.bottom);
+        else if (want.id == KELVARA_IDC_SPEED_LIST || want.id == KELVARA_IDC_PORT_LIST)
+            EXPECT_LE(place.bottom, units.bottom); // the list keeps whole lines
         else
-            EXPECT_EQ(place.bottom, want.bottom);
+            EXPECT_EQ(place.bottom, units.bottom);
     }
     EXPECT_EQ(Items(::GetDlgItem(dialog, KELVARA_IDC_READER_LIST)),
               (std::vector<std::string>{"MCS-C", "WQN", "GC481", "USB_V626"}));
