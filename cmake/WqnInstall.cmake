@@ -6,8 +6,10 @@
 #   Tools        the kelvara and sampora programs
 #   Simulators   the reader simulators and the simulated vendor libraries
 #   Documentation the man pages and the documents beside them
-# A package (a Windows zip, a Debian package) takes these components; nothing
-# here depends on the system beyond the paths GNUInstallDirs gives.
+# A package (a Windows zip, a Debian package) takes these components. On
+# Windows the tree is what an integrator gets in the zip (WindowsPackage.cmake
+# adds the MSVC import libraries and README-windows.md): the DLLs, headers,
+# import libraries, .def files and the simulated vendor DLLs.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -15,7 +17,12 @@ set(WQN_INSTALL_CMAKEDIR_KELVARA ${CMAKE_INSTALL_LIBDIR}/cmake/Kelvara)
 set(WQN_INSTALL_CMAKEDIR_SAMPORA ${CMAKE_INSTALL_LIBDIR}/cmake/Sampora)
 # Where the simulated vendor libraries go: out of the loader's way, so that a
 # real vendor library is never shadowed by a simulator.
-set(WQN_INSTALL_VENDOR_SIM_DIR ${CMAKE_INSTALL_LIBDIR}/wqn-simulators CACHE STRING
+if(WIN32)
+  set(_wqn_vendor_sim_dir simulators)
+else()
+  set(_wqn_vendor_sim_dir ${CMAKE_INSTALL_LIBDIR}/wqn-simulators)
+endif()
+set(WQN_INSTALL_VENDOR_SIM_DIR ${_wqn_vendor_sim_dir} CACHE STRING
     "Install directory of the simulated vendor libraries, relative to the prefix")
 
 # Installed programs find the libraries beside them (Linux: ../lib).
@@ -48,7 +55,10 @@ function(wqn_install_library name target header def)
           INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
   install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
   if(def)
-    install(FILES ${def} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development)
+    install(FILES ${def} DESTINATION ${CMAKE_INSTALL_LIBDIR} RENAME ${name}.def COMPONENT Development)
+  endif()
+  if(WIN32)
+    return() # Windows callers link the import libraries; no CMake or pkg-config files
   endif()
 
   set(cmakedir ${CMAKE_INSTALL_LIBDIR}/cmake/${name})
@@ -103,17 +113,21 @@ endif()
 wqn_install_library(Kelvara kelvara ${PROJECT_SOURCE_DIR}/include/kelvara.h "${_wqn_kelvara_def}")
 wqn_install_library(Sampora sampora ${PROJECT_SOURCE_DIR}/include/sampora.h "${_wqn_sampora_def}")
 
-wqn_install_program(kelvara-tool Tools)
-wqn_install_program(sampora-tool Tools)
-foreach(sim kelvara-serial-sim kelvara-usb-sim sampora-sim)
-  wqn_install_program(${sim} Simulators)
-endforeach()
 foreach(vendor gcic32 mcs_sr)
   if(TARGET ${vendor})
     install(TARGETS ${vendor}
             RUNTIME DESTINATION ${WQN_INSTALL_VENDOR_SIM_DIR} COMPONENT Simulators
             LIBRARY DESTINATION ${WQN_INSTALL_VENDOR_SIM_DIR} COMPONENT Simulators)
   endif()
+endforeach()
+if(WIN32)
+  return() # the tools and reader simulators run on Linux
+endif()
+
+wqn_install_program(kelvara-tool Tools)
+wqn_install_program(sampora-tool Tools)
+foreach(sim kelvara-serial-sim kelvara-usb-sim sampora-sim)
+  wqn_install_program(${sim} Simulators)
 endforeach()
 
 install(FILES ${PROJECT_SOURCE_DIR}/docs/kelvara.1 ${PROJECT_SOURCE_DIR}/docs/sampora.1

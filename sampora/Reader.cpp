@@ -2,26 +2,22 @@
 #include "sampora/Reader.h"
 
 #include <algorithm>
-#include <chrono>
 
+#include "sampora/Clock.h"
 #include "sampora/Frame.h"
 #include "sampora/Settings.h"
 #include "sampora/Trace.h"
 
 namespace sampora {
 
-namespace {
-
-// Milliseconds of a monotonic clock; only differences are used.
-std::uint32_t ClockMs()
+// At unload: the worker is stopped as Close would, without waiting for it
+// unboundedly under the loader's lock.
+Reader::~Reader()
 {
-    using namespace std::chrono;
-    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    worker_.StopAtUnload();
+    port_open_ = false;
+    port_.Close();
 }
-
-} // namespace
-
-Reader::~Reader() { Close(); }
 
 int Reader::Init()
 {

@@ -34,6 +34,10 @@ public:
     // does not run. Must not be called while holding the poll lock.
     void Stop();
 
+    // Stop as the library is unloaded: never waits without bound, and not at
+    // all when the process is ending (its other threads are gone then).
+    void StopAtUnload();
+
     // Mutual exclusion with the worker's polls (and with other lock holders).
     void Lock();
     void Unlock();

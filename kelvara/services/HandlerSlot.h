@@ -3,7 +3,7 @@
 // to call the old one; a call must get a handler with its own context.
 #pragma once
 
-#include <mutex>
+#include "kelvara/services/Lock.h"
 
 namespace kelvara {
 
@@ -18,19 +18,19 @@ public:
     // A null handler clears the context as well.
     void Set(Handler handler, void *context)
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        LockHolder hold(lock_);
         entry_ = {handler, handler != nullptr ? context : nullptr};
     }
 
     // A copy, so the handler runs without the lock: it may set handlers.
     Entry Get() const
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        LockHolder hold(lock_);
         return entry_;
     }
 
 private:
-    mutable std::mutex mutex_;
+    mutable Lock lock_;
     Entry entry_;
 };
 

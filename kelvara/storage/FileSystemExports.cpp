@@ -1,6 +1,7 @@
 // The bodies of the file-system exports, run inside the export frame.
 #include "kelvara/storage/FileSystemExports.h"
 
+#include "kelvara/services/HostText.h"
 #include "kelvara/services/LocalFiles.h"
 
 namespace kelvara::storage_exports {
@@ -80,7 +81,8 @@ int Test(CardFileSystem &fs, MessageBoxService &box)
 {
     if (!fs.LoadIndex() || !fs.IsFormatted())
         return -1;
-    const std::string listing = fs.ListFiles();
+    // The names are the card's text in the system code page; boxes take UTF-8.
+    const std::string listing = Utf8FromHostText(fs.ListFiles());
     box.Show(listing, listing, mb::kOk);
     return 0;
 }

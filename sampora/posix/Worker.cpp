@@ -93,6 +93,9 @@ void Worker::Stop()
     impl_->thread.join();
 }
 
+// dlclose runs the destructors without a lock the worker needs to end.
+void Worker::StopAtUnload() { Stop(); }
+
 void Worker::Lock() { impl_->poll_mutex.lock(); }
 void Worker::Unlock() { impl_->poll_mutex.unlock(); }
 void Worker::RestartIdleTimer() { impl_->due = Clock::now() + impl_->idle; }

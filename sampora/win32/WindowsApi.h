@@ -1,4 +1,6 @@
 // The one place the Windows build of the library includes <windows.h>.
+// Declares only what Windows XP has, so a newer function fails to compile
+// instead of failing to load.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -8,6 +10,6 @@
 #define NOMINMAX
 #endif
 #ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0600
+#define _WIN32_WINNT 0x0501
 #endif
 #include <windows.h>

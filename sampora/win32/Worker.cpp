@@ -1,23 +1,41 @@
 // The worker thread on Windows: CreateThread, an auto-reset stop event and
 // a critical section as the poll lock.
+//
+// Unloading: a thread that ends needs the loader's lock, which the thread
+// unloading the DLL holds, so waiting for the worker at DLL detach would
+// never end. The worker therefore holds a reference to the DLL while it runs
+// and drops it as it ends (FreeLibraryAndExitThread): a FreeLibrary without
+// Close leaves the DLL loaded, its worker still draining the port, until Close
+// or the end of the process. At the end of the process the other threads are
+// already gone and nothing waits.
 #include "sampora/Worker.h"
 
+#include "sampora/win32/ProcessEnd.h"
 #include "sampora/win32/WindowsApi.h"
 
 namespace sampora {
 
 namespace {
-// How long the destructor waits for a thread that Close never stopped; at
-// unload under the loader lock the thread may be unable to end at all.
+// How long an unload waits for a worker that Close never stopped.
 constexpr DWORD kUnloadWaitMs = 2000;
+
+volatile LONG g_processEnding = 0;
+
+// Whether tick count `now` has reached `due`; right across the wrap of the
+// 32-bit count as long as the two are less than 24 days apart.
+bool Reached(DWORD now, DWORD due) { return static_cast<LONG>(now - due) >= 0; }
 } // namespace
 
+void NoteProcessEnding() { ::InterlockedExchange(&g_processEnding, 1); }
+bool ProcessEnding() { return ::InterlockedCompareExchange(&g_processEnding, 0, 0) != 0; }
+
 struct Worker::Impl {
-    const ULONGLONG idle_ms;
+    const DWORD idle_ms;
     CRITICAL_SECTION poll_lock;
-    ULONGLONG due = 0; // next idle poll, GetTickCount64 time; guarded by poll_lock
+    DWORD due = 0; // next idle poll, GetTickCount time; guarded by poll_lock
     HANDLE stop_event = nullptr;
     HANDLE thread = nullptr;
+    HMODULE module = nullptr; // the reference the running thread holds
     PollFunction poll = nullptr;
     void *context = nullptr;
 
@@ -36,7 +54,11 @@ struct Worker::Impl {
 
     static DWORD WINAPI Entry(LPVOID self)
     {
-        static_cast<Impl *>(self)->Run();
+        Impl *impl = static_cast<Impl *>(self);
+        const HMODULE module = impl->module;
+        impl->Run();
+        // Leaves the DLL's code and drops its reference in one call.
+        ::FreeLibraryAndExitThread(module, 0);
         return 0;
     }
 
@@ -44,8 +66,8 @@ struct Worker::Impl {
     {
         for (;;) {
             ::EnterCriticalSection(&poll_lock);
-            const ULONGLONG now = ::GetTickCount64();
-            const DWORD wait = due > now ? static_cast<DWORD>(due - now) : 0;
+            const DWORD now = ::GetTickCount();
+            const DWORD wait = Reached(now, due) ? 0 : due - now;
             ::LeaveCriticalSection(&poll_lock);
             const DWORD r = ::WaitForSingleObject(stop_event, wait);
             if (r == WAIT_OBJECT_0)
@@ -55,12 +77,24 @@ struct Worker::Impl {
                 continue;
             }
             ::EnterCriticalSection(&poll_lock);
-            if (::GetTickCount64() >= due) {
+            if (Reached(::GetTickCount(), due)) {
                 poll(context);
-                due = ::GetTickCount64() + idle_ms;
+                due = ::GetTickCount() + idle_ms;
             }
             ::LeaveCriticalSection(&poll_lock);
         }
+    }
+
+    // Signals the thread, waits at most `wait` ms for it, closes its handle.
+    void End(DWORD wait)
+    {
+        if (thread == nullptr)
+            return;
+        ::SetEvent(stop_event);
+        if (wait != 0)
+            ::WaitForSingleObject(thread, wait);
+        ::CloseHandle(thread);
+        thread = nullptr;
     }
 };
 
@@ -69,43 +103,38 @@ Worker::Worker(unsigned idlePeriodMs)
 {
 }
 
-Worker::~Worker()
-{
-    if (impl_->thread == nullptr)
-        return;
-    ::SetEvent(impl_->stop_event);
-    ::WaitForSingleObject(impl_->thread, kUnloadWaitMs);
-    ::CloseHandle(impl_->thread);
-    impl_->thread = nullptr;
-}
+Worker::~Worker() { StopAtUnload(); }
 
 bool Worker::Start(PollFunction poll, void *context)
 {
     Stop();
     if (impl_->stop_event == nullptr)
         return false;
+    // The DLL holding this code stays loaded while the thread runs.
+    HMODULE module = nullptr;
+    if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&Impl::Entry), &module))
+        return false;
+    impl_->module = module;
     impl_->poll = poll;
     impl_->context = context;
     ::ResetEvent(impl_->stop_event);
     ::EnterCriticalSection(&impl_->poll_lock);
-    impl_->due = ::GetTickCount64() + impl_->idle_ms;
+    impl_->due = ::GetTickCount() + impl_->idle_ms;
     ::LeaveCriticalSection(&impl_->poll_lock);
     impl_->thread = ::CreateThread(nullptr, 0, &Impl::Entry, impl_.get(), 0, nullptr);
-    return impl_->thread != nullptr;
+    if (impl_->thread == nullptr) {
+        ::FreeLibrary(module);
+        return false;
+    }
+    return true;
 }
 
-void Worker::Stop()
-{
-    if (impl_->thread == nullptr)
-        return;
-    ::SetEvent(impl_->stop_event);
-    ::WaitForSingleObject(impl_->thread, INFINITE);
-    ::CloseHandle(impl_->thread);
-    impl_->thread = nullptr;
-}
+void Worker::Stop() { impl_->End(ProcessEnding() ? 0 : INFINITE); }
+
+void Worker::StopAtUnload() { impl_->End(ProcessEnding() ? 0 : kUnloadWaitMs); }
 
 void Worker::Lock() { ::EnterCriticalSection(&impl_->poll_lock); }
 void Worker::Unlock() { ::LeaveCriticalSection(&impl_->poll_lock); }
-void Worker::RestartIdleTimer() { impl_->due = ::GetTickCount64() + impl_->idle_ms; }
+void Worker::RestartIdleTimer() { impl_->due = ::GetTickCount() + impl_->idle_ms; }
 
 } // namespace sampora

@@ -1,7 +1,8 @@
-// libgcic32.so: a simulated GC481 vendor library. It exports the functions
-// of the library's call contract with their argument and result types and
-// keeps the card in an image file, so Kelvara's GC481 adapter can be run
-// without the vendor's reader. Every call is appended to a log.
+// libgcic32.so (Gcic32.dll on Windows): a simulated GC481 vendor library.
+// It exports the functions of the library's call contract with their
+// argument and result types and keeps the card in an image file, so
+// Kelvara's GC481 adapter can be run without the vendor's reader. Every call
+// is appended to a log.
 //
 // Configuration, read from the environment at every port open:
 //   WQN_GC481_IMAGE       card image file (540672 bytes; created blank if
@@ -21,13 +22,12 @@
 //
 // Built twice more for tests: without IC_DirectWrite (an entry point the
 // adapter needs) and without IC_Down (one it never calls).
+#include "sim/vendor/VendorExport.h"
 #include "sim/vendor/VendorSimSupport.h"
 
 #include <cstdint>
 #include <map>
 #include <string>
-
-#define GC481_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -80,7 +80,7 @@ Result Guard(Result failure, Body body) noexcept
 
 } // namespace
 
-GC481_EXPORT std::int32_t IC_InitComm_Baud(std::int16_t port, std::int32_t baud)
+WQN_SIM_EXPORT std::int32_t WQN_VENDOR_CALL IC_InitComm_Baud(std::int16_t port, std::int32_t baud)
 {
     return Guard<std::int32_t>(-1, [&]() -> std::int32_t {
         State &s = Sim();
@@ -94,7 +94,7 @@ GC481_EXPORT std::int32_t IC_InitComm_Baud(std::int16_t port, std::int32_t baud)
     });
 }
 
-GC481_EXPORT std::int16_t IC_ExitComm(std::int32_t handle)
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL IC_ExitComm(std::int32_t handle)
 {
     return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
         State &s = Sim();
@@ -106,7 +106,7 @@ GC481_EXPORT std::int16_t IC_ExitComm(std::int32_t handle)
     });
 }
 
-GC481_EXPORT std::int16_t IC_InitType(std::int32_t handle, std::int32_t type)
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL IC_InitType(std::int32_t handle, std::int32_t type)
 {
     return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
         const std::int16_t r = Sim().open.count(handle) != 0 ? 0 : kFailed;
@@ -115,7 +115,7 @@ GC481_EXPORT std::int16_t IC_InitType(std::int32_t handle, std::int32_t type)
     });
 }
 
-GC481_EXPORT std::int16_t IC_Status(std::int32_t handle)
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL IC_Status(std::int32_t handle)
 {
     return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
         State &s = Sim();
@@ -130,7 +130,7 @@ GC481_EXPORT std::int16_t IC_Status(std::int32_t handle)
 }
 
 #ifndef WQN_GC481_SIM_WITHOUT_DOWN
-GC481_EXPORT std::int16_t IC_Down(std::int32_t handle)
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL IC_Down(std::int32_t handle)
 {
     return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
         Record("IC_Down " + std::to_string(handle), 0);
@@ -139,7 +139,7 @@ GC481_EXPORT std::int16_t IC_Down(std::int32_t handle)
 }
 #endif
 
-GC481_EXPORT std::int16_t IC_WhatIsType(std::int32_t handle)
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL IC_WhatIsType(std::int32_t handle)
 {
     return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
         Record("IC_WhatIsType " + std::to_string(handle), 0x41);
@@ -147,8 +147,8 @@ GC481_EXPORT std::int16_t IC_WhatIsType(std::int32_t handle)
     });
 }
 
-GC481_EXPORT std::int16_t IC_DirectRead(std::int32_t handle, std::int16_t page, std::int16_t offset,
-                                        std::int16_t length, std::uint8_t *buffer)
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL IC_DirectRead(std::int32_t handle, std::int16_t page, std::int16_t offset,
+                                                          std::int16_t length, std::uint8_t *buffer)
 {
     return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
         State &s = Sim();
@@ -164,8 +164,8 @@ GC481_EXPORT std::int16_t IC_DirectRead(std::int32_t handle, std::int16_t page, 
 }
 
 #ifndef WQN_GC481_SIM_WITHOUT_DIRECT_WRITE
-GC481_EXPORT std::int16_t IC_DirectWrite(std::int32_t handle, std::int16_t page, std::int16_t offset,
-                                         std::int16_t length, const std::uint8_t *buffer)
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL IC_DirectWrite(std::int32_t handle, std::int16_t page, std::int16_t offset,
+                                                           std::int16_t length, const std::uint8_t *buffer)
 {
     return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
         State &s = Sim();

@@ -1,8 +1,9 @@
-// libmcs_sr.so: a simulated MCS-C vendor library. It exports the functions
-// of the library's call contract with their argument and result types and
-// keeps the card in an image file, so Kelvara's MCS-C adapter can be run
-// without the vendor's reader. Kelvara loads it from the directory of the
-// program's executable. Every call is appended to a log.
+// libmcs_sr.so (MCS_SR.DLL on Windows): a simulated MCS-C vendor library.
+// It exports the functions of the library's call contract with their
+// argument and result types and keeps the card in an image file, so
+// Kelvara's MCS-C adapter can be run without the vendor's reader. Kelvara
+// loads it from the directory of the program's executable. Every call is
+// appended to a log.
 //
 // Like the vendor's library it holds at most one open port, and the card
 // must be opened (AT45D_OpenCard) before a transfer.
@@ -21,12 +22,11 @@
 //   WQN_MCS_FAIL_WRITE  pages whose AT45D_BundleWriteChar fails
 //   WQN_MCS_LOG         call log: one line per call,
 //                       "mcs <Function> <arguments> -> <result>"
+#include "sim/vendor/VendorExport.h"
 #include "sim/vendor/VendorSimSupport.h"
 
 #include <cstdint>
 #include <string>
-
-#define MCS_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -78,7 +78,7 @@ std::int16_t Guard(Body body) noexcept
 
 } // namespace
 
-MCS_EXPORT std::int16_t MCS_InitComm(std::uint8_t port, std::uint32_t baud)
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL MCS_InitComm(std::uint8_t port, std::uint32_t baud)
 {
     return Guard([&]() -> std::int16_t {
         State &s = Sim();
@@ -92,7 +92,7 @@ MCS_EXPORT std::int16_t MCS_InitComm(std::uint8_t port, std::uint32_t baud)
     });
 }
 
-MCS_EXPORT std::int16_t MCS_ExitComm()
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL MCS_ExitComm()
 {
     return Guard([&]() -> std::int16_t {
         State &s = Sim();
@@ -104,7 +104,7 @@ MCS_EXPORT std::int16_t MCS_ExitComm()
     });
 }
 
-MCS_EXPORT std::int16_t MCS_AutoTest(std::uint8_t *type)
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL MCS_AutoTest(std::uint8_t *type)
 {
     return Guard([&]() -> std::int16_t {
         State &s = Sim();
@@ -118,7 +118,7 @@ MCS_EXPORT std::int16_t MCS_AutoTest(std::uint8_t *type)
     });
 }
 
-MCS_EXPORT std::int16_t AT45D_OpenCard(std::int32_t type)
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL AT45D_OpenCard(std::int32_t type)
 {
     return Guard([&]() -> std::int16_t {
         State &s = Sim();
@@ -129,7 +129,7 @@ MCS_EXPORT std::int16_t AT45D_OpenCard(std::int32_t type)
     });
 }
 
-MCS_EXPORT std::int16_t AT45D_CloseCard()
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL AT45D_CloseCard()
 {
     return Guard([&]() -> std::int16_t {
         Sim().cardOpen = false;
@@ -138,7 +138,7 @@ MCS_EXPORT std::int16_t AT45D_CloseCard()
     });
 }
 
-MCS_EXPORT std::int16_t MCS_LED(std::int32_t state)
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL MCS_LED(std::int32_t state)
 {
     return Guard([&]() -> std::int16_t {
         Record("MCS_LED " + std::to_string(state), 0);
@@ -146,7 +146,8 @@ MCS_EXPORT std::int16_t MCS_LED(std::int32_t state)
     });
 }
 
-MCS_EXPORT std::int16_t AT45D_BundleReadChar(std::int32_t address, std::int32_t length, std::uint8_t *buffer)
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL AT45D_BundleReadChar(std::int32_t address, std::int32_t length,
+                                                                 std::uint8_t *buffer)
 {
     return Guard([&]() -> std::int16_t {
         State &s = Sim();
@@ -156,7 +157,8 @@ MCS_EXPORT std::int16_t AT45D_BundleReadChar(std::int32_t address, std::int32_t 
     });
 }
 
-MCS_EXPORT std::int16_t AT45D_BundleWriteChar(std::int32_t address, std::int32_t length, const std::uint8_t *buffer)
+WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL AT45D_BundleWriteChar(std::int32_t address, std::int32_t length,
+                                                                  const std::uint8_t *buffer)
 {
     return Guard([&]() -> std::int16_t {
         State &s = Sim();

@@ -22,7 +22,6 @@ namespace wqn::sim {
 namespace {
 
 constexpr std::size_t kFrameSize = 12;
-constexpr std::int64_t kInterByteLimitUs = std::int64_t(kInterByteLimitMs) * 1000;
 constexpr std::int64_t kIdleWakeUs = 20000;
 // The host's UART hands received bytes over when its FIFO holds 14 of them
 // (a 16550's highest trigger level), or once 4 character times passed after
@@ -471,10 +470,13 @@ void SerialReaderSim::ResetReceiver()
 
 void SerialReaderSim::TakeByte(std::uint8_t byte, std::int64_t arrivalUs)
 {
-    if ((!rx_.empty() || dataPhase_) && arrivalUs - lastActivityUs_ > kInterByteLimitUs) {
+    const std::int64_t silentUs = arrivalUs - lastActivityUs_;
+    if ((!rx_.empty() || dataPhase_) && silentUs > std::int64_t(options_.patienceMs) * 1000) {
         if (!rx_.empty()) {
             AddLog("BAD " + Hex(rx_.data(), rx_.size()));
         }
+        AddLog(std::string("ABANDONED ") + (dataPhase_ ? "DATA" : "FRAME") + " AFTER " +
+               std::to_string(silentUs / 1000));
         ResetReceiver();
     }
     lastActivityUs_ = arrivalUs;

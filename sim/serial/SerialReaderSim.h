@@ -16,7 +16,7 @@
 //   UART's receive queue does not survive a close); what the reader was
 //   sending meanwhile still takes its time on the line;
 // - the reader's patience: a frame or data phase without a new byte for
-//   kInterByteLimitMs is abandoned.
+//   kInterByteLimitMs (or the patience the options give) is abandoned.
 // It injects faults on replies and on what the host sends (SerialFault). It
 // runs on its own thread (Start/Stop) or on the caller's (Run), so tests can
 // drive it in-process and the program from a shell.
@@ -84,6 +84,10 @@ struct SerialSimOptions {
     std::vector<int> failingPages; // READ/WRTE of these pages answer 'R'
     std::vector<SerialFault> faults;
     std::string logPath; // frame log file; empty: none
+    // How long a frame or data phase may go without a byte. Longer than a
+    // real reader's only for tests about the host's line timing on a loaded
+    // machine, where the host itself may stall that long.
+    int patienceMs = kInterByteLimitMs;
 };
 
 class SerialReaderSim {
@@ -116,7 +120,9 @@ public:
     // "RXDATA <hex>" the data of a WRTE, "TX <hex>" a reply as sent,
     // "SPEED <baud>" a change of speed, "LOST <n> AT <baud>" host bytes sent
     // at a wrong speed, "BAD <hex>" bytes dropped while looking for a frame
-    // or abandoned, "UNHEARD <n>" reader bytes nobody received, "SILENT",
+    // or abandoned, "ABANDONED FRAME|DATA AFTER <ms>" a frame or data phase
+    // given up after that long without a byte, "UNHEARD <n>" reader bytes
+    // nobody received, "SILENT",
     // "FAULT <kind> <command>" a fault applied, "HOST OPEN"/"HOST CLOSED".
     std::vector<std::string> Log() const;
     void ClearLog();

@@ -34,6 +34,8 @@ void Usage(std::FILE *to)
                "  --fail-page N       READ and WRTE of page N answer 'R' (repeatable)\n"
                "  --fault FAULT       inject a fault (repeatable; see below)\n"
                "  --log FILE          log every frame (RX/TX/RXDATA lines in hex)\n"
+               "  --patience MS       give up a frame or data phase after MS without a\n"
+               "                      byte (default 150, as the reader does)\n"
                "  --control           take commands on standard input (see below)\n"
                "\n"
                "FAULT is KIND[:COMMAND[:SKIP[:COUNT[:ARG]]]]: after SKIP matching units\n"
@@ -187,6 +189,9 @@ int main(int argc, char **argv)
                 return 2;
             }
             options.faults.push_back(fault);
+            ++i;
+        } else if (arg == "--patience" && ParseInt(value, 1, 600000, &number)) {
+            options.patienceMs = int(number);
             ++i;
         } else if (arg == "--log") {
             options.logPath = value;

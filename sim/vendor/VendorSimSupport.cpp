@@ -4,9 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
 #include <sstream>
-#include <unistd.h>
 #include <vector>
 
 namespace wqn::sim::vendor {
@@ -103,20 +101,8 @@ std::optional<PerPort> ParsePerPort(const std::string &text, long fallback)
 void Log(const char *envName, const std::string &line)
 {
     const std::string path = EnvText(envName);
-    if (path.empty())
-        return;
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return;
-    const std::string text = line + "\n";
-    ssize_t n = 0;
-    do {
-        n = ::write(fd, text.data(), text.size());
-    } while (n < 0 && errno == EINTR);
-    ::close(fd);
+    if (!path.empty())
+        AppendLine(path, line);
 }
 
 bool ReaderAt(const std::string &envPrefix, long port, long baud)

@@ -1,6 +1,7 @@
-// What the two simulated vendor libraries (libgcic32.so, libmcs_sr.so)
-// share: reading their configuration from the environment, the card behind
-// them, and the call log tests read to check call order and arguments.
+// What the two simulated vendor libraries (libgcic32.so and libmcs_sr.so;
+// Gcic32.dll and MCS_SR.DLL on Windows) share: reading their configuration
+// from the environment, the card behind them, and the call log tests read to
+// check call order and arguments.
 #pragma once
 
 #include "sim/card/FlashCard.h"
@@ -39,6 +40,9 @@ std::optional<PerPort> ParsePerPort(const std::string &text, long fallback);
 // (nothing when unset). Each line goes out in one append, so several
 // simulators may share one log file and their lines keep the order of time.
 void Log(const char *envName, const std::string &line);
+// Appends `line` and a newline to the file at `path` in one write (one
+// implementation per OS).
+void AppendLine(const std::string &path, const std::string &line);
 
 // The card behind a simulated library, loaded afresh from the image file
 // named by `imageEnv` at every port open (a blank card in memory when the

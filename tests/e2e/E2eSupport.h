@@ -1,19 +1,20 @@
-// End-to-end support: the serial reader simulator as a child program, fresh
-// library processes, scripted message boxes and the notice, settings files.
+// End-to-end support: the serial reader simulator as a child program, library
+// processes (kelvara-host, natively or as a Windows program under Wine) that
+// the scenarios drive through the remote TS_ functions, scripted message
+// boxes and the notice, settings.
 #pragma once
 
-#include "kelvara.h"
 #include "sim/common/ChildProcess.h"
+#include "tests/remote/RemoteKelvara.h"
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,12 +22,15 @@
 #include <iterator>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 extern char **environ;
 
 namespace kelvara::e2e {
+
+// The TS_ functions and the handler setters run in the current library
+// process.
+using namespace kelvara::remote;
 
 inline std::string ReadFile(const std::filesystem::path &path)
 {
@@ -92,18 +96,8 @@ inline std::vector<std::string> LogLines(const std::string &logPath, const std::
     return lines;
 }
 
-// "Name=value" of the settings file, or "" when absent.
-inline std::string Setting(const std::string &settingsPath, const std::string &name)
-{
-    std::istringstream in(ReadFile(settingsPath));
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.rfind(name + "=", 0) == 0)
-            return line.substr(name.size() + 1);
-    }
-    return "";
-}
+// A stored setting as the OS keeps it, or "" when absent.
+inline std::string Setting(const std::string &name) { return StoredSetting(name).value_or(""); }
 
 // What the library showed, and the answers a test scripts for it.
 struct Prompt {
@@ -143,22 +137,13 @@ struct UserScript {
     }
 };
 
-// Runs `scenario` in a forked child, so the library starts as in a new
-// process; failures inside it fail the test.
+// Runs `scenario` against a library loaded afresh in a process of its own;
+// the process must end normally.
 inline void InFreshProcess(const std::function<void()> &scenario)
 {
-    std::fflush(stdout);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        scenario();
-        std::fflush(stdout);
-        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "the library process died";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the library process reported failures (see above)";
+    LibraryProcess process;
+    scenario();
+    process.Finish();
 }
 
 // The environment every scenario runs in: its own settings file, and COM
@@ -170,16 +155,17 @@ protected:
         settings = scratch.File("settings.ini");
         log = scratch.File("frames.log");
         image = scratch.File("card.img");
-        ::setenv("KELVARA_SETTINGS", settings.c_str(), 1);
+        ResetHostEnvironment();
+        SetHostEnvironment("KELVARA_SETTINGS", settings);
+        SetHostEnvironment("WQN_USB_READER", "");
         for (int n = 1; n <= 6; ++n)
-            ::setenv(("WQN_COM" + std::to_string(n)).c_str(), scratch.File("no-port-" + std::to_string(n)).c_str(), 1);
-        ::unsetenv("WQN_USB_READER");
+            MapPort(n, scratch.File("no-port-" + std::to_string(n)));
+        ClearSettings();
     }
 
-    void UseReaderOn(int com, const SerialSim &sim)
-    {
-        ::setenv(("WQN_COM" + std::to_string(com)).c_str(), sim.Path().c_str(), 1);
-    }
+    void TearDown() override { ResetHostEnvironment(); }
+
+    void UseReaderOn(int com, const SerialSim &sim) { MapPort(com, sim.Path()); }
 
     std::vector<std::string> SimArgs(std::vector<std::string> extra = {}) const
     {

@@ -3,9 +3,7 @@
 // threads never interleave their page transfers.
 #include "tests/e2e/E2eSupport.h"
 
-#include <atomic>
 #include <cstring>
-#include <thread>
 
 namespace kelvara::e2e {
 namespace {
@@ -63,28 +61,12 @@ TEST_F(EntryGateE2e, TwoThreadsWritingAndReadingTheirOwnFilesNeverInterleave)
     InFreshProcess([&] {
         ASSERT_EQ(TS_CheckKelvara(), 0);
         ASSERT_EQ(TS_Format(), 0);
-        std::atomic<int> failures{0};
-        auto worker = [&](int id) {
-            const auto dir = scratch.path() / ("t" + std::to_string(id));
-            const std::string name = "own" + std::to_string(id) + ".dat";
-            for (int round = 0; round < 4; ++round) {
-                std::string content(700 + 97 * id + round, static_cast<char>('a' + id * 8 + round));
-                WriteFile(dir / name, content);
-                const std::string card = "\\t" + std::to_string(id);
-                if (TS_WriteIcFiles(card.c_str(), (dir / name).c_str()) != 0)
-                    ++failures;
-                std::filesystem::remove(dir / name);
-                char names[512] = {};
-                if (TS_ReadIcFiles((dir.string() + "/").c_str(), (card + "\\*.*").c_str(), names) != 0)
-                    ++failures;
-                if (ReadFile(dir / name) != content)
-                    ++failures;
-            }
-        };
-        std::thread a(worker, 0), b(worker, 1);
-        a.join();
-        b.join();
-        EXPECT_EQ(failures.load(), 0);
+        // Two threads of the library process, each copying a file of its own
+        // onto the card and back four times.
+        const Tokens failures = LibraryProcess::Current()->Host().Call(
+            {"parallel-copy", wqn::host::runner::HostPath((scratch.path() / "t0").string()),
+             wqn::host::runner::HostPath((scratch.path() / "t1").string()), "4"});
+        EXPECT_EQ(failures, Tokens{"0"});
         EXPECT_EQ(TS_IsFormat(), 0);
         TS_ReleaseKelvara();
     });
@@ -92,30 +74,9 @@ TEST_F(EntryGateE2e, TwoThreadsWritingAndReadingTheirOwnFilesNeverInterleave)
 
 // Handlers are set from any thread, also while an export calls them: each
 // call must reach a handler together with its own context, never one half of
-// the old setting and one half of the new.
-struct HandlerTag {
-    std::atomic<int> calls{0};
-    std::atomic<int> foreign{0};
-};
-HandlerTag g_tagA, g_tagB;
-
-template <HandlerTag *Own>
-void Notice(void *ctx, int, const char *)
-{
-    ++Own->calls;
-    if (ctx != Own)
-        ++Own->foreign;
-}
-
-template <HandlerTag *Own>
-int Box(void *ctx, const char *, const char *, unsigned)
-{
-    ++Own->calls;
-    if (ctx != Own)
-        ++Own->foreign;
-    return 1; // OK
-}
-
+// the old setting and one half of the new. A thread of the library process
+// swaps two handler pairs as fast as it can while its main thread connects
+// (the connection notice) and reads a page without a valid checksum (a box).
 TEST_F(EntryGateE2e, HandlersSetFromAnotherThreadKeepTheirContexts)
 {
     SerialSim sim(SimArgs());
@@ -124,28 +85,56 @@ TEST_F(EntryGateE2e, HandlersSetFromAnotherThreadKeepTheirContexts)
         ASSERT_EQ(TS_CheckKelvara(), 0);
         unsigned char page[264] = {1, 2, 3};
         ASSERT_EQ(TS_WriteBlock(6, 0, 264, page, 0), 0); // no checksum: a checked read shows a box
-        std::atomic<bool> done{false};
-        std::thread setter([&] {
-            while (!done.load()) {
-                KelvaraSetNoticeHandler(&Notice<&g_tagA>, &g_tagA);
-                KelvaraSetMessageBoxHandler(&Box<&g_tagA>, &g_tagA);
-                KelvaraSetNoticeHandler(&Notice<&g_tagB>, &g_tagB);
-                KelvaraSetMessageBoxHandler(&Box<&g_tagB>, &g_tagB);
-            }
-        });
-        for (int round = 0; round < 20; ++round) {
-            TS_ReleaseKelvara();
-            EXPECT_EQ(TS_CheckKelvara(), 0); // the connection notice
-            unsigned char back[264];
-            TS_ReadBlock(6, 0, 264, back, 1); // the checksum box
-        }
-        done.store(true);
-        setter.join();
-        KelvaraSetNoticeHandler(nullptr, nullptr);
-        KelvaraSetMessageBoxHandler(nullptr, nullptr);
-        EXPECT_GT(g_tagA.calls + g_tagB.calls, 0);
-        EXPECT_EQ(g_tagA.foreign + g_tagB.foreign, 0);
+        const Tokens counts = LibraryProcess::Current()->Host().Call({"handler-churn", "6", "20"});
+        ASSERT_EQ(counts.size(), 3u);
+        EXPECT_EQ(counts[0], "0") << "connections that failed";
+        EXPECT_GT(std::stoi(counts[1]), 0) << "handler calls";
+        EXPECT_EQ(counts[2], "0") << "calls that reached a handler with the other's context";
     });
+}
+
+// Under Windows the connection's message pump dispatches the host's window
+// messages: a window procedure that calls back into the library then is
+// refused at once and touches nothing, and the connection goes on.
+TEST_F(EntryGateE2e, WindowMessagesDispatchedWhileConnectingCannotReachTheLibrary)
+{
+    if (!wqn::host::runner::UnderWine())
+        GTEST_SKIP() << "window messages exist in the Windows build";
+    SerialSim sim(SimArgs());
+    UseReaderOn(1, sim);
+    const std::string listing = scratch.File("posted.txt");
+    InFreshProcess([&] {
+        wqn::host::HostProcess &host = LibraryProcess::Current()->Host();
+        const std::string page(2 * 264, '0');
+        host.Call({"post", "ReadBlock", "0", "0", "264", "0", page});
+        host.Call({"post", "WriteBlock", "5", "0", "264", "1", page});
+        host.Call({"post", "Format"});
+        host.Call({"post", "DirIcFiles", wqn::host::runner::HostPath(listing)});
+        host.Call({"post", "IcCardLock"});
+        host.Call({"post", "ReleaseKelvara"});
+        host.Call({"post", "CheckKelvara"});
+        ASSERT_EQ(TS_CheckKelvara(), 0);
+
+        // Every posted call ran while the connection was searched (the host
+        // runs them only from the library's pump) and failed at once.
+        std::vector<std::string> results;
+        for (const Tokens &event : host.Events()) {
+            if (!event.empty() && event[0] == "posted")
+                results.push_back(wqn::host::JoinLine(
+                    Tokens(event.begin() + 1, event.begin() + std::min<std::size_t>(3, event.size()))));
+        }
+        EXPECT_EQ(results, (std::vector<std::string>{"ok -1", "ok -1", "ok -1", "ok -1", "ok 0", "ok", "ok -1"}));
+        EXPECT_FALSE(std::filesystem::exists(listing));
+        // Nothing reached the reader for them: no write, no release read.
+        const auto frames = ReceivedFrames(log);
+        EXPECT_EQ(Count(frames, kReleaseReadFrame), 0);
+        for (const std::string &frame : frames)
+            EXPECT_NE(frame.rfind("57 52 54 45", 0), 0u) << "a write reached the reader: " << frame;
+        // The reader manager survived the refused release.
+        EXPECT_EQ(TS_IcCardLock(), 1);
+        TS_ReleaseKelvara();
+    });
+    EXPECT_EQ(Count(ReceivedFrames(log), kReleaseReadFrame), 1);
 }
 
 } // namespace

@@ -96,6 +96,32 @@ TEST_F(FileExportsE2e, EveryFileExportOnACardImage)
     });
 }
 
+// Card names are 8-bit text in the system code page (936 under Wine, UTF-8
+// on Linux); the listing TS_Test shows reaches the box handler in UTF-8.
+TEST_F(FileExportsE2e, CardTestShowsChineseNamesInUtf8)
+{
+    using wqn::host::runner::SystemText;
+    using wqn::host::runner::Utf8Text;
+    WriteFile(scratch.path() / "in" / "申报表.xml", Content(400, 5));
+    SerialSim sim(SimArgs());
+    UseReaderOn(1, sim);
+    InFreshProcess([&] {
+        UserScript user;
+        user.Install();
+        ASSERT_EQ(TS_Format(), 0);
+        ASSERT_EQ(TS_WriteIcFiles(SystemText("\\税务").c_str(), SystemText(In("申报表.xml")).c_str()), 0);
+        const std::string dir = scratch.File("dir.txt");
+        ASSERT_EQ(TS_DirIcFiles(dir.c_str()), 1);
+        const std::string listing = Utf8Text(ReadFile(dir));
+        EXPECT_NE(listing.find("\\税务\\申报表.xml*"), std::string::npos) << listing;
+
+        ASSERT_EQ(TS_Test(), 0);
+        ASSERT_EQ(user.prompts.size(), 1u);
+        EXPECT_EQ(user.prompts[0].text, listing);
+        EXPECT_EQ(user.prompts[0].caption, listing);
+    });
+}
+
 TEST_F(FileExportsE2e, FailingPageShowsTheCardPromptAndKeepsTheCard)
 {
     {

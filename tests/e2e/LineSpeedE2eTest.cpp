@@ -1,6 +1,7 @@
-// Page transfers through libkelvara.so at every speed of the reader's table,
+// Page transfers through the library at every speed of the reader's table,
 // on a line where bytes take their real time (the simulator's --pace): every
-// write and read succeeds at the first attempt and lands on the card.
+// write and read succeeds at the first attempt and lands on the card. Under
+// Wine this runs the Windows serial port's write timing on a paced line.
 #include "tests/e2e/E2eSupport.h"
 
 #include <array>
@@ -33,13 +34,19 @@ protected:
     unsigned Baud() const { return kSpeeds[std::size_t(GetParam())]; }
 
     // A paced reader already at the speed under test, and settings that make
-    // the library use exactly that speed.
-    std::vector<std::string> PacedArgs() const { return SimArgs({"--pace", "--speed", std::to_string(Baud())}); }
+    // the library use exactly that speed. These tests are about the library's
+    // own line timing; the reader's patience between a WRTE's reply and its
+    // data is widened, as the host process itself may stall longer than a
+    // reader waits on a loaded machine (under Wine most of all).
+    std::vector<std::string> PacedArgs() const
+    {
+        return SimArgs({"--pace", "--speed", std::to_string(Baud()), "--patience", "1000"});
+    }
     void StoreSpeed() const
     {
-        WriteFile(settings,
-                  "[Settings]\nPortMode=1\nBaudRateMax=" + std::to_string(GetParam()) +
-                      "\nBaudRateIndex=" + std::to_string(GetParam()) + "\n");
+        StoreSetting("PortMode", 1);
+        StoreSetting("BaudRateMax", GetParam());
+        StoreSetting("BaudRateIndex", GetParam());
     }
 };
 
@@ -50,6 +57,11 @@ std::string SpeedName(const ::testing::TestParamInfo<int> &info)
 
 TEST_P(LineSpeedE2e, PageWritesAndReadsSucceedAtTheFirstAttempt)
 {
+    // Wine gives a speed without a termios code to the serial driver as a
+    // custom divisor, which a pty does not take, and sets the line to 38400
+    // bit/s instead: the reader would hear another speed than the one asked.
+    if (wqn::host::runner::UnderWine() && Baud() == 14400)
+        GTEST_SKIP() << "Wine cannot set a pty to 14400 bit/s";
     SerialSim sim(PacedArgs());
     UseReaderOn(1, sim);
     StoreSpeed();
@@ -72,13 +84,14 @@ TEST_P(LineSpeedE2e, PageWritesAndReadsSucceedAtTheFirstAttempt)
         EXPECT_TRUE(user.Texts().empty());
         TS_ReleaseKelvara();
     });
-    EXPECT_EQ(Setting(settings, "BaudRateIndex"), std::to_string(GetParam()));
+    EXPECT_EQ(Setting("BaudRateIndex"), std::to_string(GetParam()));
     // One command per transfer: no attempt timed out and had to be repeated,
     // and every data phase was acknowledged once.
     const auto frames = ReceivedFrames(log);
     EXPECT_EQ(CountStartingWith(frames, kWriteMnemonicHex), 2);
     EXPECT_EQ(CountStartingWith(frames, kReadMnemonicHex), 3); // the two pages and the release's read
     EXPECT_EQ(LogLines(log, "RXDATA").size(), 2u);
+    EXPECT_TRUE(LogLines(log, "ABANDONED").empty()) << LogLines(log, "ABANDONED").front();
     const std::string card = ReadFile(image);
     ASSERT_EQ(card.size(), 2048u * kPageSize);
     for (int page : pages)
@@ -117,6 +130,7 @@ TEST_P(LineFileE2e, FileRoundTripOnABlankCard)
     EXPECT_TRUE(ReadFile(scratch.path() / "out" / "return.xml") == content) << "the file came back changed";
     // Every page write went through at its first attempt.
     EXPECT_EQ(CountStartingWith(ReceivedFrames(log), kWriteMnemonicHex), int(LogLines(log, "RXDATA").size()));
+    EXPECT_TRUE(LogLines(log, "ABANDONED").empty()) << LogLines(log, "ABANDONED").front();
 }
 
 INSTANTIATE_TEST_SUITE_P(SlowestAndFastest, LineFileE2e, ::testing::Values(0, int(kSpeeds.size()) - 1), SpeedName);

@@ -36,9 +36,13 @@ TEST_F(SerialReaderE2e, FirstConnectionSearchesNegotiatesAndRecordsTheReader)
         TS_ReleaseKelvara(); // nothing left to release
         EXPECT_EQ(TS_IcCardLock(), 0);
     });
-    EXPECT_EQ(Setting(settings, "PortMode"), "1");
-    EXPECT_EQ(Setting(settings, "ComPortName"), "com1");
-    EXPECT_EQ(Setting(settings, "BaudRateIndex"), "6");
+    EXPECT_EQ(Setting("PortMode"), "1");
+    EXPECT_EQ(Setting("ComPortName"), "com1");
+    EXPECT_EQ(Setting("BaudRateIndex"), "6");
+    // In the registry under Windows: integers as REG_DWORD, texts as REG_SZ.
+    const bool windows = wqn::host::runner::UnderWine();
+    EXPECT_EQ(StoredSettingType("PortMode"), windows ? "dword" : "ini");
+    EXPECT_EQ(StoredSettingType("ComPortName"), windows ? "sz" : "ini");
 
     const auto frames = ReceivedFrames(log);
     EXPECT_EQ(Count(frames, kBdrt6Frame), 1);
@@ -57,10 +61,10 @@ TEST_F(SerialReaderE2e, ReaderAlreadyAt57600IsFoundByTheScan)
 {
     SerialSim sim(SimArgs({"--speed", "57600"}));
     UseReaderOn(1, sim);
-    WriteFile(settings, "[Settings]\nBaudRateIndex=0\n");
+    StoreSetting("BaudRateIndex", 0);
     InFreshProcess([&] { EXPECT_EQ(TS_CheckKelvara(), 0); });
-    EXPECT_EQ(Setting(settings, "BaudRateIndex"), "5");
-    EXPECT_EQ(Setting(settings, "PortMode"), "1");
+    EXPECT_EQ(Setting("BaudRateIndex"), "5");
+    EXPECT_EQ(Setting("PortMode"), "1");
     EXPECT_TRUE(LogLines(log, "SPEED").empty()); // the reader never changed speed
 }
 
@@ -72,7 +76,7 @@ TEST_F(SerialReaderE2e, NextProcessReusesTheStoredPortAndSpeed)
         EXPECT_EQ(TS_CheckKelvara(), 0);
         TS_ReleaseKelvara();
     });
-    EXPECT_EQ(Setting(settings, "ComPortName"), "com2");
+    EXPECT_EQ(Setting("ComPortName"), "com2");
     const std::size_t before = ReceivedFrames(log).size();
     InFreshProcess([&] {
         EXPECT_EQ(TS_CheckKelvara(), 0);
@@ -105,7 +109,7 @@ TEST_F(SerialReaderE2e, InsertCardPromptRepeatsUntilTheCardIsThere)
         EXPECT_EQ(user.prompts[0].caption, "提示");
         EXPECT_EQ(user.prompts[0].type, 0x1u | 0x40u | kSystemModal);
     });
-    EXPECT_EQ(Setting(settings, "PortMode"), "1");
+    EXPECT_EQ(Setting("PortMode"), "1");
 }
 
 TEST_F(SerialReaderE2e, CancelAtTheInsertCardPromptKeepsTheReaderManager)
@@ -123,8 +127,8 @@ TEST_F(SerialReaderE2e, CancelAtTheInsertCardPromptKeepsTheReaderManager)
         EXPECT_EQ(user.Texts(), std::vector<std::string>{"读卡出错! 重试?"});
     });
     // A reader without a card still becomes the stored reader.
-    EXPECT_EQ(Setting(settings, "PortMode"), "1");
-    EXPECT_EQ(Setting(settings, "ComPortName"), "com1");
+    EXPECT_EQ(Setting("PortMode"), "1");
+    EXPECT_EQ(Setting("ComPortName"), "com1");
 }
 
 TEST_F(SerialReaderE2e, RetryAfterNoReaderFindsTheReaderPluggedInMeanwhile)
@@ -141,7 +145,7 @@ TEST_F(SerialReaderE2e, RetryAfterNoReaderFindsTheReaderPluggedInMeanwhile)
         ASSERT_EQ(user.Texts(), std::vector<std::string>{"连接读卡器失败,USB设备请重新拔插连接线,重试？"});
         EXPECT_EQ(user.prompts[0].type, 0x5u | 0x20u | kSystemModal);
     });
-    EXPECT_EQ(Setting(settings, "PortMode"), "1");
+    EXPECT_EQ(Setting("PortMode"), "1");
 }
 
 TEST_F(SerialReaderE2e, NoReaderAndCancelFails)
@@ -153,7 +157,7 @@ TEST_F(SerialReaderE2e, NoReaderAndCancelFails)
         EXPECT_EQ(user.prompts.size(), 1u);
         EXPECT_EQ(TS_Format(), -1); // the manager exists: no new search, the write fails
     });
-    EXPECT_EQ(Setting(settings, "PortMode"), "");
+    EXPECT_EQ(Setting("PortMode"), "");
 }
 
 TEST_F(SerialReaderE2e, PageExportsGuardTheirArgumentsBeforeAnyTraffic)

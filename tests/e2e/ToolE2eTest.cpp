@@ -10,7 +10,8 @@ using kelvara::testing::ToolRun;
 
 ToolRun RunTool(const Scratch &scratch, std::vector<std::string> args)
 {
-    return kelvara::testing::RunProgram(KELVARA_TOOL_PATH, std::move(args), scratch.path());
+    // The tool finds the settings and ports where the library hosts do.
+    return kelvara::testing::RunProgram(KELVARA_TOOL_PATH, std::move(args), scratch.path(), HostEnvironment());
 }
 
 class ToolE2e : public E2eTest {};
@@ -47,7 +48,7 @@ TEST_F(ToolE2e, ExitCodesTellWhatWentWrong)
     EXPECT_EQ(RunTool(scratch, {"put", "only-one-argument"}).status, 2);
     EXPECT_EQ(RunTool(scratch, {"settings", "set", "NoSuchValue", "1"}).status, 2);
     ASSERT_EQ(RunTool(scratch, {"settings", "set", "BaudRateMax", "4"}).status, 0);
-    EXPECT_EQ(Setting(settings, "BaudRateMax"), "4");
+    EXPECT_EQ(Setting("BaudRateMax"), "4");
     // No reader anywhere: the prompt is cancelled without a terminal.
     EXPECT_EQ(RunTool(scratch, {"check"}).status, 1);
 

@@ -52,7 +52,7 @@ protected:
 
     ToolRun Run(std::vector<std::string> args)
     {
-        return kelvara::testing::RunProgram(KELVARA_TOOL_PATH, std::move(args), scratch.path());
+        return kelvara::testing::RunProgram(KELVARA_TOOL_PATH, std::move(args), scratch.path(), HostEnvironment());
     }
 
     // Writes a file to the card through a reader (at the stored speed, so

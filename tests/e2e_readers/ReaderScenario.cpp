@@ -1,7 +1,11 @@
 // The scenario harness of the reader end-to-end tests.
 #include "tests/e2e_readers/ReaderScenario.h"
 
-#include "kelvara/services/Settings.h"
+#include "tests/remote/RemoteKelvara.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -10,6 +14,10 @@
 namespace kelvara::testing {
 
 namespace fs = std::filesystem;
+using namespace kelvara::remote;
+using wqn::host::runner::HostPath;
+using wqn::host::runner::UnderWine;
+using wqn::host::runner::WineBuildFile;
 
 ReaderScenario::ReaderScenario()
 {
@@ -17,26 +25,24 @@ ReaderScenario::ReaderScenario()
     dir_ = ::mkdtemp(pattern.data());
     bin_ = dir_ / "bin";
     fs::create_directory(bin_);
-    fs::copy_file(KELVARA_READERS_DRIVER, bin_ / "kelvara-readers-driver");
-    fs::permissions(bin_ / "kelvara-readers-driver", fs::perms::owner_all);
+    const fs::path host =
+        UnderWine() ? fs::path(WineBuildFile("tests/remote/kelvara-host-usb.exe")) : fs::path(KELVARA_HOST_PATH);
+    fs::copy_file(host, bin_ / host.filename());
+    fs::permissions(bin_ / host.filename(), fs::perms::owner_all);
 
-    // The test process reads and writes the same settings file.
-    ::setenv("KELVARA_SETTINGS", (dir_ / "settings.ini").string().c_str(), 1);
-    env_["KELVARA_SETTINGS"] = (dir_ / "settings.ini").string();
-    env_["WQN_COM1"] = (dir_ / "no-com1").string();
-    env_["WQN_COM2"] = (dir_ / "no-com2").string();
-    env_["WQN_USB_READER"] = (dir_ / "no-usb.sock").string();
-    env_["E2E_LOG"] = LogPath();
-    env_["WQN_GC481_LOG"] = LogPath();
-    env_["WQN_MCS_LOG"] = LogPath();
-    for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
-        if (const char *v = std::getenv(keep))
-            env_[keep] = v;
-    }
+    ResetHostEnvironment();
+    Env("KELVARA_SETTINGS", (dir_ / "settings.ini").string());
+    Env("WQN_USB_READER", (dir_ / "no-usb.sock").string());
+    Env("WQN_GC481_LOG", HostPath(LogPath()));
+    Env("WQN_MCS_LOG", HostPath(LogPath()));
+    MapPort(1, (dir_ / "no-com1").string());
+    MapPort(2, (dir_ / "no-com2").string());
+    ClearSettings();
 }
 
 ReaderScenario::~ReaderScenario()
 {
+    relay_.reset();
     usb_.Terminate();
     serial_.Terminate();
     stopLine_.store(true);
@@ -46,28 +52,48 @@ ReaderScenario::~ReaderScenario()
         ::close(lineMaster_);
     if (lineSlave_ >= 0)
         ::close(lineSlave_);
-    ::unsetenv("KELVARA_SETTINGS");
+    ResetHostEnvironment();
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
 }
 
-void ReaderScenario::Store(const char *name, int value) { WriteSettingInt(name, value); }
-int ReaderScenario::Stored(const char *name, int fallback) const { return ReadSettingInt(name, fallback); }
+void ReaderScenario::Env(const std::string &name, const std::string &value) { SetHostEnvironment(name, value); }
+
+std::string ReaderScenario::Host() const
+{
+    return (bin_ / (UnderWine() ? "kelvara-host-usb.exe" : fs::path(KELVARA_HOST_PATH).filename().string())).string();
+}
+
+void ReaderScenario::Store(const char *name, int value) { StoreSetting(name, value); }
+
+int ReaderScenario::Stored(const char *name, int fallback) const
+{
+    const auto value = StoredSetting(name);
+    return value ? std::atoi(value->c_str()) : fallback;
+}
 
 void ReaderScenario::WithMcs(const std::string &ports, const std::string &autoTest)
 {
-    fs::create_symlink(MCS_SR_SIM_PATH, bin_ / "libmcs_sr.so");
-    env_["WQN_MCS_PORTS"] = ports;
-    env_["WQN_MCS_AUTOTEST"] = autoTest;
-    env_["WQN_MCS_IMAGE"] = Image();
+    // Beside the program that loads the library.
+    if (UnderWine())
+        fs::copy_file(WineBuildFile("sim/mcs/MCS_SR.DLL"), bin_ / "MCS_SR.DLL", fs::copy_options::overwrite_existing);
+    else
+        fs::create_symlink(MCS_SR_SIM_PATH, bin_ / "libmcs_sr.so");
+    Env("WQN_MCS_PORTS", ports);
+    Env("WQN_MCS_AUTOTEST", autoTest);
+    Env("WQN_MCS_IMAGE", HostPath(Image()));
 }
 
 void ReaderScenario::WithGc481(const std::string &ports, const std::string &status)
 {
-    env_["LD_LIBRARY_PATH"] = fs::path(GCIC32_SIM_PATH).parent_path().string();
-    env_["WQN_GC481_PORTS"] = ports;
-    env_["WQN_GC481_STATUS"] = status;
-    env_["WQN_GC481_IMAGE"] = Image();
+    // On the loader's search path.
+    if (UnderWine())
+        Env("WINEPATH", HostPath(WineBuildFile("sim/gc481/gcic32")));
+    else
+        Env("LD_LIBRARY_PATH", fs::path(GCIC32_SIM_PATH).parent_path().string());
+    Env("WQN_GC481_PORTS", ports);
+    Env("WQN_GC481_STATUS", status);
+    Env("WQN_GC481_IMAGE", HostPath(Image()));
 }
 
 void ReaderScenario::WithUsb(const std::vector<std::string> &options)
@@ -79,13 +105,21 @@ void ReaderScenario::WithUsb(const std::vector<std::string> &options)
     std::string line;
     ASSERT_TRUE(usb_.ReadLine(&line, 10000)) << "the USB simulator did not start";
     ASSERT_EQ(line, socket);
-    env_["WQN_USB_READER"] = socket;
+    if (UnderWine()) {
+        relay_ = std::make_unique<wqn::host::TcpRelay>(socket);
+        ASSERT_NE(relay_->Port(), 0) << "the relay to the USB simulator did not start";
+        Env("WQN_USB_READER_TCP", "127.0.0.1:" + std::to_string(relay_->Port()));
+    } else {
+        Env("WQN_USB_READER", socket);
+    }
 }
 
 void ReaderScenario::StopUsb()
 {
+    relay_.reset();
     usb_.Terminate();
-    env_["WQN_USB_READER"] = (dir_ / "no-usb.sock").string();
+    Env("WQN_USB_READER", (dir_ / "no-usb.sock").string());
+    Env("WQN_USB_READER_TCP", "");
 }
 
 void ReaderScenario::WithSerialSim()
@@ -93,13 +127,13 @@ void ReaderScenario::WithSerialSim()
     ASSERT_TRUE(serial_.Start({KELVARA_SERIAL_SIM, "--image", Image()}, {}));
     std::string pty;
     ASSERT_TRUE(serial_.ReadLine(&pty, 10000)) << "the serial simulator did not start";
-    env_["WQN_COM1"] = pty;
+    MapPort(1, pty);
 }
 
 void ReaderScenario::StopSerialSim()
 {
     serial_.Terminate();
-    env_["WQN_COM1"] = (dir_ / "no-com1").string();
+    MapPort(1, (dir_ / "no-com1").string());
 }
 
 void ReaderScenario::WithSilentSerial()
@@ -112,7 +146,7 @@ void ReaderScenario::WithSilentSerial()
     // Held open so the line survives the host's closes.
     lineSlave_ = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(lineSlave_, 0);
-    env_["WQN_COM1"] = slave;
+    MapPort(1, slave);
     line_ = std::thread([this] { SilentLoop(lineMaster_); });
 }
 
@@ -153,22 +187,68 @@ bool ReaderScenario::Run::Saw(const std::string &text) const
     return false;
 }
 
-ReaderScenario::Run ReaderScenario::RunDriver(const std::vector<std::string> &commands, int timeoutMs)
+namespace {
+
+int OnBox(void *run, const char *text, const char *, unsigned int type)
 {
-    std::vector<std::string> argv = {(bin_ / "kelvara-readers-driver").string()};
-    argv.insert(argv.end(), commands.begin(), commands.end());
-    std::vector<std::string> env;
-    for (const auto &[name, value] : env_)
-        env.push_back(name + "=" + value);
+    static_cast<std::vector<std::string> *>(run)->push_back("box " + std::to_string(type) + " " + text);
+    return (type & 0xF) == 0x0 ? 1 : 2;
+}
+
+void OnNotice(void *run, int op, const char *text)
+{
+    static_cast<std::vector<std::string> *>(run)->push_back("notice " + std::to_string(op) + " " + text);
+}
+
+} // namespace
+
+ReaderScenario::Run ReaderScenario::RunDriver(const std::vector<std::string> &commands)
+{
     Run run;
-    wqn::sim::ChildProcess driver;
-    if (!driver.Start(argv, env))
-        return run;
-    std::string out;
-    run.finished = driver.Finish(&out, timeoutMs);
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);)
-        run.lines.push_back(line);
+    LibraryProcess process(Host(), bin_.string());
+    KelvaraSetMessageBoxHandler(&OnBox, &run.lines);
+    KelvaraSetNoticeHandler(&OnNotice, &run.lines);
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        const std::string &command = commands[i];
+        const auto next = [&]() -> std::string { return i + 1 < commands.size() ? commands[++i] : ""; };
+        if (command == "check") {
+            run.lines.push_back("check " + std::to_string(TS_CheckKelvara()));
+        } else if (command == "version") {
+            char text[64] = "unset";
+            TS_GetVersion(text);
+            run.lines.push_back(std::string("version ") + text);
+        } else if (command == "lock") {
+            run.lines.push_back("lock " + std::to_string(TS_IcCardLock()));
+        } else if (command == "exit") {
+            run.lines.push_back("exit " + std::to_string(TS_IcCardExit()));
+        } else if (command == "format") {
+            run.lines.push_back("format " + std::to_string(TS_Format()));
+        } else if (command == "release") {
+            TS_ReleaseKelvara();
+            run.lines.push_back("release 0");
+        } else if (command == "write") {
+            const std::string directory = next();
+            const std::string file = next();
+            run.lines.push_back("write " + std::to_string(TS_WriteIcFiles(directory.c_str(), file.c_str())));
+        } else if (command == "read") {
+            const std::string directory = next();
+            const std::string pattern = next();
+            char names[4096] = "";
+            const int r = TS_ReadIcFiles(directory.c_str(), pattern.c_str(), names);
+            run.lines.push_back("read " + std::to_string(r) + " " + names);
+        } else if (command == "mark") {
+            std::ofstream(LogPath(), std::ios::app) << "mark " << next() << "\n";
+            run.lines.push_back("mark 0");
+        } else {
+            ADD_FAILURE() << "unknown scenario command " << command;
+        }
+    }
+    if (UnderWine()) {
+        const wqn::host::Tokens breaches = process.Host().Call({"usb-breaches"});
+        EXPECT_TRUE(breaches.empty()) << "the USB transport broke the driver's rules: "
+                                      << wqn::host::JoinLine(breaches);
+    }
+    run.finished = process.Finish() == 0;
     return run;
 }
 

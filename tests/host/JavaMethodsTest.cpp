@@ -1,25 +1,20 @@
-// The Java native methods of libkelvara.so, called as a JVM calls them (with
-// an environment that offers only the three JNI functions the library may
-// use), each scenario in a fresh library process against the serial reader
+// The Java native methods of Kelvara, called as a JVM calls them (with an
+// environment that offers only the three JNI functions the library may use),
+// each scenario in a fresh library process against the serial reader
 // simulator: the calling order, what happens before CheckKelvara, the case
 // rules, the format a forgotten ReadIcFileIndex must not cause, and the
-// methods that need no reader.
-#include "kelvara/host/JavaExports.h"
+// methods that need no reader. Natively on libkelvara.so; under Wine on the
+// 64-bit Kelvara.dll (scripts/wine-tests.sh).
 #include "tests/e2e/E2eSupport.h"
-#include "tests/host/FakeJvm.h"
+#include "tests/remote/RemoteJava.h"
 
 #include <algorithm>
 
-#define JAVA(method) Java_wqn_vorn_icnative_NativeClass_##method
-
-namespace kelvara {
+namespace kelvara::e2e {
 namespace {
 
-using e2e::InFreshProcess;
-using e2e::ReadFile;
-using e2e::SerialSim;
-using e2e::WriteFile;
-using host_test::FakeJvm;
+namespace java = kelvara::remote::java;
+using java::JString;
 
 std::string Content(std::size_t size, int seed)
 {
@@ -29,21 +24,14 @@ std::string Content(std::size_t size, int seed)
     return s;
 }
 
-// Message boxes and notices go into the environment's event list, so a
+// The user answers every question with Cancel (OK when it is the only
+// button), and the boxes and progress notices join the JNI trail, so a
 // test sees whether a string was still held while the library worked.
-void RecordUser(FakeJvm &jvm)
+void RecordUser()
 {
     KelvaraSetMessageBoxHandler(
-        [](void *ctx, const char *text, const char *, unsigned type) {
-            static_cast<FakeJvm *>(ctx)->events.push_back(std::string("box ") + text);
-            return (type & 0xF) == 0 ? 1 : 2;
-        },
-        &jvm);
-    KelvaraSetProgressNoticeHandler(
-        [](void *ctx, int op, const char *text) {
-            static_cast<FakeJvm *>(ctx)->events.push_back("progress " + std::to_string(op) + " " + text);
-        },
-        &jvm);
+        [](void *, const char *, const char *, unsigned type) { return (type & 0xF) == 0 ? 1 : 2; }, nullptr);
+    KelvaraSetProgressNoticeHandler([](void *, int, const char *) {}, nullptr);
 }
 
 std::vector<std::string> Matching(const std::vector<std::string> &events, const std::string &prefix)
@@ -55,10 +43,10 @@ std::vector<std::string> Matching(const std::vector<std::string> &events, const 
 }
 
 // Every string was released right after it was taken, before anything else.
-void ExpectStringsReleasedAtOnce(const FakeJvm &jvm)
+void ExpectStringsReleasedAtOnce(const java::JniTrail &jvm)
 {
     EXPECT_EQ(jvm.strayCalls, 0) << "a JNI function other than the three was called";
-    EXPECT_EQ(jvm.Outstanding(), 0u);
+    EXPECT_EQ(jvm.outstanding, 0);
     for (std::size_t i = 0; i < jvm.events.size(); ++i) {
         const std::string &e = jvm.events[i];
         if (e.rfind("get ", 0) != 0)
@@ -68,7 +56,7 @@ void ExpectStringsReleasedAtOnce(const FakeJvm &jvm)
     }
 }
 
-class JavaMethods : public e2e::E2eTest {
+class JavaMethods : public E2eTest {
 protected:
     void SetUp() override
     {
@@ -96,56 +84,50 @@ TEST_F(JavaMethods, DocumentedOrderTakesEachStringOnceAndUsesOnlyThreeJniFunctio
     SerialSim sim(SimArgs());
     UseReaderOn(1, sim);
     InFreshProcess([&] {
-        FakeJvm jvm;
-        JNIEnv *env = jvm.Env();
-        RecordUser(jvm);
+        RecordUser();
 
         // Nothing connects by itself: no prompt, no reader traffic.
-        EXPECT_EQ(FakeJvm::Text(JAVA(ReadIC)(env, nullptr, jvm.String("\\tax\\*.*"), jvm.String(Out()))), "");
-        EXPECT_FALSE(JAVA(WriteIC)(env, nullptr, jvm.String(In("a.txt")), jvm.String("")));
-        EXPECT_FALSE(JAVA(ReadIcFileIndex)(env, nullptr));
-        EXPECT_FALSE(JAVA(WriteIcFileIndex)(env, nullptr));
-        EXPECT_FALSE(JAVA(ICFileDel)(env, nullptr, jvm.String("\\a.txt")));
-        EXPECT_FALSE(JAVA(ICFormat)(env, nullptr));
-        EXPECT_EQ(FakeJvm::Text(JAVA(ICFileTime)(env, nullptr, jvm.String("a.txt"))), "");
-        EXPECT_TRUE(Matching(jvm.events, "box ").empty());
-        EXPECT_TRUE(e2e::ReceivedFrames(log).empty());
+        EXPECT_EQ(java::ReadIC("\\tax\\*.*", Out()).value_or("<null>"), "");
+        EXPECT_FALSE(java::WriteIC(In("a.txt"), ""));
+        EXPECT_FALSE(java::ReadIcFileIndex());
+        EXPECT_FALSE(java::WriteIcFileIndex());
+        EXPECT_FALSE(java::ICFileDel("\\a.txt"));
+        EXPECT_FALSE(java::ICFormat());
+        EXPECT_EQ(java::ICFileTime("a.txt").value_or("<null>"), "");
+        EXPECT_TRUE(Matching(java::Trail().events, "box ").empty());
+        EXPECT_TRUE(ReceivedFrames(log).empty());
 
-        ASSERT_TRUE(JAVA(CheckKelvara)(env, nullptr));
-        ASSERT_TRUE(JAVA(ICFormat)(env, nullptr));
-        ASSERT_TRUE(JAVA(ReadIcFileIndex)(env, nullptr));
+        ASSERT_TRUE(java::CheckKelvara());
+        ASSERT_TRUE(java::ICFormat());
+        ASSERT_TRUE(java::ReadIcFileIndex());
         // Reversed argument order; the card directory in capitals.
-        EXPECT_TRUE(JAVA(WriteIC)(env, nullptr, jvm.String(In("Return2024.xml")), jvm.String("\\TAX")));
-        EXPECT_TRUE(JAVA(WriteIC)(env, nullptr, jvm.String(In("a.txt")), jvm.String("\\TAX")));
-        const std::string time = FakeJvm::Text(JAVA(ICFileTime)(env, nullptr, jvm.String("RETURN2024.XML")));
+        EXPECT_TRUE(java::WriteIC(In("Return2024.xml"), "\\TAX"));
+        EXPECT_TRUE(java::WriteIC(In("a.txt"), "\\TAX"));
+        const std::string time = java::ICFileTime("RETURN2024.XML").value_or("<null>");
         EXPECT_EQ(time.size(), 12u);
         // The card path pattern is lower-cased, the local directory (with
         // its capital) used as it is.
-        EXPECT_EQ(FakeJvm::Text(JAVA(ReadIC)(env, nullptr, jvm.String("\\TAX\\*.*"), jvm.String(Out()))),
-                  "return2024.xml,a.txt");
+        EXPECT_EQ(java::ReadIC("\\TAX\\*.*", Out()).value_or("<null>"), "return2024.xml,a.txt");
         EXPECT_EQ(ReadFile(Out() + "return2024.xml"), Content(700, 1));
-        EXPECT_TRUE(JAVA(ICFileDel)(env, nullptr, jvm.String("\\TAX\\A.TXT")));
-        EXPECT_EQ(FakeJvm::Text(JAVA(ICFileTime)(env, nullptr, jvm.String("a.txt"))), "");
-        EXPECT_TRUE(JAVA(WriteIcFileIndex)(env, nullptr));
-        JAVA(ReleaseKelvara)(env, nullptr);
+        EXPECT_TRUE(java::ICFileDel("\\TAX\\A.TXT"));
+        EXPECT_EQ(java::ICFileTime("a.txt").value_or("<null>"), "");
+        EXPECT_TRUE(java::WriteIcFileIndex());
+        java::ReleaseKelvara();
 
-        ExpectStringsReleasedAtOnce(jvm);
-        EXPECT_TRUE(Matching(jvm.events, "box ").empty());
-        EXPECT_EQ(Matching(jvm.events, "new ").size(), 5u); // every string result is a new string
+        ExpectStringsReleasedAtOnce(java::Trail());
+        EXPECT_TRUE(Matching(java::Trail().events, "box ").empty());
+        EXPECT_EQ(Matching(java::Trail().events, "new ").size(), 5u); // every string result is a new string
     });
     // A fresh process reads what the first one saved.
     std::filesystem::remove(Out() + "return2024.xml");
     InFreshProcess([&] {
-        FakeJvm jvm;
-        JNIEnv *env = jvm.Env();
-        ASSERT_TRUE(JAVA(CheckKelvara)(env, nullptr));
-        ASSERT_TRUE(JAVA(ReadIcFileIndex)(env, nullptr));
-        EXPECT_EQ(FakeJvm::Text(JAVA(ReadIC)(env, nullptr, jvm.String("\\tax\\return2024.xml"), jvm.String(Out()))),
-                  "return2024.xml");
+        ASSERT_TRUE(java::CheckKelvara());
+        ASSERT_TRUE(java::ReadIcFileIndex());
+        EXPECT_EQ(java::ReadIC("\\tax\\return2024.xml", Out()).value_or("<null>"), "return2024.xml");
         EXPECT_EQ(ReadFile(Out() + "return2024.xml"), Content(700, 1));
-        EXPECT_EQ(FakeJvm::Text(JAVA(ReadIC)(env, nullptr, jvm.String("\\tax\\a.txt"), jvm.String(Out()))), "");
-        JAVA(ReleaseKelvara)(env, nullptr);
-        ExpectStringsReleasedAtOnce(jvm);
+        EXPECT_EQ(java::ReadIC("\\tax\\a.txt", Out()).value_or("<null>"), "");
+        java::ReleaseKelvara();
+        ExpectStringsReleasedAtOnce(java::Trail());
     });
 }
 
@@ -160,13 +142,11 @@ TEST_F(JavaMethods, FormattedCardKeepsItsFilesWhenTheProgramForgetsReadIcFileInd
         TS_ReleaseKelvara();
     });
     InFreshProcess([&] {
-        FakeJvm jvm;
-        JNIEnv *env = jvm.Env();
-        ASSERT_TRUE(JAVA(CheckKelvara)(env, nullptr));
-        EXPECT_TRUE(JAVA(WriteIC)(env, nullptr, jvm.String(In("c.txt")), jvm.String("\\tax")));
-        EXPECT_TRUE(JAVA(ICFileDel)(env, nullptr, jvm.String("\\tax\\a.txt")));
-        EXPECT_TRUE(JAVA(WriteIcFileIndex)(env, nullptr));
-        JAVA(ReleaseKelvara)(env, nullptr);
+        ASSERT_TRUE(java::CheckKelvara());
+        EXPECT_TRUE(java::WriteIC(In("c.txt"), "\\tax"));
+        EXPECT_TRUE(java::ICFileDel("\\tax\\a.txt"));
+        EXPECT_TRUE(java::WriteIcFileIndex());
+        java::ReleaseKelvara();
     });
     const std::string listing = Listing();
     EXPECT_EQ(listing.find("\\tax\\a.txt*"), std::string::npos) << listing;
@@ -192,17 +172,15 @@ TEST_F(JavaMethods, AfterReleaseAnotherCardIsNotGivenTheIndexOfTheFirst)
         TS_ReleaseKelvara();
     });
     InFreshProcess([&] {
-        FakeJvm jvm;
-        JNIEnv *env = jvm.Env();
-        ASSERT_TRUE(JAVA(CheckKelvara)(env, nullptr));
-        ASSERT_TRUE(JAVA(ReadIcFileIndex)(env, nullptr));
-        JAVA(ReleaseKelvara)(env, nullptr);
+        ASSERT_TRUE(java::CheckKelvara());
+        ASSERT_TRUE(java::ReadIcFileIndex());
+        java::ReleaseKelvara();
         // The user changes cards; the program does not read the index again.
         UseReaderOn(1, other);
-        ASSERT_TRUE(JAVA(CheckKelvara)(env, nullptr));
-        EXPECT_TRUE(JAVA(WriteIC)(env, nullptr, jvm.String(In("c.txt")), jvm.String("\\tax")));
-        EXPECT_TRUE(JAVA(WriteIcFileIndex)(env, nullptr));
-        JAVA(ReleaseKelvara)(env, nullptr);
+        ASSERT_TRUE(java::CheckKelvara());
+        EXPECT_TRUE(java::WriteIC(In("c.txt"), "\\tax"));
+        EXPECT_TRUE(java::WriteIcFileIndex());
+        java::ReleaseKelvara();
     });
     UseReaderOn(1, other);
     const std::string listing = Listing();
@@ -217,12 +195,10 @@ TEST_F(JavaMethods, BlankCardIsStillFormattedByWriteIcAndByICFileDel)
         SerialSim sim(SimArgs());
         UseReaderOn(1, sim);
         InFreshProcess([&] {
-            FakeJvm jvm;
-            JNIEnv *env = jvm.Env();
-            ASSERT_TRUE(JAVA(CheckKelvara)(env, nullptr));
-            EXPECT_TRUE(JAVA(WriteIC)(env, nullptr, jvm.String(In("b.txt")), jvm.String("")));
-            EXPECT_TRUE(JAVA(WriteIcFileIndex)(env, nullptr));
-            JAVA(ReleaseKelvara)(env, nullptr);
+            ASSERT_TRUE(java::CheckKelvara());
+            EXPECT_TRUE(java::WriteIC(In("b.txt"), ""));
+            EXPECT_TRUE(java::WriteIcFileIndex());
+            java::ReleaseKelvara();
         });
         EXPECT_NE(Listing().find("\\b.txt*"), std::string::npos);
     }
@@ -230,13 +206,11 @@ TEST_F(JavaMethods, BlankCardIsStillFormattedByWriteIcAndByICFileDel)
     SerialSim sim(SimArgs());
     UseReaderOn(1, sim);
     InFreshProcess([&] {
-        FakeJvm jvm;
-        JNIEnv *env = jvm.Env();
-        ASSERT_TRUE(JAVA(CheckKelvara)(env, nullptr));
+        ASSERT_TRUE(java::CheckKelvara());
         EXPECT_EQ(TS_IsFormat(), -1);
-        EXPECT_TRUE(JAVA(ICFileDel)(env, nullptr, jvm.String("\\nothing.txt")));
+        EXPECT_TRUE(java::ICFileDel("\\nothing.txt"));
         EXPECT_EQ(TS_IsFormat(), 0);
-        JAVA(ReleaseKelvara)(env, nullptr);
+        java::ReleaseKelvara();
     });
 }
 
@@ -245,27 +219,24 @@ TEST_F(JavaMethods, CheckKelvaraIsFalseWhenTheUserCancelsTheInsertCardPrompt)
     SerialSim sim(SimArgs({"--no-card", "Q"}));
     UseReaderOn(1, sim);
     InFreshProcess([&] {
-        FakeJvm jvm;
-        RecordUser(jvm); // cancels every question
-        EXPECT_FALSE(JAVA(CheckKelvara)(jvm.Env(), nullptr));
-        EXPECT_EQ(Matching(jvm.events, "box "), std::vector<std::string>{"box 请将IC卡插入读卡器中!"});
+        RecordUser(); // cancels every question
+        EXPECT_FALSE(java::CheckKelvara());
+        EXPECT_EQ(Matching(java::Trail().events, "box "), std::vector<std::string>{"box 请将IC卡插入读卡器中!"});
     });
 }
 
 TEST_F(JavaMethods, NoticeProcessAndSettingsMethodsNeedNoReaderAndNullStringsCountAsEmpty)
 {
     InFreshProcess([&] {
-        FakeJvm jvm;
-        JNIEnv *env = jvm.Env();
-        RecordUser(jvm);
-        JAVA(HidePro)(env, nullptr); // nothing shown: nothing happens
-        JAVA(SetText)(env, nullptr, jvm.String("nothing shown"));
-        JAVA(ShowPro)(env, nullptr, jvm.String("正在读卡\r\n请稍候..."));
-        JAVA(ShowPro)(env, nullptr, jvm.String("正在写卡"));
-        JAVA(SetText)(env, nullptr, nullptr);
-        JAVA(HidePro)(env, nullptr);
-        JAVA(HidePro)(env, nullptr);
-        EXPECT_EQ(Matching(jvm.events, "progress "),
+        RecordUser();
+        java::HidePro(); // nothing shown: nothing happens
+        java::SetText("nothing shown");
+        java::ShowPro("正在读卡\r\n请稍候...");
+        java::ShowPro("正在写卡");
+        java::SetText(std::nullopt);
+        java::HidePro();
+        java::HidePro();
+        EXPECT_EQ(Matching(java::Trail().events, "progress "),
                   (std::vector<std::string>{
                       "progress 0 ",
                       "progress 1 正在读卡\r\n请稍候...",
@@ -275,50 +246,34 @@ TEST_F(JavaMethods, NoticeProcessAndSettingsMethodsNeedNoReaderAndNullStringsCou
                   }));
 
         // A name no process has; and null strings.
-        EXPECT_FALSE(JAVA(IsProcessExist)(env, nullptr, jvm.String("no-such-program-anywhere.exe")));
-        EXPECT_FALSE(JAVA(IsProcessExist)(env, nullptr, nullptr));
-        EXPECT_FALSE(JAVA(WriteIC)(env, nullptr, nullptr, nullptr));
-        EXPECT_EQ(FakeJvm::Text(JAVA(ReadIC)(env, nullptr, nullptr, nullptr)), "");
-        EXPECT_EQ(FakeJvm::Text(JAVA(ICFileTime)(env, nullptr, nullptr)), "");
+        EXPECT_FALSE(java::IsProcessExist("no-such-program-anywhere.exe"));
+        EXPECT_FALSE(java::IsProcessExist(std::nullopt));
+        EXPECT_FALSE(java::WriteIC(std::nullopt, std::nullopt));
+        EXPECT_EQ(java::ReadIC(std::nullopt, std::nullopt).value_or("<null>"), "");
+        EXPECT_EQ(java::ICFileTime(std::nullopt).value_or("<null>"), "");
 
         // SetPortSpeed opens the settings dialog (here the handler) with no
         // reader at all.
-        int dialogs = 0;
-        KelvaraSetSettingsDialogHandler(
-            [](void *ctx, KelvaraSettingsDialog *dialog) {
-                ++*static_cast<int *>(ctx);
-                dialog->reader = 1;
-                return 1;
-            },
-            &dialogs);
-        JAVA(SetPortSpeed)(env, nullptr);
-        EXPECT_EQ(dialogs, 1);
-        EXPECT_EQ(e2e::Setting(settings, "PortMode"), "1");
-        EXPECT_TRUE(Matching(jvm.events, "box ").empty());
-        ExpectStringsReleasedAtOnce(jvm);
+        wqn::host::HostProcess &host = LibraryProcess::Current()->Host();
+        host.Call({"dialog-handler", "choose", "1"});
+        java::SetPortSpeed();
+        EXPECT_EQ(host.Call({"dialog-calls"}), Tokens{"1"});
+        EXPECT_EQ(Setting("PortMode"), "1");
+        EXPECT_TRUE(Matching(java::Trail().events, "box ").empty());
+        ExpectStringsReleasedAtOnce(java::Trail());
     });
 }
 
 TEST_F(JavaMethods, AProgressNoticeLeftShownGoesDownWhenTheProcessEnds)
 {
     const std::string notices = scratch.File("notices.log");
-    std::fflush(stdout);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        static std::string path = notices;
-        KelvaraSetProgressNoticeHandler(
-            [](void *, int op, const char *) { std::ofstream(path, std::ios::app) << op << '\n'; }, nullptr);
-        FakeJvm jvm;
-        JAVA(ShowPro)(jvm.Env(), nullptr, jvm.String("正在写卡"));
-        std::exit(0); // the library is unloaded with the notice shown
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "the process died on its way out";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    LibraryProcess process;
+    process.Host().Call({"progress-log", wqn::host::runner::HostPath(notices)});
+    java::ShowPro("正在写卡");
+    // The library is unloaded with the notice shown.
+    EXPECT_EQ(process.Finish(), 0) << "the process died on its way out";
     EXPECT_EQ(ReadFile(notices), "0\n1\n2\n");
 }
 
 } // namespace
-} // namespace kelvara
+} // namespace kelvara::e2e

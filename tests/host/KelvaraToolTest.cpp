@@ -2,9 +2,8 @@
 // user runs it (answers on stdin, the settings file after it), and the
 // status line that carries both notices.
 #include "tests/e2e/E2eSupport.h"
+#include "tests/support/ToolRun.h"
 #include "tools/kelvara/StatusLine.h"
-
-#include <fcntl.h>
 
 namespace kelvara {
 namespace {
@@ -18,26 +17,11 @@ protected:
     std::string Edit(const std::string &answers, int *status)
     {
         const std::string inPath = scratch.File("answers.txt");
-        const std::string outPath = scratch.File("tool.out");
         WriteFile(inPath, answers);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<std::string> args{KELVARA_TOOL_PATH, "settings", "edit"};
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        *status = -1;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            int raw = 0;
-            ::waitpid(pid, &raw, 0);
-            *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        return ReadFile(outPath);
+        const testing::ToolRun run = testing::RunProgram(KELVARA_TOOL_PATH, {"settings", "edit"}, scratch.path(),
+                                                         e2e::HostEnvironment(), inPath);
+        *status = run.status;
+        return run.out;
     }
 };
 
@@ -61,9 +45,9 @@ TEST_F(SettingsEdit, TheUsbReaderDisablesSpeedAndPortWhichAreStoredAsTheyWere)
     const std::string out = Edit("3\n\n", &status); // USB_V626, then OK (Enter)
     EXPECT_EQ(status, 0);
     EXPECT_NE(out.find("disabled for the USB reader (kept: 9600, COM3)"), std::string::npos) << out;
-    EXPECT_EQ(e2e::Setting(settings, "PortMode"), "3");
-    EXPECT_EQ(e2e::Setting(settings, "BaudRateMax"), "1");
-    EXPECT_EQ(e2e::Setting(settings, "ComPortID"), "2");
+    EXPECT_EQ(e2e::Setting("PortMode"), "3");
+    EXPECT_EQ(e2e::Setting("BaudRateMax"), "1");
+    EXPECT_EQ(e2e::Setting("ComPortID"), "2");
 }
 
 TEST_F(SettingsEdit, CancelOrTheEndOfInputStoresNothing)

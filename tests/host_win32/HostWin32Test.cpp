@@ -10,56 +10,24 @@
 #include "kelvara/host/ProcessCheck.h"
 #include "kelvara/host/ReaderSettingsDialog.h"
 #include "kelvara/platform/win32/ProcessBranches.h"
-#include "kelvara/platform/win32/WideText.h"
 #include "kelvara/platform/win32/WindowsHeaders.h"
 #include "kelvara/services/HostText.h"
 #include "kelvara/services/MessageBox.h"
 #include "kelvara/services/Notice.h"
 #include "kelvara/services/Settings.h"
+#include "tests/host_win32/WindowTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace kelvara {
 namespace {
 
-// --- windows ------------------------------------------------------------
-
-std::wstring Title() { return Widen(KELVARA_HOST_WINDOW_TITLE, CP_UTF8); }
-
-class HostWindow {
-public:
-    HostWindow()
-    {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = &DefWindowProcW;
-        wc.hInstance = ::GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"KelvaraTestHost";
-        ::RegisterClassW(&wc);
-        main = ::CreateWindowW(L"KelvaraTestHost", Title().c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
-                               nullptr, wc.hInstance, nullptr);
-        child = ::CreateWindowW(L"STATIC", L"child", WS_CHILD, 0, 0, 10, 10, main, nullptr, wc.hInstance, nullptr);
-    }
-    ~HostWindow() { ::DestroyWindow(main); }
-    HWND main = nullptr;
-    HWND child = nullptr;
-};
-
-HWND FindDialog(const wchar_t *title) { return ::FindWindowW(L"#32770", title); }
-
-std::wstring ControlText(HWND dialog, int id)
-{
-    wchar_t text[256] = L"";
-    ::GetDlgItemTextW(dialog, id, text, 256);
-    return text;
-}
+using namespace win32_test;
 
 TEST(NoticeWindow, ShownOverTheHostsMainWindowWhichItKeepsDisabled)
 {
@@ -138,47 +106,15 @@ TEST(NoticeWindow, TheHostsWindowIsDisabledWhileTheReaderSearchRunsAndEnabledAft
 
 // --- the settings dialog --------------------------------------------------
 
-void ClearSettings() { ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\WQN_Ltd.\\Kelvara\\Settings"); }
-
-std::vector<std::string> Items(HWND list)
-{
-    std::vector<std::string> items;
-    const LRESULT count = ::SendMessageA(list, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        char text[64] = "";
-        ::SendMessageA(list, CB_GETLBTEXT, WPARAM(i), LPARAM(text));
-        items.push_back(text);
-    }
-    return items;
-}
-
-int Selection(HWND list) { return int(::SendMessageW(list, CB_GETCURSEL, 0, 0)); }
-
-// Runs the dialog modally while `user` acts on it from another thread.
+// Runs the settings dialog modally while `user` acts on it from another
+// thread.
 int RunDialogWith(const std::function<void(HWND)> &user)
 {
-    std::atomic<bool> done{false};
-    std::thread driver([&] {
-        // The dialog shows once it has initialised its controls.
-        HWND dialog = nullptr;
-        for (int i = 0; i < 500; ++i) {
-            dialog = FindDialog(L"设置读卡器接口");
-            if (dialog != nullptr && ::IsWindowVisible(dialog))
-                break;
-            dialog = nullptr;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (dialog == nullptr) {
-            ADD_FAILURE() << "the dialog did not come up";
-            return;
-        }
-        user(dialog);
-        done = true;
-    });
     ReaderSettingsDialog model;
-    const int result = RunPlatformSettingsDialog(model, nullptr);
-    driver.join();
-    EXPECT_TRUE(done);
+    int result = 0;
+    EXPECT_TRUE(win32_test::RunDialogWith(
+        L"设置读卡器接口", [&] { result = RunPlatformSettingsDialog(model, nullptr); }, user))
+        << "the dialog did not come up";
     return result;
 }
 
@@ -284,7 +220,7 @@ public:
         for (int i = 0; i < 500; ++i) {
             if (Count(&PsapiProcessImages) == int(running_.size()))
                 return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ::Sleep(20);
         }
         return false;
     }

@@ -189,6 +189,34 @@ TEST_F(SerialSimLineTest, DataPhaseThatStopsIsAbandonedAndTheNextFrameIsHeard)
     std::this_thread::sleep_for(std::chrono::milliseconds(wqn::sim::kInterByteLimitMs + 100));
     host.Send(FrameBytes(StatFrame()));
     EXPECT_EQ(host.Expect(7), kStatReplyP);
+    const auto log = sim->Log();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string &line) { return line.rfind("ABANDONED DATA AFTER ", 0) == 0; }),
+              1);
+}
+
+TEST_F(SerialSimLineTest, AReaderWithMorePatienceWaitsOutAPauseInTheDataPhase)
+{
+    wqn::sim::SerialSimOptions options;
+    options.speed = 115200;
+    options.patienceMs = 2000;
+    Start(options);
+    RawPort host(sim->SlavePath(), 115200);
+    host.Send(FrameBytes(WriteFrame(20, 0, 4)));
+    ASSERT_EQ(host.Expect(7), kWriteReplyP);
+    Bytes data{1, 2, 3, 4};
+    const CheckBytes check = ComputeCheckBytes(data);
+    data.push_back(check.sum);
+    data.push_back(check.xorValue);
+    // Longer than the reader's own patience, well inside this one.
+    std::this_thread::sleep_for(std::chrono::milliseconds(wqn::sim::kInterByteLimitMs + 150));
+    host.Send(Bytes(data.begin(), data.begin() + 3));
+    std::this_thread::sleep_for(std::chrono::milliseconds(wqn::sim::kInterByteLimitMs + 150));
+    host.Send(Bytes(data.begin() + 3, data.end()));
+    EXPECT_EQ(host.Expect(7), kWriteReplyP);
+    const auto log = sim->Log();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string &l) { return l.rfind("RXDATA ", 0) == 0; }),
+              1);
 }
 
 TEST_F(SerialSimLineTest, HungUpReaderIsDeafForItsTimeThenAnswersAfresh)

@@ -1,5 +1,6 @@
 // Runs a command-line tool as a user does: a separate process with stdin from
-// /dev/null and its output captured, for the exit code and what it printed.
+// a file (/dev/null unless told) and its output captured, for the exit code
+// and what it printed.
 #pragma once
 
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,16 +25,20 @@ struct ToolRun {
     std::string err;
 };
 
-// `program` with `args`, in the current directory and environment; its
-// output goes through files in `scratchDirectory`.
+// `program` with `args`, in the current directory and environment with
+// `environment` in front (its names win over the same names of this
+// process), reading `input` (a file); its output goes through files in
+// `scratchDirectory`.
 inline ToolRun RunProgram(const std::string &program, std::vector<std::string> args,
-                          const std::filesystem::path &scratchDirectory)
+                          const std::filesystem::path &scratchDirectory,
+                          const std::map<std::string, std::string> &environment = {},
+                          const std::string &input = "/dev/null")
 {
     const std::string outPath = (scratchDirectory / "tool.out").string();
     const std::string errPath = (scratchDirectory / "tool.err").string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     args.insert(args.begin(), program);
@@ -40,9 +46,19 @@ inline ToolRun RunProgram(const std::string &program, std::vector<std::string> a
     for (std::string &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The first of two equal names counts.
+    std::vector<std::string> env;
+    for (const auto &[name, value] : environment)
+        env.push_back(name + "=" + value);
+    for (char **e = environ; *e != nullptr; ++e)
+        env.emplace_back(*e);
+    std::vector<char *> envp;
+    for (std::string &e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
     ToolRun run;
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) {
         int status = 0;
         ::waitpid(pid, &status, 0);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -154,7 +154,8 @@ TEST_F(McsReaderTest, LibraryIsLookedForBesideTheExecutable)
     const std::string path = McsLibraryPath();
     const std::string exe = ExecutableFileName();
     ASSERT_FALSE(exe.empty());
-    EXPECT_EQ(path, exe.substr(0, exe.rfind('/')) + "/libmcs_sr.so");
+    const char separator = vendor_library::kPathSeparator;
+    EXPECT_EQ(path, exe.substr(0, exe.rfind(separator)) + separator + vendor_library::kMcsFileName);
 
     // The test program's directory holds no MCS-C library: no reader, quickly.
     ASSERT_FALSE(std::filesystem::exists(path));

@@ -3,10 +3,12 @@
 // end of each test; the notice texts seen; pages carrying their checksum.
 #pragma once
 
+#include "kelvara/services/DynamicLibrary.h"
 #include "kelvara/services/Notice.h"
 #include "kelvara/services/Settings.h"
 #include "kelvara/storage/PageCrc.h"
 #include "sim/card/FlashCard.h"
+#include "tests/support/TestPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -20,13 +22,27 @@
 
 namespace kelvara::testing {
 
+// A simulated vendor library of this build: an absolute path as it is, a
+// relative one (the Windows build) from the test program's directory.
+inline std::string SimLibrary(const std::string &path)
+{
+    if (std::filesystem::path(path).is_absolute())
+        return path;
+    std::string native = path;
+    for (char &c : native) {
+        if (c == '/')
+            c = vendor_library::kPathSeparator;
+    }
+    return DirectoryOf(ExecutableFileName()) + vendor_library::kPathSeparator + native;
+}
+
 class VendorFixture : public ::testing::Test {
 protected:
     VendorFixture()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvara-vendor-XXXXXX").string();
-        dir_ = ::mkdtemp(pattern.data());
+        dir_ = wqn::testing::MakeScratchDirectory("kelvara-vendor");
         SetEnv("KELVARA_SETTINGS", (dir_ / "settings.ini").string());
+        wqn::testing::ClearStoredSettings();
         SetNoticeHandler(&VendorFixture::OnNotice, this);
         // The adapters write into the connection notice that Connect shows.
         ShowNotice();
@@ -35,12 +51,8 @@ protected:
     {
         HideNotice();
         SetNoticeHandler(nullptr, nullptr);
-        for (const auto &[name, old] : savedEnv_) {
-            if (old)
-                ::setenv(name.c_str(), old->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
+        for (const auto &[name, old] : savedEnv_)
+            wqn::testing::SetEnvironmentVariable(name, old);
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
@@ -51,7 +63,7 @@ protected:
             const char *old = std::getenv(name.c_str());
             savedEnv_[name] = old ? std::optional<std::string>(old) : std::nullopt;
         }
-        ::setenv(name.c_str(), value.c_str(), 1);
+        wqn::testing::SetEnvironmentVariable(name, value);
     }
 
     std::filesystem::path Path(const std::string &name) const { return dir_ / name; }

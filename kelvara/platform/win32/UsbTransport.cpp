@@ -1,11 +1,10 @@
 // UsbChannel on Windows: the reader's driver registers a device interface
 // under GUID_DEVINTERFACE_CARD_READER; member 0 of that class is opened
-// with CreateFileA and driven with buffered DeviceIoControl requests.
+// with CreateFileA and driven with buffered DeviceIoControl requests. Every
+// call to the system goes through the table of UsbDeviceApi.h.
 #include "kelvara/usb/UsbChannel.h"
 
-#include "kelvara/platform/win32/WindowsHeaders.h"
-
-#include <setupapi.h>
+#include "kelvara/platform/win32/UsbDeviceApi.h"
 
 #include <cstdlib>
 
@@ -17,6 +16,15 @@ const GUID kCardReaderInterface = {0xC9EC84C2, 0x4333, 0x44AA, {0xB8, 0x2E, 0xB3
 
 HANDLE H(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+const UsbDeviceApi kSystemApi = {&::SetupDiGetClassDevsA,
+                                 &::SetupDiEnumDeviceInterfaces,
+                                 &::SetupDiGetDeviceInterfaceDetailA,
+                                 &::SetupDiDestroyDeviceInfoList,
+                                 &::CreateFileA,
+                                 &::DeviceIoControl,
+                                 &::CloseHandle};
+const UsbDeviceApi *g_api = &kSystemApi;
+
 // Owns a device-information list.
 class DeviceInfoList {
 public:
@@ -27,7 +35,7 @@ public:
     ~DeviceInfoList()
     {
         if (Valid())
-            ::SetupDiDestroyDeviceInfoList(list_);
+            CurrentUsbDeviceApi().destroyDeviceInfoList(list_);
     }
     DeviceInfoList(const DeviceInfoList &) = delete;
     DeviceInfoList &operator=(const DeviceInfoList &) = delete;
@@ -52,6 +60,15 @@ struct DetailBuffer {
 
 } // namespace
 
+const UsbDeviceApi &CurrentUsbDeviceApi() { return *g_api; }
+
+const UsbDeviceApi *ReplaceUsbDeviceApi(const UsbDeviceApi *api)
+{
+    const UsbDeviceApi *previous = g_api;
+    g_api = api != nullptr ? api : &kSystemApi;
+    return previous;
+}
+
 bool UsbNeedsLegacyTransfers()
 {
     // Windows 98 (not 95, not Me, not NT) has only the legacy requests.
@@ -66,19 +83,20 @@ bool UsbNeedsLegacyTransfers()
 
 std::uint32_t UsbChannel::Open()
 {
+    const UsbDeviceApi &os = CurrentUsbDeviceApi();
     handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
     DeviceInfoList list(
-        ::SetupDiGetClassDevsA(&kCardReaderInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+        os.getClassDevs(&kCardReaderInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!list.Valid())
         return ::GetLastError();
 
     SP_DEVICE_INTERFACE_DATA interfaceData{};
     interfaceData.cbSize = sizeof interfaceData;
-    if (!::SetupDiEnumDeviceInterfaces(list.Get(), nullptr, &kCardReaderInterface, 0, &interfaceData))
+    if (!os.enumDeviceInterfaces(list.Get(), nullptr, &kCardReaderInterface, 0, &interfaceData))
         return ::GetLastError(); // ERROR_NO_MORE_ITEMS: no reader plugged in
 
     DWORD required = 0;
-    ::SetupDiGetDeviceInterfaceDetailA(list.Get(), &interfaceData, nullptr, 0, &required, nullptr);
+    os.getDeviceInterfaceDetail(list.Get(), &interfaceData, nullptr, 0, &required, nullptr);
     const DWORD sizing = ::GetLastError();
     if (sizing != ERROR_INSUFFICIENT_BUFFER)
         return sizing;
@@ -87,11 +105,11 @@ std::uint32_t UsbChannel::Open()
     if (detail.data == nullptr)
         return usb_error::kNotEnoughMemory;
     detail.data->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!::SetupDiGetDeviceInterfaceDetailA(list.Get(), &interfaceData, detail.data, required, nullptr, nullptr))
+    if (!os.getDeviceInterfaceDetail(list.Get(), &interfaceData, detail.data, required, nullptr, nullptr))
         return ::GetLastError();
 
     const HANDLE device =
-        ::CreateFileA(detail.data->DevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        os.createFile(detail.data->DevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     std::uint32_t result = 0;
     if (device == INVALID_HANDLE_VALUE)
@@ -104,7 +122,7 @@ void UsbChannel::Close()
 {
     const HANDLE h = H(handle_);
     if (handle_ != kNoHandle && h != INVALID_HANDLE_VALUE && h != nullptr)
-        ::CloseHandle(h);
+        CurrentUsbDeviceApi().closeHandle(h);
     handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
 }
 
@@ -119,12 +137,13 @@ std::uint32_t UsbChannel::Transfer(std::uint32_t request, std::uint32_t length, 
 {
     (void)answerTimeoutMs_; // the driver keeps its own time-outs
     (void)sequence_;
+    const UsbDeviceApi &os = CurrentUsbDeviceApi();
     DWORD moved = 0;
     void *input = const_cast<std::uint8_t *>(frame);
-    if (!::DeviceIoControl(H(handle_), request, input, length, reply, length, &moved, nullptr)) {
+    if (!os.deviceIoControl(H(handle_), request, input, length, reply, length, &moved, nullptr)) {
         const DWORD e = ::GetLastError();
         DWORD ignored = 0;
-        ::DeviceIoControl(H(handle_), usb_request::kRecover, input, length, reply, length, &ignored, nullptr);
+        os.deviceIoControl(H(handle_), usb_request::kRecover, input, length, reply, length, &ignored, nullptr);
         return e;
     }
     const bool legacy = request == usb_request::kSendLegacy || request == usb_request::kReceiveLegacy;
