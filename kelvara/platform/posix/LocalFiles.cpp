@@ -45,44 +45,45 @@ std::size_t Utf8LengthAt(std::string_view name, std::size_t pos)
 
 // '*' stands for any run of characters, dots included, '?' for exactly one
 // character; everything else matches itself exactly (case counts on Linux).
-bool WildcardMatch(std::string_view spec, std::string_view name)
+bool WildcardMatch(std::string_view pattern, std::string_view name)
 {
     std::size_t s = 0, n = 0;
-    std::size_t starSpec = std::string_view::npos, starName = 0;
+    std::size_t starPattern = std::string_view::npos, starName = 0;
     while (n < name.size()) {
-        if (s < spec.size() && spec[s] == '*') {
-            starSpec = ++s;
+        if (s < pattern.size() && pattern[s] == '*') {
+            starPattern = ++s;
             starName = n;
-        } else if (s < spec.size() && spec[s] == '?') {
+        } else if (s < pattern.size() && pattern[s] == '?') {
             ++s;
             n += Utf8LengthAt(name, n);
-        } else if (s < spec.size() && spec[s] == name[n]) {
+        } else if (s < pattern.size() && pattern[s] == name[n]) {
             ++s;
             ++n;
-        } else if (starSpec != std::string_view::npos) {
+        } else if (starPattern != std::string_view::npos) {
             // Let the last star take one more character and try again.
             starName += Utf8LengthAt(name, starName);
             n = starName;
-            s = starSpec;
+            s = starPattern;
         } else {
             return false;
         }
     }
-    while (s < spec.size() && spec[s] == '*')
+    while (s < pattern.size() && pattern[s] == '*')
         ++s;
-    return s == spec.size();
+    return s == pattern.size();
 }
 
-// The file search of Windows, which callers' specifications are written for:
+// The file search of Windows, which callers' patterns are written for:
 // a final ".*" also matches a name without an extension, so "*.*" is every
 // file and "README.*" finds README.
-bool MatchesFileSpec(std::string_view spec, std::string_view name)
+bool MatchesFilePattern(std::string_view pattern, std::string_view name)
 {
-    if (WildcardMatch(spec, name))
+    if (WildcardMatch(pattern, name))
         return true;
     constexpr std::string_view kAnyExtension = ".*";
-    return spec.size() >= kAnyExtension.size() && spec.substr(spec.size() - kAnyExtension.size()) == kAnyExtension &&
-        WildcardMatch(spec.substr(0, spec.size() - kAnyExtension.size()), name);
+    return pattern.size() >= kAnyExtension.size() &&
+        pattern.substr(pattern.size() - kAnyExtension.size()) == kAnyExtension &&
+        WildcardMatch(pattern.substr(0, pattern.size() - kAnyExtension.size()), name);
 }
 
 } // namespace
@@ -171,7 +172,7 @@ std::vector<FoundFile> FindFiles(const std::string &wildcards)
     if (!dir)
         return found;
     while (const dirent *entry = ::readdir(dir.get())) {
-        if (!MatchesFileSpec(pattern, entry->d_name))
+        if (!MatchesFilePattern(pattern, entry->d_name))
             continue;
         FoundFile file;
         file.path = prefix + entry->d_name;
