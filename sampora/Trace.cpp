@@ -1,11 +1,11 @@
 // The Sampora wire trace: its writer and the decoding of the command set.
 #include "sampora/Trace.h"
+#include "sampora/Lock.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
 #include <string_view>
 
 namespace sampora::trace {
@@ -21,7 +21,7 @@ constexpr int kOff = 1;
 constexpr int kOn = 2;
 
 struct Writer {
-    std::mutex mutex;
+    Lock lock;
     std::FILE *file = nullptr;
     bool secrets = false;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
@@ -206,7 +206,7 @@ int detail::ReadEnvironment() noexcept
 {
     try {
         Writer &w = TheWriter();
-        std::lock_guard<std::mutex> lock(w.mutex);
+        LockHolder hold(w.lock);
         int state = g_state.load(std::memory_order_relaxed);
         if (state != kUnread)
             return state;
@@ -225,7 +225,7 @@ int detail::ReadEnvironment() noexcept
 void Begin(const std::string &path, bool secrets)
 {
     Writer &w = TheWriter();
-    std::lock_guard<std::mutex> lock(w.mutex);
+    LockHolder hold(w.lock);
     detail::g_state.store(OpenLocked(w, path, secrets) ? kOn : kOff, std::memory_order_relaxed);
 }
 
@@ -233,7 +233,7 @@ void detail::Command(const std::uint8_t *frame, std::size_t size) noexcept
 {
     try {
         Writer &w = TheWriter();
-        std::lock_guard<std::mutex> lock(w.mutex);
+        LockHolder hold(w.lock);
         const Decoded d = DecodeCommand(frame, size, w.secrets);
         w.lastCommand = d.summary.substr(0, d.summary.find(' '));
         WriteLocked(w, '>', d.summary, d.hex);
@@ -245,7 +245,7 @@ void detail::Reply(const sampora::Reply &reply) noexcept
 {
     try {
         Writer &w = TheWriter();
-        std::lock_guard<std::mutex> lock(w.mutex);
+        LockHolder hold(w.lock);
         // The frame as it came: start mark, L, status, data, check, end mark.
         std::uint8_t frame[4 + 1 + 64];
         std::size_t n = 0;
@@ -270,7 +270,7 @@ void detail::Timeout(unsigned elapsedMs) noexcept
 {
     try {
         Writer &w = TheWriter();
-        std::lock_guard<std::mutex> lock(w.mutex);
+        LockHolder hold(w.lock);
         WriteLocked(w, '<', w.lastCommand + " status=timeout ms=" + std::to_string(elapsedMs), "");
     } catch (...) {
     }

@@ -1,12 +1,12 @@
 // The wire trace's writer and the summaries of the frames it writes.
 #include "kelvara/services/Trace.h"
+#include "kelvara/services/Lock.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
 
 namespace kelvara::trace {
 
@@ -24,7 +24,7 @@ constexpr std::size_t kCommandFrameSize = 12;
 constexpr std::size_t kStatusByte = 4;
 
 struct Writer {
-    std::mutex mutex;
+    Lock lock;
     std::FILE *file = nullptr;
     bool secrets = false;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
@@ -106,7 +106,7 @@ int detail::ReadEnvironment() noexcept
 {
     try {
         Writer &w = TheWriter();
-        std::lock_guard<std::mutex> lock(w.mutex);
+        LockHolder hold(w.lock);
         int state = g_state.load(std::memory_order_relaxed);
         if (state != kUnread)
             return state;
@@ -123,14 +123,14 @@ int detail::ReadEnvironment() noexcept
 void Begin(const std::string &path, bool secrets)
 {
     Writer &w = TheWriter();
-    std::lock_guard<std::mutex> lock(w.mutex);
+    LockHolder hold(w.lock);
     detail::g_state.store(OpenLocked(w, path, secrets) ? kOn : kOff, std::memory_order_relaxed);
 }
 
 bool ShowsSecrets()
 {
     Writer &w = TheWriter();
-    std::lock_guard<std::mutex> lock(w.mutex);
+    LockHolder hold(w.lock);
     return w.secrets;
 }
 
@@ -183,7 +183,7 @@ void Write(std::string_view backend, char direction, std::string_view summary, s
 {
     try {
         Writer &w = TheWriter();
-        std::lock_guard<std::mutex> lock(w.mutex);
+        LockHolder hold(w.lock);
         if (w.file == nullptr)
             return;
         using namespace std::chrono;
