@@ -25,10 +25,10 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
-    std::vector<std::string> Names(const std::string &spec) const
+    std::vector<std::string> Names(const std::string &pattern) const
     {
         std::vector<std::string> names;
-        for (const FoundFile &file : FindFiles((dir_ / spec).string())) {
+        for (const FoundFile &file : FindFiles((dir_ / pattern).string())) {
             EXPECT_EQ(file.path.rfind(dir_.string() + "/", 0), 0u) << file.path;
             const std::string name = std::filesystem::path(file.path).filename().string();
             if (name != "." && name != "..")

@@ -129,7 +129,7 @@ struct Operation {
     Kind kind = Kind::Format;
     std::string what;
     std::string cardDirectory; // writes
-    std::string localSpec; // writes: a local path or a wildcard specification
+    std::string localPattern; // writes: a local path or a wildcard pattern
     std::map<std::string, std::string> files; // writes: local file name -> content
     std::string pattern; // deletes
 };
@@ -254,8 +254,8 @@ private:
             const std::size_t count = 2 + Below(3);
             for (std::size_t i = 0; i < count; ++i)
                 op.files[kNames[Below(std::size(kNames))]] = Content(RandomSize() / 4);
-            op.localSpec = Chance(0.5) ? "*.*" : "*.dat";
-            op.what = "write " + std::to_string(op.files.size()) + " local files as " + op.localSpec + " to \"" +
+            op.localPattern = Chance(0.5) ? "*.*" : "*.dat";
+            op.what = "write " + std::to_string(op.files.size()) + " local files as " + op.localPattern + " to \"" +
                 op.cardDirectory + "\"";
         } else if (r < 0.62) {
             // Replace a file the card holds, under the name it has there.
@@ -295,9 +295,9 @@ private:
         for (const auto &[name, content] : op.files)
             std::ofstream(dir / name, std::ios::binary) << content;
         if (op.kind == Kind::Write)
-            op.localSpec = (dir / op.files.begin()->first).string();
+            op.localPattern = (dir / op.files.begin()->first).string();
         else if (op.kind == Kind::WriteMatching)
-            op.localSpec = (dir / op.localSpec).string();
+            op.localPattern = (dir / op.localPattern).string();
     }
 
     int Execute(const Operation &op, PageDevice &device)
@@ -312,7 +312,7 @@ private:
             return storage_exports::Format(fs);
         case Kind::Write:
         case Kind::WriteMatching:
-            return storage_exports::WriteIcFiles(fs, op.cardDirectory, op.localSpec);
+            return storage_exports::WriteIcFiles(fs, op.cardDirectory, op.localPattern);
         case Kind::DeleteName:
         case Kind::DeletePattern:
             return storage_exports::DelIcFiles(fs, op.pattern);
@@ -420,7 +420,7 @@ private:
         case Kind::Write:
         case Kind::WriteMatching:
             if (result != 0) {
-                const bool matchedNothing = op.kind == Kind::WriteMatching && op.localSpec.ends_with("*.dat") &&
+                const bool matchedNothing = op.kind == Kind::WriteMatching && op.localPattern.ends_with("*.dat") &&
                     std::none_of(op.files.begin(), op.files.end(),
                                  [](const auto &file) { return file.first.ends_with(".dat"); });
                 if (!noSpace && !matchedNothing) {
@@ -431,7 +431,7 @@ private:
                 break;
             }
             for (const auto &[name, content] : op.files) {
-                if (op.localSpec.ends_with("*.dat") && !name.ends_with(".dat"))
+                if (op.localPattern.ends_with("*.dat") && !name.ends_with(".dat"))
                     continue;
                 const std::string path = CardPathOf(op.cardDirectory, name);
                 expected.remove_if([&](const FileEntry &entry) { return EqualsNoCase(entry.name, path); });

@@ -55,7 +55,7 @@ struct Figures {
     void Add(const Figures &other);
 };
 
-// Runs one sequence from a blank card; the seed fixes every choice.
+// Runs one sequence from a blank card; its seed fixes every choice.
 Figures RunSequence(std::uint32_t seed, const Options &options);
 
 } // namespace kelvara::testing::power_loss

@@ -297,10 +297,10 @@ int Parse(const std::vector<std::string> &words, Step &step, int &verbosity, boo
         // The argument texts live as long as the parser's options point into them.
         auto texts = std::make_shared<std::vector<std::string>>(c.arguments.size());
         for (std::size_t i = 0; i < c.arguments.size(); ++i) {
-            const std::string spec = c.arguments[i];
-            const std::size_t colon = spec.find(':');
+            const std::string argument = c.arguments[i];
+            const std::size_t colon = argument.find(':');
             const bool data = c.dataLast && i + 1 == c.arguments.size();
-            sub->add_option(spec.substr(0, colon), (*texts)[i], spec.substr(colon + 2))
+            sub->add_option(argument.substr(0, colon), (*texts)[i], argument.substr(colon + 2))
                 ->required()
                 ->type_name(data ? "HEX" : "NUMBER");
         }
