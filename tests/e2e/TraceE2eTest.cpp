@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstring>
+
 namespace kelvara::e2e {
 namespace {
 
@@ -181,6 +183,60 @@ TEST_F(TraceE2e, TheToolReadsTheTraceBackAsATableAndAsFigures)
 
     run = Run({"trace", scratch.File("no-such.trace")});
     EXPECT_EQ(run.status, 1);
+}
+
+// The trace the library writes in a host program of its own (under Wine:
+// Kelvara.dll's own writer): the frames the reader heard, in order, and one
+// hidden data phase for each page the reader received.
+class LibraryTraceE2e : public E2eTest {};
+
+TEST_F(LibraryTraceE2e, AHostProgramsTraceHoldsEveryFrameTheReaderHeard)
+{
+    const std::string trace = scratch.File("host.trace");
+    SetHostEnvironment("KELVARA_TRACE", wqn::host::runner::HostPath(trace));
+    SerialSim sim(SimArgs({"--pace", "--speed", "115200"}));
+    UseReaderOn(1, sim);
+    InFreshProcess([&] {
+        UserScript user;
+        user.Install();
+        ASSERT_EQ(TS_CheckKelvara(), 0);
+        unsigned char page[264];
+        for (int i = 0; i < 264; ++i)
+            page[i] = static_cast<unsigned char>(i * 7);
+        EXPECT_EQ(TS_WriteBlock(9, 0, 264, page, 0), 0);
+        unsigned char back[264] = {};
+        EXPECT_EQ(TS_ReadBlock(9, 0, 264, back, 0), 0);
+        EXPECT_EQ(std::memcmp(page, back, sizeof page), 0);
+        TS_ReleaseKelvara();
+    });
+
+    const std::vector<TraceEntry> entries = TraceEntries(trace);
+    std::vector<std::string> sentFrames;
+    int dataPhases = 0, writes = 0, reads = 0;
+    for (const TraceEntry &e : entries) {
+        EXPECT_EQ(e.backend, "serial");
+        if (e.direction == ">" && StartsWith(e.summary, "data")) {
+            ++dataPhases;
+            EXPECT_EQ(e.hex, "<264 hidden>");
+        } else if (e.direction == ">") {
+            sentFrames.push_back(e.hex);
+        }
+        writes += e.direction == ">" && e.summary == "WRTE page=9 offset=0 length=264" ? 1 : 0;
+        reads += e.direction == ">" && e.summary == "READ page=9 offset=0 length=264" ? 1 : 0;
+    }
+    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(reads, 1);
+    const std::vector<std::string> heard = ReceivedFrames(log);
+    ASSERT_FALSE(heard.empty());
+    std::size_t at = 0;
+    for (const std::string &frame : heard) {
+        while (at < sentFrames.size() && sentFrames[at] != frame)
+            ++at;
+        ASSERT_LT(at, sentFrames.size()) << "the reader heard a frame the trace does not show: " << frame;
+        ++at;
+    }
+    EXPECT_EQ(dataPhases, static_cast<int>(LogLines(log, "RXDATA").size()));
+    EXPECT_EQ(dataPhases, 1);
 }
 
 } // namespace

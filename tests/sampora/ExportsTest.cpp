@@ -247,6 +247,46 @@ TEST_F(SamporaExports, EachExportSendsItsExactPayload)
     EXPECT_EQ(sim_.Received(), "");
 }
 
+// The library's own trace in its own process (under Wine: Sampora.dll's
+// writer): every frame the reader received, the key left out.
+TEST_F(SamporaExports, TheLibrarysTraceShowsWhatTheReaderReceivedWithoutTheKey)
+{
+    EXPECT_EQ(process_->Finish(), 0);
+    const std::string trace = dir_ + "/wire.trace";
+    wqn::host::SetHostEnvironment("SAMPORA_TRACE", wqn::host::runner::HostPath(trace));
+    process_ = std::make_unique<SamporaProcess>();
+    Open();
+    const short key[6] = {0x1234, 0x5678, -1, 0x0100, 0x00AB, 0x7F01};
+    DownSecret(1, 15, key);
+    unsigned char out[64];
+    ReadBlock(1, 8, out);
+    const std::string received = sim_.Received();
+    EXPECT_EQ(Close(), 0);
+    EXPECT_EQ(process_->Finish(), 0);
+    process_.reset();
+
+    std::ifstream in(trace);
+    std::string sent;
+    std::vector<std::string> summaries;
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t at = line.find(" sampora > ");
+        if (at == std::string::npos)
+            continue;
+        const std::size_t bar = line.find(" | ");
+        summaries.push_back(line.substr(at + 11, bar - at - 11));
+        sent += (sent.empty() ? "" : " ") + line.substr(bar + 3);
+    }
+    ::unlink(trace.c_str());
+    EXPECT_EQ(
+        summaries,
+        (std::vector<std::string>{"DownSecret selector=1 sector=15 key=<6 hidden>", "ReadBlock selector=1 block=8"}));
+    EXPECT_NE(received.find("34 78 FF 00 AB 01"), std::string::npos) << "the key reached the reader";
+    EXPECT_EQ(sent.find("34 78 FF 00 AB 01"), std::string::npos) << sent;
+    // Apart from the hidden key and its check byte, the frames as received.
+    EXPECT_EQ(sent.substr(0, 15), received.substr(0, 15));
+    EXPECT_EQ(sent.substr(sent.rfind(FrameHex("32 01 08"))), FrameHex("32 01 08"));
+}
+
 TEST_F(SamporaExports, ReadCardFileFrameIsByteExact)
 {
     Open();
