@@ -44,6 +44,21 @@ std::vector<TraceEntry> TraceEntries(const std::string &path)
 
 bool StartsWith(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }
 
+// The frames the reader heard are the frames the host traced as sent, in
+// order (frames sent at a speed the reader was not set to are lost on the
+// line, so the trace may hold more).
+void ExpectHeardFramesTracedInOrder(const std::vector<std::string> &heard, const std::vector<std::string> &sent)
+{
+    ASSERT_FALSE(heard.empty());
+    std::size_t at = 0;
+    for (const std::string &frame : heard) {
+        while (at < sent.size() && sent[at] != frame)
+            ++at;
+        ASSERT_LT(at, sent.size()) << "the reader heard a frame the trace does not show: " << frame;
+        ++at;
+    }
+}
+
 class TraceE2e : public E2eTest {
 protected:
     void TearDown() override
@@ -82,24 +97,13 @@ TEST_F(TraceE2e, EveryFrameTheReaderReceivedIsInTheTraceInOrderWithPageDataHidde
     const std::vector<TraceEntry> entries = TraceEntries(TracedRun(false));
     ASSERT_FALSE(entries.empty());
 
-    // The frames the reader heard are the frames the host traced as sent,
-    // in order (frames sent at a speed the reader was not set to are lost on
-    // the line, so the trace may hold more).
     std::vector<std::string> sentFrames;
     for (const TraceEntry &e : entries) {
         EXPECT_EQ(e.backend, "serial");
         if (e.direction == ">" && !StartsWith(e.summary, "data"))
             sentFrames.push_back(e.hex);
     }
-    const std::vector<std::string> heard = ReceivedFrames(log);
-    ASSERT_FALSE(heard.empty());
-    std::size_t at = 0;
-    for (const std::string &frame : heard) {
-        while (at < sentFrames.size() && sentFrames[at] != frame)
-            ++at;
-        ASSERT_LT(at, sentFrames.size()) << "the reader heard a frame the trace does not show: " << frame;
-        ++at;
-    }
+    ExpectHeardFramesTracedInOrder(ReceivedFrames(log), sentFrames);
 
     // Summaries are decoded from the frames; page data stay out.
     int timeouts = 0;
@@ -226,15 +230,7 @@ TEST_F(LibraryTraceE2e, AHostProgramsTraceHoldsEveryFrameTheReaderHeard)
     }
     EXPECT_EQ(writes, 1);
     EXPECT_EQ(reads, 1);
-    const std::vector<std::string> heard = ReceivedFrames(log);
-    ASSERT_FALSE(heard.empty());
-    std::size_t at = 0;
-    for (const std::string &frame : heard) {
-        while (at < sentFrames.size() && sentFrames[at] != frame)
-            ++at;
-        ASSERT_LT(at, sentFrames.size()) << "the reader heard a frame the trace does not show: " << frame;
-        ++at;
-    }
+    ExpectHeardFramesTracedInOrder(ReceivedFrames(log), sentFrames);
     EXPECT_EQ(dataPhases, static_cast<int>(LogLines(log, "RXDATA").size()));
     EXPECT_EQ(dataPhases, 1);
 }
