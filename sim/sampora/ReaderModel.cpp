@@ -74,6 +74,17 @@ std::uint8_t ReaderModel::CardReady() const
     return kOk;
 }
 
+std::uint8_t ReaderModel::CardFileReady(unsigned file, unsigned sector) const
+{
+    if (auto s = CardReady(); s != kOk)
+        return s;
+    if (DirectoryEntry(sector) != file)
+        return kNoSuchFile;
+    if (!Authenticated(0, sector))
+        return kAuthFailed;
+    return kOk;
+}
+
 bool ReaderModel::Authenticated(unsigned selector, unsigned sector) const
 {
     const Block &trailer = blocks_[sector * 4 + 3];
@@ -151,12 +162,8 @@ Answer ReaderModel::Dispatch(const Bytes &c)
         const unsigned sector = c[3], first = c[4], count = c[5];
         if (sector < 1 || sector > 15 || count < 1 || first + count > 4)
             return Reply(kBadParameter);
-        if (auto s = CardReady(); s != kOk)
+        if (auto s = CardFileReady(file, sector); s != kOk)
             return Reply(s);
-        if (DirectoryEntry(sector) != file)
-            return Reply(kNoSuchFile);
-        if (!Authenticated(0, sector))
-            return Reply(kAuthFailed);
         Answer a = Reply(kOk);
         for (unsigned i = 0; i < count; ++i) {
             const Block b = ReadVisible(sector * 4 + first + i);
@@ -171,12 +178,8 @@ Answer ReaderModel::Dispatch(const Bytes &c)
         const unsigned sector = c[3], first = c[4], length = c[6];
         if (sector < 1 || sector > 15 || first > 2 || length > (3 - first) * 16)
             return Reply(kBadParameter);
-        if (auto s = CardReady(); s != kOk)
+        if (auto s = CardFileReady(file, sector); s != kOk)
             return Reply(s);
-        if (DirectoryEntry(sector) != file)
-            return Reply(kNoSuchFile);
-        if (!Authenticated(0, sector))
-            return Reply(kAuthFailed);
         for (unsigned i = 0; i < length; ++i)
             blocks_[sector * 4 + first + i / 16][i % 16] = c[7 + i];
         return Reply(kOk);

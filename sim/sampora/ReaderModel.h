@@ -68,6 +68,9 @@ private:
     Answer Dispatch(const Bytes &c);
     std::uint8_t CardReady() const;
     bool Authenticated(unsigned selector, unsigned sector) const;
+    // What a card-file command finds before it touches the sector: a card
+    // selected, the directory naming `file` there, key A of it loaded.
+    std::uint8_t CardFileReady(unsigned file, unsigned sector) const;
     void BlankSector(unsigned sector, std::uint8_t fill);
     Block ReadVisible(unsigned block) const;
 
