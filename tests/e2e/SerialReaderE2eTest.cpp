@@ -178,6 +178,9 @@ TEST_F(SerialReaderE2e, PageExportsGuardTheirArgumentsBeforeAnyTraffic)
         EXPECT_EQ(TS_ReadBlock(0, 264, 1, buffer, 0), -1);
         EXPECT_EQ(TS_ReadBlock(0, 0, -1, buffer, 0), -1);
         EXPECT_EQ(TS_WriteBlock(2048, 0, 1, buffer, 0), -1);
+        // Transfers that would run past the end of the page.
+        EXPECT_EQ(TS_ReadBlock(0, 1, 264, buffer, 0), -1);
+        EXPECT_EQ(TS_WriteBlock(0, 200, 65, buffer, 0), -1);
         EXPECT_EQ(TS_ReadBlock(0, 0, 0, buffer, 0), 0);
         EXPECT_EQ(buffer[0], 0x77);
         EXPECT_EQ(ReceivedFrames(log).size(), frames);
