@@ -5,9 +5,13 @@
 
 #include "PtyTestSupport.h"
 #include "kelvara/services/Settings.h"
+#include "sim/serial/PtySpeed.h"
 #include "sim/serial/SerialReaderSim.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -80,6 +84,24 @@ TEST_F(SerialReaderTest, FirstConnectNegotiatesTheFastestSpeedAndRemembersIt)
     EXPECT_EQ(frames[0], kBdrt6);
     EXPECT_EQ(frames[1], kStat);
     EXPECT_EQ(frames[2], kStat);
+}
+
+// Before the other readers are tried, com1 and com2 are opened at 115200
+// and closed again: a port left at another speed is set back to 115200.
+TEST_F(SerialReaderTest, ResetPortsLeavesComOneAt115200)
+{
+    StartSim(At(57600));
+    SerialReader reader;
+    ASSERT_EQ(reader.Connect(), serial_connect::kReady);
+    ASSERT_EQ(reader.Port().BaudRate(), 57600u);
+    EXPECT_EQ(reader.ResetPorts(), 0);
+    EXPECT_FALSE(reader.Port().IsOpen());
+    const int fd = ::open(sim->SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    std::uint32_t baud = 0;
+    EXPECT_TRUE(wqn::sim::ReadPtySpeed(fd, baud));
+    ::close(fd);
+    EXPECT_EQ(baud, 115200u);
 }
 
 TEST_F(SerialReaderTest, LaterConnectReusesTheStoredSpeedWithoutNegotiating)
