@@ -1,5 +1,6 @@
 // The USB reader's frames byte for byte, and its two readings of a reply.
 #include "kelvara/usb/UsbFrames.h"
+#include "kelvara/services/Trace.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,20 @@ std::string Hex(const CommandFrame &f)
         s += b;
     }
     return s;
+}
+
+// The wire trace names every command of both command sets, the legacy
+// ones with the digits in their mnemonics included, and their parameters.
+TEST(UsbFrames, TheTraceSummarisesEveryCommandFrame)
+{
+    using namespace usb_frame;
+    EXPECT_EQ(trace::CommandSummary(Read(false, 7, 8, 9)), "READ page=7 offset=8 length=9");
+    EXPECT_EQ(trace::CommandSummary(Read(true, 2047, 263, 1)), "RE98 page=2047 offset=263 length=1");
+    EXPECT_EQ(trace::CommandSummary(Write(true, 5, 0, 264)), "WR98 page=5 offset=0 length=264");
+    EXPECT_EQ(trace::CommandSummary(Part(3, 57)), "PART piece=3 length=57");
+    EXPECT_EQ(trace::CommandSummary(Stat(true)), "ST98");
+    EXPECT_EQ(trace::CommandSummary(Version(true)), "GE98");
+    EXPECT_EQ(trace::CommandSummary(Lock()), "LOCK");
 }
 
 TEST(UsbFrames, EveryCommandFrame)
