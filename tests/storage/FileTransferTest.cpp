@@ -345,6 +345,29 @@ TEST_F(FileTransfer, FileLargerThanTheWholeCardGetsTheNoSpaceMessage)
     EXPECT_EQ(card.Image(), before);
 }
 
+// The space check counts the new index in whole pages of 256 bytes: one
+// byte past a page takes another page. On a formatted card (2031 free
+// pages), \ab with 2019 data pages makes an index of 3 + 17 + 3053 =
+// 3073 bytes, 13 pages: one page too many. With 2018 data pages the index is
+// 3071 bytes, 12 pages: it fits.
+TEST_F(FileTransfer, AnIndexOneBytePastAPageNeedsAnotherPage)
+{
+    ASSERT_EQ(storage_exports::Format(fs), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    ASSERT_EQ(fs.CountFreePages(), 2031);
+    EXPECT_FALSE(fs.HasSpace("\\ab", 258 * 2019));
+    EXPECT_TRUE(fs.HasSpace("\\ab", 258 * 2018));
+
+    box.SetFallback(mb::kIdOk);
+    EXPECT_EQ(Put("", "ab", Pattern(258 * 2019)), -1);
+    EXPECT_EQ(box.Texts(), std::vector<std::string>{"IC卡空间不足!"});
+    const std::string content = Pattern(258 * 2018, 5);
+    ASSERT_EQ(Put("", "ab", content), 0);
+    std::string names;
+    ASSERT_EQ(Get("\\ab", names), 0);
+    EXPECT_EQ(ReadLocal(out.path() / "ab"), content);
+}
+
 TEST_F(FileTransfer, NoSpaceRefusalLeavesTheCardUnchanged)
 {
     ASSERT_EQ(storage_exports::Format(fs), 0);
