@@ -138,6 +138,7 @@ WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL AT45D_CloseCard()
     });
 }
 
+#ifndef WQN_MCS_SIM_WITHOUT_LED
 WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL MCS_LED(std::int32_t state)
 {
     return Guard([&]() -> std::int16_t {
@@ -145,6 +146,7 @@ WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL MCS_LED(std::int32_t state)
         return 0;
     });
 }
+#endif
 
 WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL AT45D_BundleReadChar(std::int32_t address, std::int32_t length,
                                                                  std::uint8_t *buffer)

@@ -149,6 +149,17 @@ TEST_F(McsReaderTest, TransfersCheckTheirArgumentsBeforeTheLibrary)
     EXPECT_TRUE(Log().empty());
 }
 
+TEST_F(McsReaderTest, LibraryWithoutOneOfTheEntryPointsFindsNoReader)
+{
+    McsReader incomplete(MCS_SR_WITHOUT_LED_PATH);
+    EXPECT_EQ(incomplete.Connect(), 0);
+    EXPECT_FALSE(incomplete.IsConnected());
+    EXPECT_TRUE(Log("MCS_InitComm").empty()); // nothing opened before the check
+
+    McsReader complete(MCS_SR_SIM_PATH);
+    EXPECT_NE(complete.Connect(), 0);
+}
+
 TEST_F(McsReaderTest, LibraryIsLookedForBesideTheExecutable)
 {
     const std::string path = McsLibraryPath();
