@@ -16,8 +16,8 @@
 // delete whose writes fail part way leaves the old or the new directory, and
 // deleting everything leaves an empty card that loads.
 #include "fuzz/FuzzInput.h"
+#include "kelvara/card/PageCrc.h"
 #include "kelvara/storage/CardFileSystem.h"
-#include "kelvara/storage/PageCrc.h"
 #include "tests/support/ScriptedMessageBox.h"
 
 #include <array>

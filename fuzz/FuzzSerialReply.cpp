@@ -15,8 +15,8 @@
 // of the line is waited out: the quiet-line wait ends once no byte came for
 // its quiet time, at its limit, or on a failed read, never later.
 #include "fuzz/FuzzInput.h"
-#include "kelvara/serial/ReplyWait.h"
-#include "kelvara/serial/SerialFrame.h"
+#include "kelvara/readers/protocol/ReaderFrame.h"
+#include "kelvara/readers/serial/ReplyWait.h"
 
 #include <deque>
 #include <string>

@@ -16,10 +16,10 @@
 // reply with valid check bytes; the version text is at most 50 bytes and
 // ends in a zero; Connect gives one of its four results.
 #include "fuzz/FuzzInput.h"
+#include "kelvara/readers/usb/UsbChannel.h"
+#include "kelvara/readers/usb/UsbFrames.h"
+#include "kelvara/readers/usb/UsbReader.h"
 #include "kelvara/services/Settings.h"
-#include "kelvara/usb/UsbChannel.h"
-#include "kelvara/usb/UsbFrames.h"
-#include "kelvara/usb/UsbReader.h"
 
 #include <array>
 #include <cstring>

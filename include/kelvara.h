@@ -39,6 +39,13 @@ int KELVARA_CALL TS_DirIcFiles(const char *outputPath); /* 1 written, 0 file not
 int KELVARA_CALL TS_Test(void);
 int KELVARA_CALL TS_GetBitTable(const char *outputPath); /* 1 written, 0 otherwise */
 
+/* The handler setters below all follow one rule. Each takes effect for the
+ * next call of the library; a setter called while another thread is inside
+ * the library waits until that call returns; a setter called from inside a
+ * handler (on the thread the library is calling it from) is refused and
+ * changes nothing. Handlers run on the caller's thread, inside the call that
+ * raised them, and must not call the library (such calls fail). */
+
 /* Message boxes: `type` holds the Windows MB_ flags, texts are UTF-8, the
  * handler returns IDOK 1, IDCANCEL 2 or IDRETRY 4. A null handler restores
  * the default box. */
@@ -57,8 +64,8 @@ void KelvaraSetProgressNoticeHandler(void (*handler)(void *ctx, int op, const ch
  * TS_ReadIcFiles and the Java methods that copy files): called on the
  * caller's thread as each file begins and after each of its data pages, with
  * the pages done and the pages to do so far in this call. With several files `total` grows as each file
- * begins; index and bit-table pages are not counted. The handler must not
- * call the library (such calls fail). A null handler removes it. */
+ * begins; index and bit-table pages are not counted. A null handler
+ * removes it. */
 void KelvaraSetProgressHandler(void (*handler)(void *ctx, int done, int total), void *ctx);
 
 /* The reader-settings dialog of TS_SetPortSpeed (and NativeClass.SetPortSpeed).

@@ -1,11 +1,11 @@
 // The reader's serial port. One implementation per OS (posix/, win32/).
 #pragma once
 
+#include "sampora/Settings.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-
-#include "sampora/Settings.h"
 
 namespace sampora {
 

@@ -2,12 +2,12 @@
 // payloads, and the copying of reply data on success.
 #include "sampora.h"
 
+#include "sampora/Reader.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
-
-#include "sampora/Reader.h"
 
 namespace {
 

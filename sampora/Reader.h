@@ -2,13 +2,13 @@
 // and the worker thread, and the exchange every command follows.
 #pragma once
 
-#include <array>
-#include <cstddef>
-#include <cstdint>
-
 #include "sampora/ComPort.h"
 #include "sampora/ReceiveRing.h"
 #include "sampora/Worker.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
 
 namespace sampora {
 
@@ -36,7 +36,7 @@ public:
     // Harmless without Init. The ring and the reply slot are kept.
     void Close();
 
-    bool IsOpen() const { return port_open_; }
+    bool IsOpen() const { return portOpen_; }
 
     // Frames and sends a payload without waiting for an answer, for commands
     // that do not wait: bytes written, or -1 when no port is open or the write
@@ -44,11 +44,11 @@ public:
     int Send(const std::uint8_t *payload, std::size_t length);
 
     // Sends a payload and polls about every millisecond for the first frame
-    // recognised after it, for at most `timeout_ms`. Returns the reply's
+    // recognised after it, for at most `timeoutMs`. Returns the reply's
     // status (its data in `data`, 64 bytes, zero beyond the reply's length),
     // or -1 on time-out. Without an open port nothing is sent and the result
     // is -1 at once.
-    int Exchange(const std::uint8_t *payload, std::size_t length, unsigned timeout_ms,
+    int Exchange(const std::uint8_t *payload, std::size_t length, unsigned timeoutMs,
                  std::array<std::uint8_t, 64> &data);
 
 private:
@@ -58,10 +58,10 @@ private:
 
     ComPort port_;
     Worker worker_;
-    bool port_open_ = false;
+    bool portOpen_ = false;
     ReceiveRing ring_;
-    int reply_status_ = 0;
-    std::array<std::uint8_t, 256> reply_data_{};
+    int replyStatus_ = 0;
+    std::array<std::uint8_t, 256> replyData_{};
 };
 
 // The one reader of the process.

@@ -35,20 +35,20 @@ bool ReceiveRing::Parse(Reply &reply)
         if (head_ == tail_)
             return false;
 
-        const std::size_t length_pos = Next(head_);
-        if (length_pos == tail_)
+        const std::size_t lengthPos = Next(head_);
+        if (lengthPos == tail_)
             return false; // only the start mark so far
-        const std::size_t first = Next(length_pos);
+        const std::size_t first = Next(lengthPos);
         if (first == tail_)
             return false; // the length byte but nothing after it
 
-        const unsigned length = ring_[length_pos];
+        const unsigned length = ring_[lengthPos];
         frame_[0] = kStartMark;
         frame_[1] = static_cast<std::uint8_t>(length);
         std::uint8_t x = kStartMark;
         std::size_t p = 2;
         std::size_t count = 0;
-        std::size_t before = length_pos;
+        std::size_t before = lengthPos;
         bool complete = false;
         for (scan_ = first; scan_ != tail_; before = scan_, scan_ = Next(scan_)) {
             const std::uint8_t b = ring_[scan_];
@@ -66,7 +66,7 @@ bool ReceiveRing::Parse(Reply &reply)
             // wrapped frame position meet L + 4 a second time and "complete" a
             // frame whose front bytes have been overwritten.
             if (count > kFrameLimit) {
-                head_ = length_pos;
+                head_ = lengthPos;
                 return false;
             }
         }

@@ -1,82 +1,37 @@
 // The Sampora wire trace: its writer and the decoding of the command set.
 #include "sampora/Trace.h"
-#include "sampora/Lock.h"
 
-#include <chrono>
+#include "common/Lock.h"
+
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <string_view>
 
 namespace sampora::trace {
 
-namespace detail {
-std::atomic<int> g_state{0};
-} // namespace detail
-
 namespace {
 
-constexpr int kUnread = 0;
-constexpr int kOff = 1;
-constexpr int kOn = 2;
-
-struct Writer {
-    Lock lock;
-    std::FILE *file = nullptr;
-    bool secrets = false;
-    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-    std::string lastCommand = "?"; // replies carry no echo: named after the last command
+// Replies carry no echo: each is named after the last command sent.
+struct LastCommand {
+    wqn::Lock lock;
+    std::string name = "?";
 };
 
-Writer &TheWriter()
+LastCommand &TheLastCommand()
 {
     // Never destroyed: the worker may still poll while statics go away.
-    static Writer *writer = new Writer();
-    return *writer;
+    static LastCommand *last = new LastCommand();
+    return *last;
 }
 
-bool OpenLocked(Writer &w, const std::string &path, bool secrets)
+void WriteLine(char direction, const std::string &summary, const std::string &hex)
 {
-    if (w.file != nullptr) {
-        std::fclose(w.file);
-        w.file = nullptr;
-    }
-    if (path.empty())
-        return false;
-    w.file = std::fopen(path.c_str(), "ab");
-    if (w.file == nullptr)
-        return false;
-    w.secrets = secrets;
-    w.start = std::chrono::steady_clock::now();
-    std::fprintf(w.file, "# sampora trace 1, began at unix time %lld, times in seconds since then%s\n",
-                 static_cast<long long>(std::time(nullptr)), secrets ? ", secrets shown" : "");
-    std::fflush(w.file);
-    return true;
-}
-
-// Writes one line; the caller holds the lock.
-void WriteLocked(Writer &w, char direction, const std::string &summary, const std::string &hex)
-{
-    if (w.file == nullptr)
-        return;
-    using namespace std::chrono;
-    const long long us = duration_cast<microseconds>(steady_clock::now() - w.start).count();
-    std::string line = std::to_string(us / 1000000);
-    char fraction[16];
-    std::snprintf(fraction, sizeof fraction, ".%06lld", us % 1000000);
-    line += fraction;
-    line += " sampora ";
+    std::string line = "sampora ";
     line += direction;
     line += ' ';
     line += summary;
     if (!hex.empty())
         line += " | " + hex;
-    line += '\n';
-    if (std::fwrite(line.data(), 1, line.size(), w.file) != line.size() || std::fflush(w.file) != 0) {
-        std::fclose(w.file);
-        w.file = nullptr;
-        detail::g_state.store(kOff, std::memory_order_relaxed);
-    }
+    File().WriteLine(line);
 }
 
 struct CommandShape {
@@ -202,41 +157,23 @@ Decoded DecodeCommand(const std::uint8_t *frame, std::size_t size, bool secrets)
     return d;
 }
 
-int detail::ReadEnvironment() noexcept
+wqn::TraceFile &File()
 {
-    try {
-        Writer &w = TheWriter();
-        LockHolder hold(w.lock);
-        int state = g_state.load(std::memory_order_relaxed);
-        if (state != kUnread)
-            return state;
-        const char *path = std::getenv("SAMPORA_TRACE");
-        const char *secrets = std::getenv("SAMPORA_TRACE_SECRETS");
-        const bool show = secrets != nullptr && std::string_view(secrets) == "1";
-        state = path != nullptr && OpenLocked(w, path, show) ? kOn : kOff;
-        g_state.store(state, std::memory_order_relaxed);
-        return state;
-    } catch (...) {
-        g_state.store(kOff, std::memory_order_relaxed);
-        return kOff;
-    }
+    static wqn::TraceFile *file =
+        new wqn::TraceFile("SAMPORA_TRACE", "SAMPORA_TRACE_SECRETS", "sampora trace 1", ", secrets shown");
+    return *file;
 }
 
-void Begin(const std::string &path, bool secrets)
-{
-    Writer &w = TheWriter();
-    LockHolder hold(w.lock);
-    detail::g_state.store(OpenLocked(w, path, secrets) ? kOn : kOff, std::memory_order_relaxed);
-}
+void Begin(const std::string &path, bool secrets) { File().Begin(path, secrets); }
 
 void detail::Command(const std::uint8_t *frame, std::size_t size) noexcept
 {
     try {
-        Writer &w = TheWriter();
-        LockHolder hold(w.lock);
-        const Decoded d = DecodeCommand(frame, size, w.secrets);
-        w.lastCommand = d.summary.substr(0, d.summary.find(' '));
-        WriteLocked(w, '>', d.summary, d.hex);
+        const Decoded d = DecodeCommand(frame, size, File().ShowsSecrets());
+        LastCommand &last = TheLastCommand();
+        wqn::LockHolder hold(last.lock);
+        last.name = d.summary.substr(0, d.summary.find(' '));
+        WriteLine('>', d.summary, d.hex);
     } catch (...) {
     }
 }
@@ -244,8 +181,6 @@ void detail::Command(const std::uint8_t *frame, std::size_t size) noexcept
 void detail::Reply(const sampora::Reply &reply) noexcept
 {
     try {
-        Writer &w = TheWriter();
-        LockHolder hold(w.lock);
         // The frame as it came: start mark, L, status, data, check, end mark.
         std::uint8_t frame[4 + 1 + 64];
         std::size_t n = 0;
@@ -259,9 +194,10 @@ void detail::Reply(const sampora::Reply &reply) noexcept
             check ^= frame[i];
         frame[n++] = check;
         frame[n++] = 0x03;
-        WriteLocked(w, '<',
-                    w.lastCommand + " status=" + std::to_string(reply.status) + " data=" + std::to_string(reply.length),
-                    HexOf(frame, 0, n));
+        LastCommand &last = TheLastCommand();
+        wqn::LockHolder hold(last.lock);
+        WriteLine('<', last.name + " status=" + std::to_string(reply.status) + " data=" + std::to_string(reply.length),
+                  HexOf(frame, 0, n));
     } catch (...) {
     }
 }
@@ -269,9 +205,9 @@ void detail::Reply(const sampora::Reply &reply) noexcept
 void detail::Timeout(unsigned elapsedMs) noexcept
 {
     try {
-        Writer &w = TheWriter();
-        LockHolder hold(w.lock);
-        WriteLocked(w, '<', w.lastCommand + " status=timeout ms=" + std::to_string(elapsedMs), "");
+        LastCommand &last = TheLastCommand();
+        wqn::LockHolder hold(last.lock);
+        WriteLine('<', last.name + " status=timeout ms=" + std::to_string(elapsedMs), "");
     } catch (...) {
     }
 }

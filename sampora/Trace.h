@@ -10,29 +10,26 @@
 // exchange they watch.
 #pragma once
 
-#include <atomic>
+#include "sampora/ReceiveRing.h"
+
+#include "common/TraceFile.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "sampora/ReceiveRing.h"
-
 namespace sampora::trace {
 
+// The library's trace file (never destroyed).
+wqn::TraceFile &File();
+
 namespace detail {
-// 0 the environment not read yet, 1 off, 2 on.
-extern std::atomic<int> g_state;
-int ReadEnvironment() noexcept;
 void Command(const std::uint8_t *frame, std::size_t size) noexcept;
 void Reply(const sampora::Reply &reply) noexcept;
 void Timeout(unsigned elapsedMs) noexcept;
 } // namespace detail
 
-inline bool On() noexcept
-{
-    const int state = detail::g_state.load(std::memory_order_relaxed);
-    return state == 2 || (state == 0 && detail::ReadEnvironment() == 2);
-}
+inline bool On() noexcept { return File().On(); }
 
 // A whole command frame as it goes to the port.
 inline void Command(const std::uint8_t *frame, std::size_t size)

@@ -17,8 +17,8 @@ targets=(card_index serial_reply usb_reply sampora_ring settings_ini)
 # The files each target exists to cover.
 declare -A parsers=(
   [card_index]="kelvara/storage/FileIndex.cpp"
-  [serial_reply]="kelvara/serial/SerialFrame.cpp kelvara/serial/ReplyWait.cpp"
-  [usb_reply]="kelvara/usb/UsbFrames.cpp kelvara/usb/UsbReader.cpp"
+  [serial_reply]="kelvara/readers/protocol/ReaderFrame.cpp kelvara/readers/serial/ReplyWait.cpp"
+  [usb_reply]="kelvara/readers/usb/UsbFrames.cpp kelvara/readers/usb/UsbReader.cpp"
   [sampora_ring]="sampora/ReceiveRing.cpp"
   [settings_ini]="kelvara/platform/posix/IniText.cpp"
 )

@@ -59,7 +59,7 @@ FOLDER_SUITES = {
     "kelvara/serial": ["serial_tests", "fuzz_serial_reply", "kelvara_e2e_tests"],
     "kelvara/usb": ["usb_tests", "fuzz_usb_reply", "e2e_readers_tests"],
     "kelvara/vendor": ["vendor_tests", "e2e_readers_tests"],
-    "kelvara/host": ["host_tests", "host_e2e_tests"],
+    "kelvara/host": ["host_tests", "api_e2e_tests"],
     "kelvara/services": ["platform_tests", "storage_tests", "kelvara_e2e_tests"],
     "kelvara/platform/posix": ["platform_tests", "serial_tests", "fuzz_settings_ini", "kelvara_e2e_tests"],
     "sampora": ["sampora_unit_tests", "sampora_e2e_tests", "sampora_tool_tests", "fuzz_sampora_ring"],

@@ -49,7 +49,7 @@ cmake --preset mingw-x86_64 >/dev/null
 cmake --build --preset mingw-x86_64
 if wants serial || wants threads || wants java || wants readers || wants sampora; then
   cmake --preset debug >/dev/null
-  cmake --build --preset debug --target kelvara_e2e_tests kelvara_thread_tests host_e2e_tests e2e_readers_tests \
+  cmake --build --preset debug --target kelvara_e2e_tests kelvara_thread_tests api_e2e_tests e2e_readers_tests \
     sampora_e2e_tests
 fi
 
@@ -160,11 +160,11 @@ exe() { echo "$WQN_WINE_BUILD/$1"; }
 
 wants storage && run storage "$wine" "$(exe tests/storage/storage_tests.exe)" --gtest_brief=1
 wants sim && run sim "$wine" "$(exe tests/sim/sim_card_tests.exe)" --gtest_brief=1
-wants vendor && run vendor "$wine" "$(exe tests/vendor/vendor_tests.exe)" --gtest_brief=1
-wants usb && run usb "$wine" "$(exe tests/usb/usb_win32_tests.exe)" --gtest_brief=1
-wants host && run host "$wine" "$(exe tests/host_win32/host_win32_tests.exe)" --gtest_brief=1
+wants vendor && run vendor "$wine" "$(exe tests/readers/vendor/vendor_tests.exe)" --gtest_brief=1
+wants usb && run usb "$wine" "$(exe tests/readers/usb/usb_win32_tests.exe)" --gtest_brief=1
+wants host && run host "$wine" "$(exe tests/platform/win32/win32_view_tests.exe)" --gtest_brief=1
 # Kelvara.dll's windows on the screen, photographed into $WQN_SCREENSHOTS.
-wants screen && run screen "$wine" "$(exe tests/host_win32/host_screen_tests.exe)" --gtest_brief=1
+wants screen && run screen "$wine" "$(exe tests/platform/win32/win32_screen_tests.exe)" --gtest_brief=1
 # The end-to-end programs are Linux programs driving the Windows hosts:
 # name, program, the tests it runs there, the tests it leaves out.
 e2e() {
@@ -177,8 +177,8 @@ e2e() {
 wants serial && e2e serial build/debug/tests/e2e/kelvara_e2e_tests '*' 'ToolE2e.*:TraceE2e.*'
 wants threads && e2e threads build/debug/tests/e2e/kelvara_thread_tests '*' ''
 # The Java native methods of Kelvara.dll called as a JVM calls them.
-wants java && e2e java build/debug/tests/host/host_e2e_tests 'JavaMethods.*' ''
-wants readers && e2e readers build/debug/tests/e2e_readers/e2e_readers_tests '*' ''
+wants java && e2e java build/debug/tests/api/api_e2e_tests 'JavaMethods.*' ''
+wants readers && e2e readers build/debug/tests/e2e/readers/e2e_readers_tests '*' ''
 wants sampora && e2e sampora build/debug/tests/sampora/sampora_e2e_tests '*' ''
 
 exit $status

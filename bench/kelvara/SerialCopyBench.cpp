@@ -16,6 +16,7 @@
 // Usage: kelvara-serial-bench [SECONDS] (the line time each copy aims at,
 // 10 by default; smaller for a quick look).
 #include "kelvara.h"
+#include "kelvara/readers/protocol/LineSpeeds.h"
 #include "sim/common/ChildProcess.h"
 
 #include <signal.h>
@@ -40,7 +41,7 @@ namespace {
 namespace fs = std::filesystem;
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr std::uint32_t kSpeeds[] = {4800, 9600, 14400, 19200, 38400, 57600, 115200};
+constexpr auto &kSpeeds = kelvara::kLineSpeeds;
 constexpr double kRatioTarget = 0.95;
 constexpr double kCpuTarget = 2.0; // percent of one core
 // A page written: WRTE frame (12), its reply (7), 264 data bytes and 2 check

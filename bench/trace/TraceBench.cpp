@@ -6,8 +6,8 @@
 // Off must be free: a load and a branch a hook, nothing measurable next to
 // the milliseconds of the exchange itself (a page read takes 24.6 ms of line
 // time at 115200 bit/s).
-#include "kelvara/serial/SerialFrame.h"
-#include "kelvara/services/Trace.h"
+#include "kelvara/readers/protocol/FrameTrace.h"
+#include "kelvara/readers/protocol/ReaderFrame.h"
 #include "sampora/Frame.h"
 #include "sampora/Trace.h"
 

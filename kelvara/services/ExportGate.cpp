@@ -3,7 +3,7 @@
 // there only if it stored it), so a relaxed read is enough.
 #include "kelvara/services/ExportGate.h"
 
-#include "kelvara/services/Lock.h"
+#include "common/Lock.h"
 
 #include <atomic>
 
@@ -12,9 +12,9 @@ namespace {
 
 // Never destroyed: an entry point may still run on another thread while the
 // process ends, and the lock must outlive it.
-Lock &TheGate()
+wqn::Lock &TheGate()
 {
-    static Lock *gate = new Lock();
+    static wqn::Lock *gate = new wqn::Lock();
     return *gate;
 }
 
@@ -24,7 +24,7 @@ std::atomic<std::uintptr_t> g_holder{0};
 
 ExportGate::ExportGate()
 {
-    const std::uintptr_t self = CurrentThreadId();
+    const std::uintptr_t self = wqn::CurrentThreadId();
     if (g_holder.load(std::memory_order_relaxed) == self)
         return;
     TheGate().Acquire();

@@ -3,7 +3,7 @@
 // to call the old one; a call must get a handler with its own context.
 #pragma once
 
-#include "kelvara/services/Lock.h"
+#include "common/Lock.h"
 
 namespace kelvara {
 
@@ -18,19 +18,19 @@ public:
     // A null handler clears the context as well.
     void Set(Handler handler, void *context)
     {
-        LockHolder hold(lock_);
+        wqn::LockHolder hold(lock_);
         entry_ = {handler, handler != nullptr ? context : nullptr};
     }
 
     // A copy, so the handler runs without the lock: it may set handlers.
     Entry Get() const
     {
-        LockHolder hold(lock_);
+        wqn::LockHolder hold(lock_);
         return entry_;
     }
 
 private:
-    mutable Lock lock_;
+    mutable wqn::Lock lock_;
     Entry entry_;
 };
 

@@ -1,5 +1,5 @@
-// Local files, file search, local time and the case rules of card and local
-// names: the services the card file system needs from the host OS.
+// Local files, file search and local time: the services the card file
+// system needs from the host OS.
 #pragma once
 
 #include <cstddef>
@@ -46,15 +46,5 @@ std::string_view LocalPathSeparators();
 
 // The current local time as "%Y%m%d%H%M%S".
 std::string LocalTimeStamp();
-
-// Lower-casing and case-insensitive equality of 8-bit names: ASCII letters
-// only on Linux (UTF-8 bytes untouched), double-byte aware on Windows.
-std::string LowerText(std::string_view text);
-bool EqualsNoCase(std::string_view a, std::string_view b);
-
-// Bytes taken by the character that starts at text[pos]: 2 for a double-byte
-// character of the system code page on Windows (its trail byte may look like
-// '\' or a letter), 1 otherwise and always on Linux.
-std::size_t CharLengthAt(std::string_view text, std::size_t pos);
 
 } // namespace kelvara

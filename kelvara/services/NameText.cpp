@@ -2,6 +2,7 @@
 #include "kelvara/services/NameText.h"
 
 #include "kelvara/services/LocalFiles.h"
+#include "kelvara/services/NameCase.h"
 
 namespace kelvara::name_text {
 

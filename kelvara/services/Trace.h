@@ -6,6 +6,9 @@
 //
 //     if (trace::On()) trace::SerialCommand(frame);
 //
+// This file holds what every back-end uses; the frames of the maker's
+// readers are decoded in kelvara/readers/protocol/FrameTrace.h.
+//
 // Page contents are the users' data: they are left out of the trace (their
 // length and check bytes stay) unless KELVARA_TRACE_SECRETS=1.
 //
@@ -13,7 +16,8 @@
 // that cannot be written is given up silently.
 #pragma once
 
-#include <atomic>
+#include "common/TraceFile.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -21,17 +25,10 @@
 
 namespace kelvara::trace {
 
-namespace detail {
-// 0 the environment not read yet, 1 off, 2 on.
-extern std::atomic<int> g_state;
-int ReadEnvironment() noexcept;
-} // namespace detail
+// The library's trace file (never destroyed).
+wqn::TraceFile &File();
 
-inline bool On() noexcept
-{
-    const int state = detail::g_state.load(std::memory_order_relaxed);
-    return state == 2 || (state == 0 && detail::ReadEnvironment() == 2);
-}
+inline bool On() noexcept { return File().On(); }
 
 // Directions of a line: the host sent it, the host received it, or something
 // that happened on the host's side (a port opened, a library call).
@@ -39,11 +36,8 @@ inline constexpr char kOut = '>';
 inline constexpr char kIn = '<';
 inline constexpr char kNote = '=';
 
-// --- summaries (pure; the hooks below write them) -------------------------
+// --- summaries (pure) -------------------------------------------------------
 
-// A 12-byte command frame of the maker's readers: "READ page=5 offset=0
-// length=264"; parameters the command does not use are left out.
-std::string CommandSummary(std::span<const std::uint8_t> frame);
 // Bytes as hex pairs separated by spaces; `from`..`to` (a half-open range) is
 // replaced by "<N hidden>" when `hide` is set.
 std::string Hex(std::span<const std::uint8_t> bytes, std::size_t from = 0, std::size_t to = 0, bool hide = false);
@@ -54,53 +48,6 @@ bool ShowsSecrets();
 
 // Any line: `summary` and, when not empty, " | " and `hex`.
 void Write(std::string_view backend, char direction, std::string_view summary, std::string_view hex = {});
-
-// The serial reader: a port opened (result of OpenPort), a command frame
-// sent, a write's data phase sent, and the reply to `sent` as it was judged
-// (`code`: the reply code; `received` the bytes that arrived; `body` the n
-// the host expected).
-namespace detail {
-void SerialOpen(std::string_view port, std::uint32_t baudRate, int result);
-void SerialCommand(std::span<const std::uint8_t> frame);
-void SerialData(std::span<const std::uint8_t> data, std::uint8_t sum, std::uint8_t xorValue);
-void SerialReply(std::span<const std::uint8_t> sent, std::span<const std::uint8_t> received, std::size_t body,
-                 int code);
-void UsbTransfer(std::uint32_t request, std::uint32_t length, const std::uint8_t *frame, const std::uint8_t *reply,
-                 std::uint32_t result);
-} // namespace detail
-
-inline void SerialOpen(std::string_view port, std::uint32_t baudRate, int result)
-{
-    if (On())
-        detail::SerialOpen(port, baudRate, result);
-}
-inline void SerialCommand(std::span<const std::uint8_t> frame)
-{
-    if (On())
-        detail::SerialCommand(frame);
-}
-inline void SerialData(std::span<const std::uint8_t> data, std::uint8_t sum, std::uint8_t xorValue)
-{
-    if (On())
-        detail::SerialData(data, sum, xorValue);
-}
-inline void SerialReply(std::span<const std::uint8_t> sent, std::span<const std::uint8_t> received, std::size_t body,
-                        int code)
-{
-    if (On())
-        detail::SerialReply(sent, received, body, code);
-}
-
-// The USB reader: one driver request (its code, the bytes asked for, the
-// input frame and the output buffer) and its result (0 or an error code),
-// which it passes on.
-inline std::uint32_t UsbTransfer(std::uint32_t request, std::uint32_t length, const std::uint8_t *frame,
-                                 const std::uint8_t *reply, std::uint32_t result)
-{
-    if (On())
-        detail::UsbTransfer(request, length, frame, reply, result);
-    return result;
-}
 
 // Up to three named integer arguments of a vendor library call; cheap to
 // build, turned into words only when traced.

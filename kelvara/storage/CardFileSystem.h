@@ -16,10 +16,10 @@
 // - an index is written only when it reads back as the same directory.
 #pragma once
 
+#include "kelvara/card/CardLayout.h"
+#include "kelvara/card/PageCrc.h"
+#include "kelvara/card/PageDevice.h"
 #include "kelvara/services/MessageBox.h"
-#include "kelvara/services/PageDevice.h"
-#include "kelvara/storage/CardLayout.h"
-#include "kelvara/storage/PageCrc.h"
 
 #include <array>
 #include <cstdint>
@@ -57,7 +57,6 @@ enum class CardError { ReadError, WriteError, CrcError, NoSpace };
 class CardFileSystem {
 public:
     CardFileSystem();
-    virtual ~CardFileSystem() = default;
 
     // --- services -------------------------------------------------------
     void BindReader(PageDevice *reader) { reader_ = reader; }
@@ -65,57 +64,41 @@ public:
     // The write time stamp of new files; defaults to the local clock.
     void SetTimeSource(std::function<std::string()> source) { timeSource_ = std::move(source); }
 
-    // --- page I/O ---------------------------------------------------------
-    bool ReadBitTablePage();
-    bool WriteBitTablePage();
-    bool ReadIndexPage(int page, IndexChunk &chunk, int position);
-    bool WriteIndexPage(int page, const IndexChunk &chunk, std::uint16_t next, int position);
-    bool ReadDataPage(int page, std::uint8_t *buffer, std::uint16_t &length);
-    bool WriteDataPage(int page, const std::uint8_t *data, int length);
-    bool AskCardError(CardError kind);
-
-    // --- layout and allocation ------------------------------------------
-    std::uint16_t AllocPage();
-    void FreePage(int page);
-    bool UnpackBitmap();
-    bool PackBitmap();
+    // --- the card -------------------------------------------------------
+    // Reads the bit table and the index chain (from their backups where a
+    // page fails); false on a damaged index or a page that cannot be read.
+    bool LoadIndex();
+    // Writes the directory as a new index chain, then the bit table.
+    bool SaveIndex();
     bool IsFormatted() const { return formatted_; }
     bool FormatCard();
-    // Pages from 1 to 2047 that may be handed out now.
-    int CountFreePages() const;
+    // Reads page 0 (or its backup) alone, for the bit-table report.
+    bool ReadBitTablePage();
+    bool UnpackBitmap();
 
-    // --- index ------------------------------------------------------------
-    bool LoadIndex();
-    bool SaveIndex();
-    bool ReadIndexChain();
-    bool ParseIndex(); // false on a damaged index
-    bool SerializeIndex(); // false when a record would not fit its 12-bit length
-    bool WriteIndexChain();
-    bool FileExists(std::string_view name) const;
-    bool FindFilePages(std::string_view name);
-
-    // --- file transfer ------------------------------------------------------
+    // --- files ------------------------------------------------------------
     bool WriteFiles(std::string_view cardDirectory, const std::string &localFiles);
-    bool WriteMatchingFiles(std::string_view cardDirectory, const std::string &wildcards);
-    bool WriteOneFile(std::string_view cardDirectory, const std::string &localPath);
-    bool HasSpace(std::string_view cardPath, long long size) const;
     bool ReadFiles(const std::string &localDirectory, std::string_view pattern);
-    bool ReadFilesUnder(const std::string &localDirectory, std::string_view prefix);
-    bool ReadOneFile(const std::string &localDirectory, std::string_view cardPath);
     bool DeleteFiles(std::string_view pattern);
-    bool DeleteFilesUnder(std::string_view prefix);
-    bool DeleteOneFile(std::string_view cardPath);
+    // Whether a file of `size` bytes fits at `cardPath` (a file already
+    // there is replaced).
+    bool HasSpace(std::string_view cardPath, long long size) const;
     // The file-name part of a card path (after the last '\', then after a ':').
     static std::string FileNameOf(std::string_view path);
-    // The same for a local path, which also splits at the OS's separators.
-    static std::string LocalFileNameOf(std::string_view path);
 
     // --- queries ------------------------------------------------------------
     std::string ListFiles() const;
     std::string GetFileTime(std::string_view name) const;
     std::string BitmapReport() const;
+    bool FileExists(std::string_view name) const;
+    // Looks the file up and keeps its data pages in FilePages().
+    bool FindFilePages(std::string_view name);
+    // One of those data pages: its bytes (up to 258) and their count.
+    bool ReadDataPage(int page, std::uint8_t *buffer, std::uint16_t &length);
+    // Pages from 1 to 2047 that may be handed out now.
+    int CountFreePages() const;
 
-    // --- state, for the exports and the Java binding --------------------
+    // --- state, for the exports, the Java binding and the tools ---------
     const std::list<FileEntry> &FileEntries() const { return fileEntries_; }
     const std::string &ReadNames() const { return readNames_; }
     void ClearReadNames() { readNames_.clear(); }
@@ -125,6 +108,7 @@ public:
     const std::vector<std::uint16_t> &StoredChainPages() const { return storedChainPages_; }
     bool PageIsFree(int page) const { return page >= 0 && page < card::kPageCount && pageState_[page] == 1; }
 
+    // --- the index's byte forms (pure) ----------------------------------
     // The records of an index text, in order; false when the text is damaged
     // (a record shorter than its fixed part or running past the text, a page
     // list that cannot be decoded or names a page outside 1..2031).
@@ -132,11 +116,43 @@ public:
     // The index text of `entries`; empty when a record would not fit its
     // 12-bit length.
     static std::optional<std::string> IndexText(const std::list<FileEntry> &entries);
-
     // Packing of 12-bit page lists.
     static std::string PackPages(const std::vector<std::uint16_t> &pages);
     static std::vector<std::uint16_t> UnpackPages(std::string_view packed);
     static std::size_t PackedLength(std::size_t pageCount) { return 3 * (pageCount / 2) + 2 * (pageCount % 2); }
+
+protected:
+    // The steps the operations above are made of. Not part of the file
+    // system's interface; the storage tests reach them through a subclass
+    // to check each page layout and allocation rule on its own.
+
+    // --- page I/O ---------------------------------------------------------
+    bool WriteBitTablePage();
+    bool ReadIndexPage(int page, IndexChunk &chunk, int position);
+    bool WriteIndexPage(int page, const IndexChunk &chunk, std::uint16_t next, int position);
+    bool WriteDataPage(int page, const std::uint8_t *data, int length);
+    bool AskCardError(CardError kind);
+
+    // --- layout and allocation ------------------------------------------
+    std::uint16_t AllocPage();
+    void FreePage(int page);
+    bool PackBitmap();
+
+    // --- index ------------------------------------------------------------
+    bool ReadIndexChain();
+    bool ParseIndex(); // false on a damaged index
+    bool SerializeIndex(); // false when a record would not fit its 12-bit length
+    bool WriteIndexChain();
+
+    // --- file transfer ------------------------------------------------------
+    bool WriteMatchingFiles(std::string_view cardDirectory, const std::string &wildcards);
+    bool WriteOneFile(std::string_view cardDirectory, const std::string &localPath);
+    bool ReadFilesUnder(const std::string &localDirectory, std::string_view prefix);
+    bool ReadOneFile(const std::string &localDirectory, std::string_view cardPath);
+    bool DeleteFilesUnder(std::string_view prefix);
+    bool DeleteOneFile(std::string_view cardPath);
+    // The file-name part of a local path, which also splits at the OS's separators.
+    static std::string LocalFileNameOf(std::string_view path);
 
 private:
     bool ReadPage(int page, std::uint8_t *image);

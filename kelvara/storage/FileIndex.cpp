@@ -3,6 +3,7 @@
 #include "kelvara/storage/CardFileSystem.h"
 
 #include "kelvara/services/LocalFiles.h"
+#include "kelvara/services/NameCase.h"
 
 #include <algorithm>
 

@@ -2,6 +2,7 @@
 #include "kelvara/storage/CardFileSystem.h"
 
 #include "kelvara/services/LocalFiles.h"
+#include "kelvara/services/NameCase.h"
 #include "kelvara/services/NameText.h"
 #include "kelvara/services/Progress.h"
 

@@ -1,15 +1,15 @@
 // The serial port on Linux: a termios device. COMn is the path in the
 // environment variable WQN_COMn, else /dev/ttyS<n-1>.
 #include "sampora/ComPort.h"
+
 #include "sampora/posix/LineTermios.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <string>
-
 #include <fcntl.h>
 #include <poll.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>

@@ -1,9 +1,9 @@
 // Translation of the line settings into a termios structure (Linux).
 #pragma once
 
-#include <termios.h>
-
 #include "sampora/Settings.h"
+
+#include <termios.h>
 
 namespace sampora {
 

@@ -1,12 +1,11 @@
 // Settings on Linux: "sampora.ini" in the current directory, parsed with
 // the same rules as the Windows profile functions.
+#include "sampora/Settings.h"
+
 #include <fstream>
 #include <sstream>
 #include <string>
-
 #include <unistd.h>
-
-#include "sampora/Settings.h"
 
 namespace sampora {
 

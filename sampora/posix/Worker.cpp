@@ -19,12 +19,12 @@ struct Worker::Impl {
     {
     }
     const std::chrono::milliseconds idle;
-    std::mutex poll_mutex; // the poll lock
-    Clock::time_point due; // next idle poll; guarded by poll_mutex
+    std::mutex pollMutex; // the poll lock
+    Clock::time_point due; // next idle poll; guarded by pollMutex
 
-    std::mutex stop_mutex;
-    std::condition_variable stop_cv;
-    bool stop = false; // guarded by stop_mutex
+    std::mutex stopMutex;
+    std::condition_variable stopCv;
+    bool stop = false; // guarded by stopMutex
 
     PollFunction poll = nullptr;
     void *context = nullptr;
@@ -35,15 +35,15 @@ struct Worker::Impl {
         for (;;) {
             Clock::time_point until;
             {
-                std::lock_guard<std::mutex> lock(poll_mutex);
+                std::lock_guard<std::mutex> lock(pollMutex);
                 until = due;
             }
             {
-                std::unique_lock<std::mutex> lock(stop_mutex);
-                if (stop_cv.wait_until(lock, until, [this] { return stop; }))
+                std::unique_lock<std::mutex> lock(stopMutex);
+                if (stopCv.wait_until(lock, until, [this] { return stop; }))
                     return;
             }
-            std::lock_guard<std::mutex> lock(poll_mutex);
+            std::lock_guard<std::mutex> lock(pollMutex);
             const Clock::time_point now = Clock::now();
             if (now >= due) {
                 poll(context);
@@ -66,11 +66,11 @@ bool Worker::Start(PollFunction poll, void *context)
     impl_->poll = poll;
     impl_->context = context;
     {
-        std::lock_guard<std::mutex> lock(impl_->stop_mutex);
+        std::lock_guard<std::mutex> lock(impl_->stopMutex);
         impl_->stop = false;
     }
     {
-        std::lock_guard<std::mutex> lock(impl_->poll_mutex);
+        std::lock_guard<std::mutex> lock(impl_->pollMutex);
         impl_->due = Clock::now() + impl_->idle;
     }
     try {
@@ -86,18 +86,18 @@ void Worker::Stop()
     if (!impl_->thread.joinable())
         return;
     {
-        std::lock_guard<std::mutex> lock(impl_->stop_mutex);
+        std::lock_guard<std::mutex> lock(impl_->stopMutex);
         impl_->stop = true;
     }
-    impl_->stop_cv.notify_all();
+    impl_->stopCv.notify_all();
     impl_->thread.join();
 }
 
 // dlclose runs the destructors without a lock the worker needs to end.
 void Worker::StopAtUnload() { Stop(); }
 
-void Worker::Lock() { impl_->poll_mutex.lock(); }
-void Worker::Unlock() { impl_->poll_mutex.unlock(); }
+void Worker::Lock() { impl_->pollMutex.lock(); }
+void Worker::Unlock() { impl_->pollMutex.unlock(); }
 void Worker::RestartIdleTimer() { impl_->due = Clock::now() + impl_->idle; }
 
 } // namespace sampora

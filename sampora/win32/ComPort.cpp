@@ -2,10 +2,10 @@
 // return at once, and the DCB set from the line settings.
 #include "sampora/ComPort.h"
 
+#include "common/win32/WindowsHeaders.h"
+
 #include <algorithm>
 #include <cstdio>
-
-#include "sampora/win32/WindowsApi.h"
 
 namespace sampora {
 

@@ -1,7 +1,7 @@
 // Sampora.dll's entry point: notes the end of the process for the worker
 // (Worker.cpp); the runtime's own start-up and clean-up run around it.
+#include "common/win32/WindowsHeaders.h"
 #include "sampora/win32/ProcessEnd.h"
-#include "sampora/win32/WindowsApi.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {

@@ -1,9 +1,10 @@
 // Settings on Windows: GetPrivateProfileIntA on "sampora.ini" in the
 // current directory.
-#include <string>
-
 #include "sampora/Settings.h"
-#include "sampora/win32/WindowsApi.h"
+
+#include "common/win32/WindowsHeaders.h"
+
+#include <string>
 
 namespace sampora {
 

@@ -10,8 +10,8 @@
 // already gone and nothing waits.
 #include "sampora/Worker.h"
 
+#include "common/win32/WindowsHeaders.h"
 #include "sampora/win32/ProcessEnd.h"
-#include "sampora/win32/WindowsApi.h"
 
 namespace sampora {
 
@@ -30,26 +30,26 @@ void NoteProcessEnding() { ::InterlockedExchange(&g_processEnding, 1); }
 bool ProcessEnding() { return ::InterlockedCompareExchange(&g_processEnding, 0, 0) != 0; }
 
 struct Worker::Impl {
-    const DWORD idle_ms;
-    CRITICAL_SECTION poll_lock;
-    DWORD due = 0; // next idle poll, GetTickCount time; guarded by poll_lock
-    HANDLE stop_event = nullptr;
+    const DWORD idleMs;
+    CRITICAL_SECTION pollLock;
+    DWORD due = 0; // next idle poll, GetTickCount time; guarded by pollLock
+    HANDLE stopEvent = nullptr;
     HANDLE thread = nullptr;
     HMODULE module = nullptr; // the reference the running thread holds
     PollFunction poll = nullptr;
     void *context = nullptr;
 
-    explicit Impl(unsigned idleMs)
-        : idle_ms(idleMs)
+    explicit Impl(unsigned idlePeriodMs)
+        : idleMs(idlePeriodMs)
     {
-        ::InitializeCriticalSection(&poll_lock);
-        stop_event = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        ::InitializeCriticalSection(&pollLock);
+        stopEvent = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
     }
     ~Impl()
     {
-        if (stop_event != nullptr)
-            ::CloseHandle(stop_event);
-        ::DeleteCriticalSection(&poll_lock);
+        if (stopEvent != nullptr)
+            ::CloseHandle(stopEvent);
+        ::DeleteCriticalSection(&pollLock);
     }
 
     static DWORD WINAPI Entry(LPVOID self)
@@ -65,23 +65,23 @@ struct Worker::Impl {
     void Run()
     {
         for (;;) {
-            ::EnterCriticalSection(&poll_lock);
+            ::EnterCriticalSection(&pollLock);
             const DWORD now = ::GetTickCount();
             const DWORD wait = Reached(now, due) ? 0 : due - now;
-            ::LeaveCriticalSection(&poll_lock);
-            const DWORD r = ::WaitForSingleObject(stop_event, wait);
+            ::LeaveCriticalSection(&pollLock);
+            const DWORD r = ::WaitForSingleObject(stopEvent, wait);
             if (r == WAIT_OBJECT_0)
                 return;
             if (r != WAIT_TIMEOUT) {
                 ::Sleep(10); // a failed wait: wait again without polling, without spinning
                 continue;
             }
-            ::EnterCriticalSection(&poll_lock);
+            ::EnterCriticalSection(&pollLock);
             if (Reached(::GetTickCount(), due)) {
                 poll(context);
-                due = ::GetTickCount() + idle_ms;
+                due = ::GetTickCount() + idleMs;
             }
-            ::LeaveCriticalSection(&poll_lock);
+            ::LeaveCriticalSection(&pollLock);
         }
     }
 
@@ -90,7 +90,7 @@ struct Worker::Impl {
     {
         if (thread == nullptr)
             return;
-        ::SetEvent(stop_event);
+        ::SetEvent(stopEvent);
         if (wait != 0)
             ::WaitForSingleObject(thread, wait);
         ::CloseHandle(thread);
@@ -108,7 +108,7 @@ Worker::~Worker() { StopAtUnload(); }
 bool Worker::Start(PollFunction poll, void *context)
 {
     Stop();
-    if (impl_->stop_event == nullptr)
+    if (impl_->stopEvent == nullptr)
         return false;
     // The DLL holding this code stays loaded while the thread runs.
     HMODULE module = nullptr;
@@ -117,10 +117,10 @@ bool Worker::Start(PollFunction poll, void *context)
     impl_->module = module;
     impl_->poll = poll;
     impl_->context = context;
-    ::ResetEvent(impl_->stop_event);
-    ::EnterCriticalSection(&impl_->poll_lock);
-    impl_->due = ::GetTickCount() + impl_->idle_ms;
-    ::LeaveCriticalSection(&impl_->poll_lock);
+    ::ResetEvent(impl_->stopEvent);
+    ::EnterCriticalSection(&impl_->pollLock);
+    impl_->due = ::GetTickCount() + impl_->idleMs;
+    ::LeaveCriticalSection(&impl_->pollLock);
     impl_->thread = ::CreateThread(nullptr, 0, &Impl::Entry, impl_.get(), 0, nullptr);
     if (impl_->thread == nullptr) {
         ::FreeLibrary(module);
@@ -133,8 +133,8 @@ void Worker::Stop() { impl_->End(ProcessEnding() ? 0 : INFINITE); }
 
 void Worker::StopAtUnload() { impl_->End(ProcessEnding() ? 0 : kUnloadWaitMs); }
 
-void Worker::Lock() { ::EnterCriticalSection(&impl_->poll_lock); }
-void Worker::Unlock() { ::LeaveCriticalSection(&impl_->poll_lock); }
-void Worker::RestartIdleTimer() { impl_->due = ::GetTickCount() + impl_->idle_ms; }
+void Worker::Lock() { ::EnterCriticalSection(&impl_->pollLock); }
+void Worker::Unlock() { ::LeaveCriticalSection(&impl_->pollLock); }
+void Worker::RestartIdleTimer() { impl_->due = ::GetTickCount() + impl_->idleMs; }
 
 } // namespace sampora

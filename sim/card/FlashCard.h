@@ -8,7 +8,8 @@
 // written before stays), and a torn write (only the first K bytes land).
 #pragma once
 
-#include "kelvara/services/PageDevice.h"
+#include "kelvara/card/CardLayout.h"
+#include "kelvara/card/PageDevice.h"
 
 #include <array>
 #include <cstdint>
@@ -21,8 +22,8 @@ namespace wqn::sim {
 
 class FlashCard final : public kelvara::PageDevice {
 public:
-    static constexpr int kPageSize = 264;
-    static constexpr int kPageCount = 2048;
+    static constexpr int kPageSize = kelvara::card::kPageSize;
+    static constexpr int kPageCount = kelvara::card::kPageCount;
     static constexpr std::size_t kImageSize = static_cast<std::size_t>(kPageSize) * kPageCount;
 
     enum class Repeat { Once, Always };

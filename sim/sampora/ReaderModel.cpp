@@ -20,8 +20,8 @@ ReaderModel::ReaderModel()
 {
     for (unsigned s = 0; s < 16; ++s)
         BlankSector(s, 0x00);
-    for (auto &per_selector : reader_keys_)
-        for (auto &key : per_selector)
+    for (auto &perSelector : readerKeys_)
+        for (auto &key : perSelector)
             key = kTransportKey;
     SetUid(uid_);
 }
@@ -37,7 +37,7 @@ void ReaderModel::SetUid(std::uint32_t uid)
 
 void ReaderModel::SetCardPresent(bool present)
 {
-    card_present_ = present;
+    cardPresent_ = present;
     if (!present)
         selected_ = false;
 }
@@ -67,7 +67,7 @@ unsigned ReaderModel::DirectoryEntry(unsigned sector) const
 
 std::uint8_t ReaderModel::CardReady() const
 {
-    if (!card_present_)
+    if (!cardPresent_)
         return kNoCard;
     if (!selected_)
         return kNotSelected;
@@ -88,7 +88,7 @@ std::uint8_t ReaderModel::CardFileReady(unsigned file, unsigned sector) const
 bool ReaderModel::Authenticated(unsigned selector, unsigned sector) const
 {
     const Block &trailer = blocks_[sector * 4 + 3];
-    const auto &key = reader_keys_[selector][sector];
+    const auto &key = readerKeys_[selector][sector];
     return std::equal(key.begin(), key.end(), trailer.begin() + (selector == 0 ? 0 : 10));
 }
 
@@ -104,7 +104,7 @@ Answer ReaderModel::Handle(const Bytes &command)
 {
     Answer answer = Dispatch(command);
     if (!command.empty() && command[0] != 0xE0)
-        last_reply_ = answer.payload;
+        lastReply_ = answer.payload;
     return answer;
 }
 
@@ -117,7 +117,7 @@ Answer ReaderModel::Dispatch(const Bytes &c)
     case 0x31: { // OpenCard
         if (n != 1)
             return Reply(kBadParameter);
-        if (!card_present_)
+        if (!cardPresent_)
             return Reply(kNoCard);
         selected_ = true;
         Answer a = Reply(kOk);
@@ -187,16 +187,16 @@ Answer ReaderModel::Dispatch(const Bytes &c)
     case 0x34: { // DownSecret: selector, sector, 6 key bytes
         if (n != 9 || c[1] > 1 || c[2] > 15)
             return Reply(kBadParameter);
-        std::copy(c.begin() + 3, c.end(), reader_keys_[c[1]][c[2]].begin());
+        std::copy(c.begin() + 3, c.end(), readerKeys_[c[1]][c[2]].begin());
         return Reply(kOk);
     }
     case 0x37: // SelectSAMCatalog
-        sam_selected_ = true;
+        samSelected_ = true;
         return Reply(kOk);
     case 0x3A: { // WriteSecret: selector, sector, 16 trailer bytes
         if (n != 19 || c[1] > 1 || c[2] > 15)
             return Reply(kBadParameter);
-        if (!sam_selected_)
+        if (!samSelected_)
             return Reply(kNoSam);
         if (auto s = CardReady(); s != kOk)
             return Reply(s);
@@ -208,7 +208,7 @@ Answer ReaderModel::Dispatch(const Bytes &c)
     case 0x3C: { // WriteMAC: length, first value (2), second value (2), bytes
         if (n < 6 || c[1] < 1 || c[1] > 7 || n != 6u + c[1])
             return Reply(kBadParameter);
-        if (!sam_selected_)
+        if (!samSelected_)
             return Reply(kNoSam);
         // The SAM's MAC: four bytes mixing the two values and the message.
         Bytes mac{c[2], c[3], c[4], c[5]};
@@ -216,7 +216,7 @@ Answer ReaderModel::Dispatch(const Bytes &c)
             mac[i % 4] ^= c[6 + i];
             mac[(i + 1) % 4] = static_cast<std::uint8_t>(mac[(i + 1) % 4] + mac[i % 4]);
         }
-        last_mac_ = mac;
+        lastMac_ = mac;
         Answer a = Reply(kOk);
         a.payload.insert(a.payload.end(), mac.begin(), mac.end());
         return a;
@@ -254,20 +254,20 @@ Answer ReaderModel::Dispatch(const Bytes &c)
         return Answer{{kOk, restored, c[1], c[2], last}, 0};
     }
     case 0x08:
-        deep_allowed_ = true;
+        deepAllowed_ = true;
         return Reply(kOk);
     case 0x09:
-        deep_allowed_ = false;
+        deepAllowed_ = false;
         return Reply(kOk);
     case 0x0A:
     case 0x0B:
-        if (!deep_allowed_)
+        if (!deepAllowed_)
             return Reply(kDeepNotAllowed);
         return Answer{{kOk}, 50}; // the deep operations take the reader a while
     case 0xE0: // ReSend: the reader repeats its last answer
-        if (last_reply_.empty())
+        if (lastReply_.empty())
             return Reply(kNothingToResend);
-        return Answer{last_reply_, 0};
+        return Answer{lastReply_, 0};
     default:
         return Reply(kUnknownCommand);
     }

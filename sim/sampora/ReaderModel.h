@@ -41,7 +41,7 @@ enum Status : std::uint8_t {
 
 struct Answer {
     Bytes payload; // status byte, then data
-    unsigned work_ms = 0; // how long the reader takes before answering
+    unsigned workMs = 0; // how long the reader takes before answering
 };
 
 class ReaderModel {
@@ -52,15 +52,15 @@ public:
 
     // Records what was really sent when a fault replaced the model's answer,
     // so a later ReSend repeats that.
-    void RememberAnswer(const Bytes &payload) { last_reply_ = payload; }
+    void RememberAnswer(const Bytes &payload) { lastReply_ = payload; }
 
     void SetCardPresent(bool present);
-    bool CardPresent() const { return card_present_; }
+    bool CardPresent() const { return cardPresent_; }
     void SetUid(std::uint32_t uid);
 
     using Block = std::array<std::uint8_t, 16>;
     const Block &CardBlock(unsigned block) const { return blocks_[block]; }
-    const Bytes &LastMac() const { return last_mac_; }
+    const Bytes &LastMac() const { return lastMac_; }
     // The card file number the directory holds for a sector (1 to 15).
     unsigned DirectoryEntry(unsigned sector) const;
 
@@ -75,14 +75,14 @@ private:
     Block ReadVisible(unsigned block) const;
 
     std::array<Block, 64> blocks_{};
-    std::array<std::array<std::array<std::uint8_t, 6>, 16>, 2> reader_keys_{};
+    std::array<std::array<std::array<std::uint8_t, 6>, 16>, 2> readerKeys_{};
     std::uint32_t uid_ = 0x78563412;
-    bool card_present_ = true;
+    bool cardPresent_ = true;
     bool selected_ = false;
-    bool sam_selected_ = false;
-    bool deep_allowed_ = false;
-    Bytes last_reply_;
-    Bytes last_mac_;
+    bool samSelected_ = false;
+    bool deepAllowed_ = false;
+    Bytes lastReply_;
+    Bytes lastMac_;
 };
 
 } // namespace sampora_sim

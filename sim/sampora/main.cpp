@@ -4,11 +4,7 @@
 // WQN_COMn at it and the library talks to this reader. Lines on standard
 // input steer the reader and inject faults; each gets one line of answer
 // starting with "ok" or "error". Run with --help for the list.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <termios.h>
-#include <unistd.h>
+#include "ReaderModel.h"
 
 #include <cerrno>
 #include <chrono>
@@ -16,11 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fcntl.h>
 #include <iostream>
+#include <poll.h>
+#include <signal.h>
 #include <sstream>
 #include <string>
-
-#include "ReaderModel.h"
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -145,7 +144,7 @@ private:
     void ReadPort();
     void TakeCommands();
     void Answer(const Bytes &command);
-    void Queue(Bytes bytes, unsigned after_ms);
+    void Queue(Bytes bytes, unsigned afterMs);
     void Flush();
     void WriteAll(const Bytes &bytes);
     std::string Control(const std::string &line);
@@ -159,13 +158,13 @@ private:
     Bytes input_; // bytes not yet decoded into commands
     Bytes received_; // everything since the last "rx"
     std::deque<Pending> pending_;
-    unsigned delay_ms_ = 0;
-    unsigned late_ms_ = 0;
-    std::size_t split_at_ = 0;
-    unsigned split_gap_ms_ = 0;
-    bool bad_check_ = false;
+    unsigned delayMs_ = 0;
+    unsigned lateMs_ = 0;
+    std::size_t splitAt_ = 0;
+    unsigned splitGapMs_ = 0;
+    bool badCheck_ = false;
     unsigned silent_ = 0;
-    bool has_override_ = false;
+    bool hasOverride_ = false;
     Bytes override_;
     bool quit_ = false;
 };
@@ -209,9 +208,9 @@ void Simulator::WriteAll(const Bytes &bytes)
     }
 }
 
-void Simulator::Queue(Bytes bytes, unsigned after_ms)
+void Simulator::Queue(Bytes bytes, unsigned afterMs)
 {
-    Clock::time_point due = Clock::now() + std::chrono::milliseconds(after_ms);
+    Clock::time_point due = Clock::now() + std::chrono::milliseconds(afterMs);
     if (!pending_.empty() && pending_.back().due > due)
         due = pending_.back().due; // keep the order
     pending_.push_back({due, std::move(bytes)});
@@ -273,29 +272,29 @@ void Simulator::Answer(const Bytes &command)
         --silent_;
         return;
     }
-    if (has_override_) {
+    if (hasOverride_) {
         answer.payload = override_;
-        has_override_ = false;
+        hasOverride_ = false;
         if (command.empty() || command[0] != 0xE0)
             model.RememberAnswer(answer.payload);
     }
     Bytes frame = Frame(answer.payload);
-    if (bad_check_) {
+    if (badCheck_) {
         frame[frame.size() - 2] ^= 0x5A;
-        bad_check_ = false;
+        badCheck_ = false;
     }
-    const unsigned wait = answer.work_ms + delay_ms_ + late_ms_;
-    late_ms_ = 0;
-    if (split_at_ > 0 && split_at_ < frame.size()) {
-        Bytes rest(frame.begin() + static_cast<std::ptrdiff_t>(split_at_), frame.end());
-        frame.resize(split_at_);
+    const unsigned wait = answer.workMs + delayMs_ + lateMs_;
+    lateMs_ = 0;
+    if (splitAt_ > 0 && splitAt_ < frame.size()) {
+        Bytes rest(frame.begin() + static_cast<std::ptrdiff_t>(splitAt_), frame.end());
+        frame.resize(splitAt_);
         Queue(std::move(frame), wait);
-        Queue(std::move(rest), split_gap_ms_);
-        pending_.back().due = pending_[pending_.size() - 2].due + std::chrono::milliseconds(split_gap_ms_);
+        Queue(std::move(rest), splitGapMs_);
+        pending_.back().due = pending_[pending_.size() - 2].due + std::chrono::milliseconds(splitGapMs_);
     } else {
         Queue(std::move(frame), wait);
     }
-    split_at_ = 0;
+    splitAt_ = 0;
 }
 
 std::string Simulator::Control(const std::string &line)
@@ -315,7 +314,7 @@ std::string Simulator::Control(const std::string &line)
         unsigned ms = 0;
         if (!(in >> ms))
             return "error " + word + " MS";
-        (word == "delay" ? delay_ms_ : late_ms_) = ms;
+        (word == "delay" ? delayMs_ : lateMs_) = ms;
         return "ok";
     }
     if (word == "split") {
@@ -323,12 +322,12 @@ std::string Simulator::Control(const std::string &line)
         unsigned gap = 0;
         if (!(in >> at >> gap) || at == 0)
             return "error split N MS";
-        split_at_ = at;
-        split_gap_ms_ = gap;
+        splitAt_ = at;
+        splitGapMs_ = gap;
         return "ok";
     }
     if (word == "badcheck") {
-        bad_check_ = true;
+        badCheck_ = true;
         return "ok";
     }
     if (word == "silent") {
@@ -345,7 +344,7 @@ std::string Simulator::Control(const std::string &line)
             return "error " + word + " HEX";
         if (word == "reply") {
             override_ = bytes;
-            has_override_ = true;
+            hasOverride_ = true;
         } else {
             Queue(bytes, 0);
             Flush();
@@ -400,7 +399,7 @@ std::string Simulator::Control(const std::string &line)
 
 int Simulator::Run()
 {
-    std::string line_buffer;
+    std::string lineBuffer;
     while (!quit_) {
         int timeout = -1;
         if (!pending_.empty()) {
@@ -423,11 +422,11 @@ int Simulator::Run()
             const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
             if (n <= 0)
                 return 0; // standard input closed: the session is over
-            line_buffer.append(buf, static_cast<std::size_t>(n));
+            lineBuffer.append(buf, static_cast<std::size_t>(n));
             std::size_t eol;
-            while ((eol = line_buffer.find('\n')) != std::string::npos) {
-                std::string line = line_buffer.substr(0, eol);
-                line_buffer.erase(0, eol + 1);
+            while ((eol = lineBuffer.find('\n')) != std::string::npos) {
+                std::string line = lineBuffer.substr(0, eol);
+                lineBuffer.erase(0, eol + 1);
                 if (!line.empty() && line.back() == '\r')
                     line.pop_back();
                 if (line.empty())

@@ -2,6 +2,7 @@
 // in both directions, the host's opens and closes, and the faults.
 #include "sim/serial/SerialReaderSim.h"
 
+#include "kelvara/readers/protocol/LineSpeeds.h"
 #include "sim/serial/PtySpeed.h"
 
 #include <algorithm>
@@ -32,7 +33,7 @@ constexpr std::int64_t kFifoTimeoutChars = 4;
 // replies are timed from the arrival itself.
 constexpr std::int64_t kTakeBatchUs = 1000;
 constexpr std::uint8_t kStrayByte = 0xA5;
-const std::uint32_t kSpeeds[] = {4800, 9600, 14400, 19200, 38400, 57600, 115200};
+constexpr auto &kSpeeds = kelvara::kLineSpeeds;
 
 std::int64_t NowUs()
 {

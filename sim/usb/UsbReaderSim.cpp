@@ -2,8 +2,8 @@
 // its faults.
 #include "sim/usb/UsbReaderSim.h"
 
-#include "kelvara/serial/SerialFrame.h"
-#include "kelvara/usb/UsbSocketWire.h"
+#include "kelvara/readers/protocol/ReaderFrame.h"
+#include "kelvara/readers/usb/UsbSocketWire.h"
 
 #include <algorithm>
 #include <cerrno>

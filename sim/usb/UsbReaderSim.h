@@ -1,7 +1,7 @@
 // The engine of the USB reader simulator: it plays the maker's USB reader
 // USB_V626 behind the Unix-domain socket Kelvara's Linux USB transport
 // connects to (WQN_USB_READER=<socket path>), over a FlashCard, speaking
-// the request framing of kelvara/usb/UsbSocketWire.h.
+// the request framing of kelvara/readers/usb/UsbSocketWire.h.
 //
 // It understands both command sets (STAT READ WRTE GETV and ST98 RE98 PART
 // WR98 GE98, EXIT and LOCK), answers each receive request with the

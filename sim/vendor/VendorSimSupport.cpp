@@ -1,6 +1,8 @@
 // Shared parts of the simulated vendor libraries.
 #include "sim/vendor/VendorSimSupport.h"
 
+#include "kelvara/readers/protocol/LineSpeeds.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -110,7 +112,11 @@ bool ReaderAt(const std::string &envPrefix, long port, long baud)
     const std::string ports = EnvText((envPrefix + "_PORTS").c_str());
     const auto portSet = ParseNumbers(ports.empty() ? "0" : ports == "none" ? "" : ports);
     const std::string speeds = EnvText((envPrefix + "_SPEEDS").c_str());
-    const auto speedSet = ParseNumbers(speeds.empty() ? "4800,9600,14400,19200,38400,57600,115200" : speeds);
+    if (speeds.empty()) // every speed the readers know
+        return portSet && portSet->count(port) != 0 &&
+            std::find(kelvara::kLineSpeeds.begin(), kelvara::kLineSpeeds.end(), std::uint32_t(baud)) !=
+            kelvara::kLineSpeeds.end();
+    const auto speedSet = ParseNumbers(speeds);
     return portSet && speedSet && portSet->count(port) != 0 && speedSet->count(baud) != 0;
 }
 

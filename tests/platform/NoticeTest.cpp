@@ -1,8 +1,9 @@
 // The connection notice goes to the caller's handler when one is set; the
 // Linux message box answers without waiting for anyone.
-#include "kelvara/services/Notice.h"
 #include "kelvara/services/Clock.h"
 #include "kelvara/services/MessageBox.h"
+#include "kelvara/ui/NoticeDialog.h"
+#include "kelvara/ui/NoticeWindows.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The Java native methods called from kelvara-host as a JVM calls them, with
-// the JNI environment of tests/host/FakeJvm.h (only the three functions the
+// the JNI environment of tests/api/FakeJvm.h (only the three functions the
 // library may use work) living in this process:
 //   java METHOD ARG...   calls Java_wqn_vorn_icnative_NativeClass_METHOD;
 //                        a string argument is "=" and its text, or "null"
@@ -14,8 +14,8 @@
 #include "tests/remote/JavaCommands.h"
 
 #include "kelvara.h"
-#include "kelvara/host/JavaExports.h"
-#include "tests/host/FakeJvm.h"
+#include "kelvara/api/JavaExports.h"
+#include "tests/api/FakeJvm.h"
 
 #include <cstdio>
 #include <functional>
@@ -27,7 +27,7 @@
 namespace wqn::host {
 namespace {
 
-using kelvara::host_test::FakeJvm;
+using kelvara::jni_test::FakeJvm;
 
 std::unique_ptr<FakeJvm> g_jvm;
 std::string g_progressLog;

@@ -1,7 +1,7 @@
 // The Java native methods of Kelvara for end-to-end tests, called in the
 // current library process (RemoteKelvara.h) as a JVM calls them: with a JNI
 // environment of the host's own that offers only the three JNI functions
-// the library may use (tests/host/FakeJvm.h). Natively the host runs
+// the library may use (tests/api/FakeJvm.h). Natively the host runs
 // libkelvara.so, under Wine the JNI names of the 64-bit Kelvara.dll.
 //
 // A Java string is a std::optional: nullopt is a null reference. Local

@@ -15,9 +15,8 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
-
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -47,7 +46,7 @@ protected:
         dir_ = templ;
         char cwd[4096];
         ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-        old_dir_ = cwd;
+        oldDir_ = cwd;
         ASSERT_EQ(::chdir(dir_.c_str()), 0);
         wqn::host::ResetHostEnvironment();
         for (int n = 2; n <= 6; ++n)
@@ -66,8 +65,8 @@ protected:
             process_.reset();
         }
         wqn::host::ResetHostEnvironment();
-        if (!old_dir_.empty()) {
-            EXPECT_EQ(::chdir(old_dir_.c_str()), 0);
+        if (!oldDir_.empty()) {
+            EXPECT_EQ(::chdir(oldDir_.c_str()), 0);
         }
         if (!dir_.empty()) {
             ::unlink((dir_ + "/sampora.ini").c_str());
@@ -87,7 +86,7 @@ protected:
 
     SimProcess sim_;
     std::string dir_;
-    std::string old_dir_;
+    std::string oldDir_;
     std::unique_ptr<SamporaProcess> process_;
 };
 

@@ -1,6 +1,7 @@
 // The receive ring's frame parser: frames fed in every possible split, the
 // frame-length limit, garbled frames and the ring's own limits.
 #include "sampora/ReceiveRing.h"
+
 #include "sampora/Frame.h"
 
 #include <gtest/gtest.h>
@@ -34,10 +35,10 @@ void Advance(ReceiveRing &ring, std::size_t offset)
     ASSERT_EQ(ring.Size(), 0u);
 }
 
-Bytes Payload(std::uint8_t status, std::size_t data_bytes, std::uint8_t first = 0x00)
+Bytes Payload(std::uint8_t status, std::size_t dataBytes, std::uint8_t first = 0x00)
 {
     Bytes p{status};
-    for (std::size_t i = 0; i < data_bytes; ++i)
+    for (std::size_t i = 0; i < dataBytes; ++i)
         p.push_back(static_cast<std::uint8_t>(first + i));
     return p;
 }
@@ -162,12 +163,12 @@ TEST(ReceiveRing, CompletedFrameLeavesItsEndMarkAtTheHead)
 TEST(ReceiveRing, FrameLongerThanSixtyNineBytesIsNeverRecognised)
 {
     // 65 data bytes with a correct check byte and end mark: 70 bytes.
-    const Bytes too_long = Framed(Payload(0x01, 65, 0x00));
-    ASSERT_EQ(too_long.size(), 70u);
+    const Bytes tooLong = Framed(Payload(0x01, 65, 0x00));
+    ASSERT_EQ(tooLong.size(), 70u);
     const Bytes good = Payload(0x01, 1, 0x77);
     ReceiveRing ring;
     Reply reply;
-    Append(ring, too_long);
+    Append(ring, tooLong);
     EXPECT_FALSE(ring.Parse(reply));
     // The frame that follows is found once the long one has been given up.
     Append(ring, Framed(good));

@@ -6,13 +6,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
-#include <vector>
-
 #include <fcntl.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace sampora_test {
 
@@ -48,17 +47,17 @@ SimProcess::SimProcess(const std::string &arguments)
     }
     ::close(in[0]);
     ::close(out[1]);
-    to_child_ = in[1];
-    from_child_ = out[0];
+    toChild_ = in[1];
+    fromChild_ = out[0];
     if (pid_ < 0)
         return;
-    slave_path_ = ReadLine(kLineTimeoutMs);
+    slavePath_ = ReadLine(kLineTimeoutMs);
 }
 
 SimProcess::~SimProcess()
 {
-    if (to_child_ >= 0)
-        ::close(to_child_); // end of input ends the simulator
+    if (toChild_ >= 0)
+        ::close(toChild_); // end of input ends the simulator
     if (pid_ > 0) {
         int status = 0;
         for (int i = 0; i < 200; ++i) {
@@ -73,13 +72,13 @@ SimProcess::~SimProcess()
             ::waitpid(pid_, &status, 0);
         }
     }
-    if (from_child_ >= 0)
-        ::close(from_child_);
+    if (fromChild_ >= 0)
+        ::close(fromChild_);
 }
 
-std::string SimProcess::ReadLine(int timeout_ms)
+std::string SimProcess::ReadLine(int timeoutMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const std::size_t eol = buffer_.find('\n');
         if (eol != std::string::npos) {
@@ -91,14 +90,14 @@ std::string SimProcess::ReadLine(int timeout_ms)
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return "";
-        pollfd p{from_child_, POLLIN, 0};
+        pollfd p{fromChild_, POLLIN, 0};
         const int r = ::poll(&p, 1, static_cast<int>(left.count()));
         if (r < 0 && errno == EINTR)
             continue;
         if (r <= 0)
             return "";
         char buf[1024];
-        const ssize_t n = ::read(from_child_, buf, sizeof buf);
+        const ssize_t n = ::read(fromChild_, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -109,12 +108,12 @@ std::string SimProcess::ReadLine(int timeout_ms)
 
 std::string SimProcess::Command(const std::string &line)
 {
-    if (to_child_ < 0)
+    if (toChild_ < 0)
         return "";
     const std::string text = line + "\n";
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = ::write(to_child_, text.data() + done, text.size() - done);
+        const ssize_t n = ::write(toChild_, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -132,10 +131,10 @@ std::string SimProcess::Received()
     return answer.size() > 3 ? answer.substr(3) : "";
 }
 
-std::string FrameHex(const std::string &payload_hex)
+std::string FrameHex(const std::string &payloadHex)
 {
     std::vector<unsigned> bytes;
-    std::istringstream in(payload_hex);
+    std::istringstream in(payloadHex);
     for (std::string b; in >> b;)
         bytes.push_back(static_cast<unsigned>(std::stoul(b, nullptr, 16)));
     std::vector<unsigned> frame{0x60, static_cast<unsigned>(bytes.size())};

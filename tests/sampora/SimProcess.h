@@ -15,8 +15,8 @@ public:
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;
 
-    bool Started() const { return !slave_path_.empty(); }
-    const std::string &SlavePath() const { return slave_path_; }
+    bool Started() const { return !slavePath_.empty(); }
+    const std::string &SlavePath() const { return slavePath_; }
 
     // Sends one control line and returns the simulator's answer line ("" on
     // time-out or when the simulator is gone).
@@ -27,17 +27,17 @@ public:
     std::string Received();
 
 private:
-    std::string ReadLine(int timeout_ms);
+    std::string ReadLine(int timeoutMs);
 
     pid_t pid_ = -1;
-    int to_child_ = -1;
-    int from_child_ = -1;
+    int toChild_ = -1;
+    int fromChild_ = -1;
     std::string buffer_;
-    std::string slave_path_;
+    std::string slavePath_;
 };
 
 // The frame the library must send for a payload given in hex, worked out
 // here independently of the library's own framing.
-std::string FrameHex(const std::string &payload_hex);
+std::string FrameHex(const std::string &payloadHex);
 
 } // namespace sampora_test

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,7 +25,7 @@ std::string ReadText(const std::string &path)
 }
 
 struct ToolRun {
-    int exit_code;
+    int exitCode;
     std::string output;
 };
 
@@ -43,7 +42,7 @@ ToolRun Tool(const std::string &arguments, bool withErrors = false)
     while (std::fgets(buf, sizeof buf, pipe) != nullptr)
         run.output += buf;
     const int status = ::pclose(pipe);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
 
@@ -64,23 +63,23 @@ TEST_F(SamporaTool, ChainedCommandsShareOneSessionAndPrintHex)
 {
     const ToolRun run = Tool("open-card -- write-block 1 5 '00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff' -- "
                              "read-block 1 5");
-    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.output, "78563412\n00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF\n");
 }
 
 TEST_F(SamporaTool, ExitCodesTellFailuresApart)
 {
-    EXPECT_EQ(Tool("").exit_code, 1) << "no command";
-    EXPECT_EQ(Tool("no-such-command").exit_code, 1);
-    EXPECT_EQ(Tool("read-block 0").exit_code, 1) << "missing argument";
-    EXPECT_EQ(Tool("write-block 0 4 0011").exit_code, 1) << "short data";
-    EXPECT_EQ(Tool("read-block 2 0").exit_code, 4) << "selector out of range";
-    EXPECT_EQ(Tool("read-block 0 4").exit_code, 5) << "card not selected";
+    EXPECT_EQ(Tool("").exitCode, 1) << "no command";
+    EXPECT_EQ(Tool("no-such-command").exitCode, 1);
+    EXPECT_EQ(Tool("read-block 0").exitCode, 1) << "missing argument";
+    EXPECT_EQ(Tool("write-block 0 4 0011").exitCode, 1) << "short data";
+    EXPECT_EQ(Tool("read-block 2 0").exitCode, 4) << "selector out of range";
+    EXPECT_EQ(Tool("read-block 0 4").exitCode, 5) << "card not selected";
     ASSERT_EQ(sim_.Command("silent"), "ok");
-    EXPECT_EQ(Tool("close-card").exit_code, 3) << "no reply";
-    EXPECT_EQ(Tool("--help").exit_code, 0);
+    EXPECT_EQ(Tool("close-card").exitCode, 3) << "no reply";
+    EXPECT_EQ(Tool("--help").exitCode, 0);
     ::setenv("WQN_COM1", "/nonexistent/tty", 1);
-    EXPECT_EQ(Tool("close-card").exit_code, 2) << "no port";
+    EXPECT_EQ(Tool("close-card").exitCode, 2) << "no port";
 }
 
 TEST_F(SamporaTool, EveryCommandHasHelpAndTheChainIsCheckedBeforeThePortOpens)
@@ -90,7 +89,7 @@ TEST_F(SamporaTool, EveryCommandHasHelpAndTheChainIsCheckedBeforeThePortOpens)
           "write-file", "down-secret", "write-secret", "write-mac", "set-mad", "restore-card", "select-sam",
           "allow-deep", "disallow-deep", "op-correct-deep", "op-incorrect-deep", "resend"}) {
         const ToolRun run = Tool(std::string(command) + " --help");
-        EXPECT_EQ(run.exit_code, 0) << command;
+        EXPECT_EQ(run.exitCode, 0) << command;
         EXPECT_NE(run.output.find(std::string("Usage: sampora ") + command), std::string::npos) << run.output;
     }
     const ToolRun help = Tool("--help");
@@ -99,15 +98,15 @@ TEST_F(SamporaTool, EveryCommandHasHelpAndTheChainIsCheckedBeforeThePortOpens)
 
     // -v reports each call's result, -vv its arguments as well.
     ToolRun run = Tool("-v open-card", true);
-    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.output.find("sampora: open-card -> 1\n"), std::string::npos) << run.output;
     run = Tool("read-block 1 5 -vv", true);
     EXPECT_NE(run.output.find("sampora: read-block 1 5\n"), std::string::npos) << run.output;
 
     // A usage error anywhere in the chain wins over a port that cannot be opened.
     ::setenv("WQN_COM1", "/nonexistent/tty", 1);
-    EXPECT_EQ(Tool("open-card -- read-block 0 x").exit_code, 1);
-    EXPECT_EQ(Tool("open-card -- read-block 0 1").exit_code, 2);
+    EXPECT_EQ(Tool("open-card -- read-block 0 x").exitCode, 1);
+    EXPECT_EQ(Tool("open-card -- read-block 0 1").exitCode, 2);
 }
 
 // The trace of a real run: what the reader received is what the trace shows
@@ -120,7 +119,7 @@ TEST_F(SamporaTool, TheTraceShowsEveryFrameAndHidesKeysUnlessAsked)
                                  "read-block 1 5";
     std::remove(trace.c_str());
     ::setenv("SAMPORA_TRACE", trace.c_str(), 1);
-    EXPECT_EQ(Tool(commands).exit_code, 0);
+    EXPECT_EQ(Tool(commands).exitCode, 0);
     ::unsetenv("SAMPORA_TRACE");
     std::string hidden = ReadText(trace);
     std::remove(trace.c_str());
@@ -135,7 +134,7 @@ TEST_F(SamporaTool, TheTraceShowsEveryFrameAndHidesKeysUnlessAsked)
 
     ::setenv("SAMPORA_TRACE", trace.c_str(), 1);
     ::setenv("SAMPORA_TRACE_SECRETS", "1", 1);
-    EXPECT_EQ(Tool(commands).exit_code, 0);
+    EXPECT_EQ(Tool(commands).exitCode, 0);
     ::unsetenv("SAMPORA_TRACE");
     ::unsetenv("SAMPORA_TRACE_SECRETS");
     const std::string shown = ReadText(trace);

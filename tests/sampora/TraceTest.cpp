@@ -1,5 +1,6 @@
 // The Sampora trace's reading of command frames: which bytes are secret.
 #include "sampora/Trace.h"
+
 #include "sampora/Frame.h"
 
 #include <gtest/gtest.h>

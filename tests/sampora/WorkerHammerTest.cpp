@@ -7,7 +7,7 @@
 // exchange. Built for ThreadSanitizer too, where it must run without report.
 #include "sampora/Frame.h"
 #include "sampora/Reader.h"
-#include "tests/serial/PtyTestSupport.h"
+#include "tests/readers/serial/PtyTestSupport.h"
 
 #include <gtest/gtest.h>
 

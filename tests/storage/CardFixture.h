@@ -2,9 +2,9 @@
 // clock and a scratch directory for local files.
 #pragma once
 
+#include "kelvara/api/FileSystemCalls.h"
+#include "kelvara/card/PageCrc.h"
 #include "kelvara/storage/CardFileSystem.h"
-#include "kelvara/storage/FileSystemExports.h"
-#include "kelvara/storage/PageCrc.h"
 #include "sim/card/FlashCard.h"
 #include "tests/support/ScratchDirectory.h"
 #include "tests/support/ScriptedMessageBox.h"
@@ -22,6 +22,20 @@
 #include <vector>
 
 namespace kelvara::testing {
+
+// The card file system with its internal steps open to the tests, so each
+// page layout and allocation rule is checked on its own.
+class OpenCardFileSystem final : public CardFileSystem {
+public:
+    using CardFileSystem::AllocPage;
+    using CardFileSystem::AskCardError;
+    using CardFileSystem::FreePage;
+    using CardFileSystem::PackBitmap;
+    using CardFileSystem::ReadIndexPage;
+    using CardFileSystem::WriteBitTablePage;
+    using CardFileSystem::WriteDataPage;
+    using CardFileSystem::WriteIndexPage;
+};
 
 inline std::string ReadLocal(const std::filesystem::path &path)
 {
@@ -129,13 +143,13 @@ protected:
     int Put(const std::string &cardDirectory, const std::string &name, const std::string &content)
     {
         WriteLocal(local.path() / name, content);
-        return storage_exports::WriteIcFiles(fs, cardDirectory, (local.path() / name).string());
+        return fs_calls::WriteIcFiles(fs, cardDirectory, (local.path() / name).string());
     }
 
     // Reads card files into a fresh local directory; the read names go to `names`.
     int Get(const std::string &pattern, std::string &names)
     {
-        return storage_exports::ReadIcFiles(fs, out.WithSlash(), pattern, names);
+        return fs_calls::ReadIcFiles(fs, out.WithSlash(), pattern, names);
     }
 
     std::vector<std::uint8_t> PageBytes(int page) const
@@ -144,7 +158,7 @@ protected:
     }
 
     wqn::sim::FlashCard card;
-    CardFileSystem fs;
+    OpenCardFileSystem fs;
     ScriptedMessageBox box;
     ScratchDirectory local; // files to copy onto the card
     ScratchDirectory out; // files copied back

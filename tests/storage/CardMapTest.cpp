@@ -87,9 +87,9 @@ TEST_F(CardMap, BlankCardLoadsAsUnformattedAndEmpty)
     ASSERT_TRUE(fs.LoadIndex());
     EXPECT_FALSE(fs.IsFormatted());
     EXPECT_TRUE(fs.FileEntries().empty());
-    EXPECT_EQ(storage_exports::IsFormat(fs), -1);
-    ASSERT_EQ(storage_exports::Format(fs), 0);
-    EXPECT_EQ(storage_exports::IsFormat(fs), 0);
+    EXPECT_EQ(fs_calls::IsFormat(fs), -1);
+    ASSERT_EQ(fs_calls::Format(fs), 0);
+    EXPECT_EQ(fs_calls::IsFormat(fs), 0);
 }
 
 } // namespace

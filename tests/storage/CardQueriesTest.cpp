@@ -8,12 +8,12 @@ class CardQueries : public CardTest {};
 
 TEST_F(CardQueries, EmptyFormattedCardListsNothing)
 {
-    ASSERT_EQ(storage_exports::Format(fs), 0);
+    ASSERT_EQ(fs_calls::Format(fs), 0);
     const auto listing = local.path() / "dir.txt";
     WriteLocal(listing, "old content");
-    EXPECT_EQ(storage_exports::DirIcFiles(fs, listing.string()), 1);
+    EXPECT_EQ(fs_calls::DirIcFiles(fs, listing.string()), 1);
     EXPECT_EQ(ReadLocal(listing), "");
-    EXPECT_EQ(storage_exports::Test(fs, box), 0);
+    EXPECT_EQ(fs_calls::Test(fs, box), 0);
     ASSERT_EQ(box.calls.size(), 1u);
     EXPECT_EQ(box.calls[0].text, "");
     EXPECT_EQ(box.calls[0].caption, "");
@@ -27,20 +27,20 @@ TEST_F(CardQueries, ListingOfTwoFiles)
     ASSERT_EQ(Put("", "two.txt", "2"), 0);
     const std::string expected = "\\d\\one.txt*20240102030405,\\two.txt*20241231235959,";
     const auto listing = local.path() / "dir.txt";
-    EXPECT_EQ(storage_exports::DirIcFiles(fs, listing.string()), 1);
+    EXPECT_EQ(fs_calls::DirIcFiles(fs, listing.string()), 1);
     EXPECT_EQ(ReadLocal(listing), expected);
-    EXPECT_EQ(storage_exports::Test(fs, box), 0);
+    EXPECT_EQ(fs_calls::Test(fs, box), 0);
     EXPECT_EQ(box.calls.at(0).text, expected);
-    EXPECT_EQ(storage_exports::DirIcFiles(fs, (local.path() / "no" / "such" / "dir.txt").string()), 0);
+    EXPECT_EQ(fs_calls::DirIcFiles(fs, (local.path() / "no" / "such" / "dir.txt").string()), 0);
 }
 
 TEST_F(CardQueries, UnformattedCardIsRefusedByListingAndTest)
 {
-    EXPECT_EQ(storage_exports::DirIcFiles(fs, (local.path() / "dir.txt").string()), -1);
-    EXPECT_EQ(storage_exports::Test(fs, box), -1);
+    EXPECT_EQ(fs_calls::DirIcFiles(fs, (local.path() / "dir.txt").string()), -1);
+    EXPECT_EQ(fs_calls::Test(fs, box), -1);
     EXPECT_TRUE(box.calls.empty());
     std::string time = "stale";
-    EXPECT_EQ(storage_exports::FileTime(fs, "a.txt", time), 0);
+    EXPECT_EQ(fs_calls::FileTime(fs, "a.txt", time), 0);
     EXPECT_EQ(time, "");
 }
 
@@ -50,14 +50,14 @@ TEST_F(CardQueries, FileTimeIsTheMinuteOfTheFirstMatchingPath)
     now = "20250607080910";
     ASSERT_EQ(Put("\\tax", "a.txt", "a"), 0);
     std::string time;
-    ASSERT_EQ(storage_exports::FileTime(fs, "\\tax\\a.txt", time), 0);
+    ASSERT_EQ(fs_calls::FileTime(fs, "\\tax\\a.txt", time), 0);
     EXPECT_EQ(time, "202506070809");
-    ASSERT_EQ(storage_exports::FileTime(fs, "\\TAX\\A.TXT", time), 0);
+    ASSERT_EQ(fs_calls::FileTime(fs, "\\TAX\\A.TXT", time), 0);
     EXPECT_EQ(time, "202506070809");
     // A bare name is a substring search: data.txt comes first and contains a.txt.
-    ASSERT_EQ(storage_exports::FileTime(fs, "a.txt", time), 0);
+    ASSERT_EQ(fs_calls::FileTime(fs, "a.txt", time), 0);
     EXPECT_EQ(time, "202401020304");
-    ASSERT_EQ(storage_exports::FileTime(fs, "missing", time), 0);
+    ASSERT_EQ(fs_calls::FileTime(fs, "missing", time), 0);
     EXPECT_EQ(time, "");
 }
 
@@ -71,24 +71,24 @@ TEST_F(CardQueries, ShortStoredTimeGivesThePlaceholder)
 TEST_F(CardQueries, BitTableReportAfterFormatAndAfterOneFile)
 {
     const auto report = local.path() / "bits.txt";
-    ASSERT_EQ(storage_exports::Format(fs), 0);
-    ASSERT_EQ(storage_exports::GetBitTable(fs, report.string()), 1);
+    ASSERT_EQ(fs_calls::Format(fs), 0);
+    ASSERT_EQ(fs_calls::GetBitTable(fs, report.string()), 1);
     EXPECT_EQ(ReadLocal(report), std::string(2032, '1') + std::string(16, '0'));
 
     ASSERT_EQ(Put("", "a.txt", Pattern(300)), 0);
-    ASSERT_EQ(storage_exports::GetBitTable(fs, report.string()), 1);
+    ASSERT_EQ(fs_calls::GetBitTable(fs, report.string()), 1);
     EXPECT_EQ(ReadLocal(report), "1000" + std::string(2028, '1') + std::string(16, '0'));
 }
 
 TEST_F(CardQueries, BitTableReportOfABlankCardIsAllZeros)
 {
     const auto report = local.path() / "bits.txt";
-    ASSERT_EQ(storage_exports::GetBitTable(fs, report.string()), 1);
+    ASSERT_EQ(fs_calls::GetBitTable(fs, report.string()), 1);
     EXPECT_EQ(ReadLocal(report), std::string(2048, '0'));
-    EXPECT_EQ(storage_exports::GetBitTable(fs, (local.path() / "x" / "y").string()), 0);
+    EXPECT_EQ(fs_calls::GetBitTable(fs, (local.path() / "x" / "y").string()), 0);
     card.FailReads(0, wqn::sim::FlashCard::Repeat::Always);
     card.FailReads(2047, wqn::sim::FlashCard::Repeat::Always);
-    EXPECT_EQ(storage_exports::GetBitTable(fs, report.string()), 0);
+    EXPECT_EQ(fs_calls::GetBitTable(fs, report.string()), 0);
 }
 
 TEST_F(CardQueries, NothingOfAnEarlierCardShowsOnAnUnformattedOrDamagedOne)
@@ -105,11 +105,11 @@ TEST_F(CardQueries, NothingOfAnEarlierCardShowsOnAnUnformattedOrDamagedOne)
     damaged.CorruptPage(2047, 100);
     for (wqn::sim::FlashCard *other : {&blank, &damaged}) {
         fs.BindReader(&card);
-        ASSERT_EQ(storage_exports::GetBitTable(fs, report.string()), 1);
+        ASSERT_EQ(fs_calls::GetBitTable(fs, report.string()), 1);
         ASSERT_NE(ReadLocal(report), std::string(2048, '0'));
 
         fs.BindReader(other);
-        ASSERT_EQ(storage_exports::GetBitTable(fs, report.string()), 1);
+        ASSERT_EQ(fs_calls::GetBitTable(fs, report.string()), 1);
         EXPECT_EQ(ReadLocal(report), std::string(2048, '0'));
         EXPECT_FALSE(fs.IsFormatted());
         EXPECT_EQ(fs.FirstIndexPage(), 0);

@@ -122,7 +122,7 @@ TEST_F(FileIndex, DamagedIndexesFailTheLoadWithoutAPrompt)
         EXPECT_EQ(card.TotalWrites(), 0) << c.what;
         // The exports refuse such a card and write nothing to it.
         EXPECT_EQ(Put("", "new.txt", "data"), -1) << c.what;
-        EXPECT_EQ(storage_exports::DelIcFiles(fs, "\\*.*"), -1) << c.what;
+        EXPECT_EQ(fs_calls::DelIcFiles(fs, "\\*.*"), -1) << c.what;
         EXPECT_EQ(card.TotalWrites(), 0) << c.what;
     }
     EXPECT_TRUE(box.calls.empty());
@@ -184,10 +184,10 @@ TEST_F(FileIndex, RecordWithoutSeparatorSurvivesTheNextSave)
     EXPECT_EQ(ReadLocal(out.path() / "a.txt"), "a");
     EXPECT_EQ(ReadLocal(out.path() / "b.txt"), "bee");
 
-    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\a.txt"), 0);
+    ASSERT_EQ(fs_calls::DelIcFiles(fs, "\\a.txt"), 0);
     ASSERT_TRUE(fs.LoadIndex());
     EXPECT_EQ(fs.ListFiles(), "\\abcdefghijklmnopq*,\\b.txt*20240102030405,");
-    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\ABCDEFGHIJKLMNOPQ"), 0);
+    ASSERT_EQ(fs_calls::DelIcFiles(fs, "\\ABCDEFGHIJKLMNOPQ"), 0);
     ASSERT_TRUE(fs.LoadIndex());
     EXPECT_EQ(fs.ListFiles(), "\\b.txt*20240102030405,");
 }

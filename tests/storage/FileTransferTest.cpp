@@ -14,7 +14,7 @@ class FileTransfer : public CardTest {};
 
 TEST_F(FileTransfer, ThreeHundredByteFileOnAFreshCard)
 {
-    ASSERT_EQ(storage_exports::Format(fs), 0);
+    ASSERT_EQ(fs_calls::Format(fs), 0);
     const std::string content = Pattern(300);
     ASSERT_EQ(Put("", "a.txt", content), 0);
 
@@ -98,12 +98,12 @@ TEST_F(FileTransfer, WildcardsCopyEveryMatchingFileButNoDirectory)
     WriteLocal(local.path() / "two.dat", "22");
     WriteLocal(local.path() / "skip.txt", "no");
     std::filesystem::create_directory(local.path() / "sub.dat");
-    ASSERT_EQ(storage_exports::WriteIcFiles(fs, "\\IN", (local.path() / "*.dat").string()), 0);
+    ASSERT_EQ(fs_calls::WriteIcFiles(fs, "\\IN", (local.path() / "*.dat").string()), 0);
     ASSERT_TRUE(fs.LoadIndex());
     EXPECT_EQ(fs.ListFiles(), "\\in\\one.dat*20240102030405,\\in\\two.dat*20240102030405,");
 
-    EXPECT_EQ(storage_exports::WriteIcFiles(fs, "\\in", (local.path() / "*.none").string()), -1);
-    EXPECT_EQ(storage_exports::WriteIcFiles(fs, "\\in", (local.path() / "t?o.dat").string()), 0);
+    EXPECT_EQ(fs_calls::WriteIcFiles(fs, "\\in", (local.path() / "*.none").string()), -1);
+    EXPECT_EQ(fs_calls::WriteIcFiles(fs, "\\in", (local.path() / "t?o.dat").string()), 0);
 }
 
 TEST_F(FileTransfer, StarDotStarCopiesFilesWithoutADotToo)
@@ -120,17 +120,17 @@ TEST_F(FileTransfer, StarDotStarCopiesFilesWithoutADotToo)
     WriteLocal(local.path() / "a.b.c", "abc");
     WriteLocal(local.path() / "x.txt", "x");
     std::filesystem::create_directory(local.path() / "subdir");
-    ASSERT_EQ(storage_exports::WriteIcFiles(fs, "\\all", (local.path() / "*.*").string()), 0);
+    ASSERT_EQ(fs_calls::WriteIcFiles(fs, "\\all", (local.path() / "*.*").string()), 0);
     EXPECT_EQ(names(), (std::set<std::string>{"\\all\\a.b.c", "\\all\\readme", "\\all\\x.txt"}));
 
     // "?" stands for exactly one character; a final ".*" may match nothing.
-    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\all\\*.*"), 0);
+    ASSERT_EQ(fs_calls::DelIcFiles(fs, "\\all\\*.*"), 0);
     WriteLocal(local.path() / "to.dat", "2");
     WriteLocal(local.path() / "two.dat", "3");
     WriteLocal(local.path() / "three.dat", "5");
-    ASSERT_EQ(storage_exports::WriteIcFiles(fs, "\\q", (local.path() / "t?o.dat").string()), 0);
-    ASSERT_EQ(storage_exports::WriteIcFiles(fs, "\\r", (local.path() / "READ*.*").string()), 0);
-    EXPECT_EQ(storage_exports::WriteIcFiles(fs, "\\s", (local.path() / "t?.dat.*").string()), 0);
+    ASSERT_EQ(fs_calls::WriteIcFiles(fs, "\\q", (local.path() / "t?o.dat").string()), 0);
+    ASSERT_EQ(fs_calls::WriteIcFiles(fs, "\\r", (local.path() / "READ*.*").string()), 0);
+    EXPECT_EQ(fs_calls::WriteIcFiles(fs, "\\s", (local.path() / "t?.dat.*").string()), 0);
     EXPECT_EQ(names(), (std::set<std::string>{"\\q\\two.dat", "\\r\\readme", "\\s\\to.dat"}));
 }
 
@@ -138,16 +138,16 @@ TEST_F(FileTransfer, LocalPathKeepsTheCaseTheCallerGave)
 {
     std::filesystem::create_directory(local.path() / "MixedCase");
     WriteLocal(local.path() / "MixedCase" / "Data.BIN", "bytes");
-    ASSERT_EQ(storage_exports::WriteIcFiles(fs, "", (local.path() / "MixedCase" / "Data.BIN").string()), 0);
+    ASSERT_EQ(fs_calls::WriteIcFiles(fs, "", (local.path() / "MixedCase" / "Data.BIN").string()), 0);
     ASSERT_TRUE(fs.LoadIndex());
     EXPECT_EQ(fs.FileEntries().front().name, "\\data.bin");
 }
 
 TEST_F(FileTransfer, MissingLocalFileOrStarInTheCardPathFails)
 {
-    ASSERT_EQ(storage_exports::Format(fs), 0);
+    ASSERT_EQ(fs_calls::Format(fs), 0);
     card.ResetCounters();
-    EXPECT_EQ(storage_exports::WriteIcFiles(fs, "", (local.path() / "absent.txt").string()), -1);
+    EXPECT_EQ(fs_calls::WriteIcFiles(fs, "", (local.path() / "absent.txt").string()), -1);
     EXPECT_EQ(Put("bad*dir", "a.txt", "x"), -1);
     EXPECT_EQ(Put("", "we*ird.txt", "x"), -1);
     EXPECT_EQ(card.TotalWrites(), 0);
@@ -169,11 +169,11 @@ TEST_F(FileTransfer, PatternsReadAndDeleteWholeDirectoriesWithSubdirectories)
     EXPECT_EQ(names, "");
 
     card.ResetCounters();
-    EXPECT_EQ(storage_exports::DelIcFiles(fs, "\\empty\\*.*"), 0);
-    EXPECT_EQ(storage_exports::DelIcFiles(fs, "\\no.txt"), 0);
+    EXPECT_EQ(fs_calls::DelIcFiles(fs, "\\empty\\*.*"), 0);
+    EXPECT_EQ(fs_calls::DelIcFiles(fs, "\\no.txt"), 0);
     EXPECT_EQ(card.TotalWrites(), 0);
 
-    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\tax\\*.*"), 0);
+    ASSERT_EQ(fs_calls::DelIcFiles(fs, "\\tax\\*.*"), 0);
     ASSERT_TRUE(fs.LoadIndex());
     EXPECT_EQ(fs.ListFiles(), "\\taxes\\c.txt*20240102030405,\\d.txt*20240102030405,");
 }
@@ -192,7 +192,7 @@ TEST_F(FileTransfer, DeletingEveryFileLeavesAnEmptyDirectory)
         return loaded;
     };
 
-    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\tax\\*.*"), 0);
+    ASSERT_EQ(fs_calls::DelIcFiles(fs, "\\tax\\*.*"), 0);
     EXPECT_EQ(freshLoad()->ListFiles(),
               "\\" + std::string(150, 'c') + "*20240102030405,\\" + std::string(150, 'd') + "*20240102030405,");
 
@@ -206,7 +206,7 @@ TEST_F(FileTransfer, DeletingEveryFileLeavesAnEmptyDirectory)
         referenced.insert(fs.FilePages().begin(), fs.FilePages().end());
     }
     ASSERT_TRUE(fs.DeleteFiles("\\*.*"));
-    CardFileSystem probe; // the same state, to allocate from without spoiling fs
+    OpenCardFileSystem probe; // the same state, to allocate from without spoiling fs
     probe.BindReader(&card);
     ASSERT_TRUE(probe.LoadIndex());
     ASSERT_TRUE(probe.DeleteFiles("\\*.*"));
@@ -233,11 +233,11 @@ TEST_F(FileTransfer, DeletingEveryFileLeavesAnEmptyDirectory)
 
 TEST_F(FileTransfer, DeletedPagesReturnToTheFreePoolAfterTheSave)
 {
-    ASSERT_EQ(storage_exports::Format(fs), 0);
+    ASSERT_EQ(fs_calls::Format(fs), 0);
     ASSERT_EQ(Put("", "big", Pattern(258 * 10)), 0);
     ASSERT_TRUE(fs.LoadIndex());
     const int freeWithFile = fs.CountFreePages();
-    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\BIG"), 0);
+    ASSERT_EQ(fs_calls::DelIcFiles(fs, "\\BIG"), 0);
     ASSERT_TRUE(fs.LoadIndex());
     EXPECT_EQ(fs.CountFreePages(), freeWithFile + 10 + 1); // data pages and the index page
     EXPECT_EQ(fs.CountFreePages(), 2031);
@@ -248,7 +248,7 @@ TEST_F(FileTransfer, ReadingIntoAnUnformattedCardOrWithoutFilesBehaves)
     std::string names = "stale";
     EXPECT_EQ(Get("\\a.txt", names), -1);
     EXPECT_EQ(names, "");
-    EXPECT_EQ(storage_exports::DelIcFiles(fs, "\\a.txt"), 0);
+    EXPECT_EQ(fs_calls::DelIcFiles(fs, "\\a.txt"), 0);
     EXPECT_EQ(card.TotalWrites(), 0);
 }
 
@@ -300,7 +300,7 @@ std::string FillCardToTheBrim(CardFileSystem &fs,
 
 TEST_F(FileTransfer, DeletingFromAFullCardSucceeds)
 {
-    ASSERT_EQ(storage_exports::Format(fs), 0);
+    ASSERT_EQ(fs_calls::Format(fs), 0);
     const std::string filler = FillCardToTheBrim(
         fs, [this](const std::string &name, const std::string &content) { return Put("", name, content); });
     ASSERT_TRUE(fs.LoadIndex());
@@ -312,7 +312,7 @@ TEST_F(FileTransfer, DeletingFromAFullCardSucceeds)
     EXPECT_EQ(Put("", std::string(100, 'a'), Pattern(100, 4)), -1);
     EXPECT_EQ(box.Texts(), std::vector<std::string>{"IC卡空间不足!"});
 
-    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\" + std::string(100, 'a')), 0);
+    ASSERT_EQ(fs_calls::DelIcFiles(fs, "\\" + std::string(100, 'a')), 0);
     ASSERT_TRUE(fs.LoadIndex());
     ASSERT_EQ(fs.FileEntries().size(), 2u);
     std::string names;
@@ -322,7 +322,7 @@ TEST_F(FileTransfer, DeletingFromAFullCardSucceeds)
     EXPECT_EQ(ReadLocal(out.path() / "filler"), filler);
 
     // Deleting everything leaves an empty, sound card.
-    ASSERT_EQ(storage_exports::DelIcFiles(fs, "\\*.*"), 0);
+    ASSERT_EQ(fs_calls::DelIcFiles(fs, "\\*.*"), 0);
     ASSERT_TRUE(fs.LoadIndex());
     EXPECT_TRUE(fs.FileEntries().empty());
     EXPECT_EQ(fs.CountFreePages(), 2031);
@@ -330,7 +330,7 @@ TEST_F(FileTransfer, DeletingFromAFullCardSucceeds)
 
 TEST_F(FileTransfer, FileLargerThanTheWholeCardGetsTheNoSpaceMessage)
 {
-    ASSERT_EQ(storage_exports::Format(fs), 0);
+    ASSERT_EQ(fs_calls::Format(fs), 0);
     const auto before = card.Image();
     box.SetFallback(mb::kIdOk);
     EXPECT_EQ(Put("", "huge", Pattern(258 * 2032)), -1);
@@ -352,7 +352,7 @@ TEST_F(FileTransfer, FileLargerThanTheWholeCardGetsTheNoSpaceMessage)
 // 3071 bytes, 12 pages: it fits.
 TEST_F(FileTransfer, AnIndexOneBytePastAPageNeedsAnotherPage)
 {
-    ASSERT_EQ(storage_exports::Format(fs), 0);
+    ASSERT_EQ(fs_calls::Format(fs), 0);
     ASSERT_TRUE(fs.LoadIndex());
     ASSERT_EQ(fs.CountFreePages(), 2031);
     EXPECT_FALSE(fs.HasSpace("\\ab", 258 * 2019));
@@ -370,7 +370,7 @@ TEST_F(FileTransfer, AnIndexOneBytePastAPageNeedsAnotherPage)
 
 TEST_F(FileTransfer, NoSpaceRefusalLeavesTheCardUnchanged)
 {
-    ASSERT_EQ(storage_exports::Format(fs), 0);
+    ASSERT_EQ(fs_calls::Format(fs), 0);
     for (int i = 0; i < 10; ++i)
         ASSERT_EQ(Put("", "fill" + std::to_string(i), Pattern(258 * 200, static_cast<unsigned>(i))), 0);
     ASSERT_TRUE(fs.LoadIndex());

@@ -7,6 +7,7 @@
 #include "tests/storage/CardFixture.h"
 
 #include "kelvara/services/LocalFiles.h"
+#include "kelvara/services/NameCase.h"
 
 #include <functional>
 #include <map>
@@ -141,13 +142,12 @@ protected:
         std::string text;
         std::map<std::string, std::string> expected; // local file name -> content
         const std::string listing = (out.path() / "listing.txt").string();
-        reading("IsFormat", [&] { return storage_exports::IsFormat(fs); }, {0, -1});
-        reading("DirIcFiles", [&] { return storage_exports::DirIcFiles(fs, listing); }, {1, -1});
-        reading("FileTime", [&] { return storage_exports::FileTime(fs, "a", text); }, {0, -1});
-        reading("Test", [&] { return storage_exports::Test(fs, box); }, {0, -1});
-        reading("GetBitTable", [&] { return storage_exports::GetBitTable(fs, listing); }, {1, 0});
-        reading("ReadIcFiles", [&] { return storage_exports::ReadIcFiles(fs, out.WithSlash(), "\\*.*", text); },
-                {0, -1});
+        reading("IsFormat", [&] { return fs_calls::IsFormat(fs); }, {0, -1});
+        reading("DirIcFiles", [&] { return fs_calls::DirIcFiles(fs, listing); }, {1, -1});
+        reading("FileTime", [&] { return fs_calls::FileTime(fs, "a", text); }, {0, -1});
+        reading("Test", [&] { return fs_calls::Test(fs, box); }, {0, -1});
+        reading("GetBitTable", [&] { return fs_calls::GetBitTable(fs, listing); }, {1, 0});
+        reading("ReadIcFiles", [&] { return fs_calls::ReadIcFiles(fs, out.WithSlash(), "\\*.*", text); }, {0, -1});
         if (!text.empty() && directory) {
             // What was copied is exactly what the card's pages hold.
             for (const FileEntry &entry : *directory) {
@@ -182,14 +182,13 @@ protected:
             ExpectSaveLoadKeepsDirectory(card, std::string(what) + ", after " + name);
         };
         WriteLocal(local.path() / "new.txt", Pattern(700, 9));
-        changing("WriteIcFiles",
-                 [&] { return storage_exports::WriteIcFiles(fs, "", (local.path() / "new.txt").string()); });
-        changing("DelIcFiles", [&] { return storage_exports::DelIcFiles(fs, "\\*.*"); });
+        changing("WriteIcFiles", [&] { return fs_calls::WriteIcFiles(fs, "", (local.path() / "new.txt").string()); });
+        changing("DelIcFiles", [&] { return fs_calls::DelIcFiles(fs, "\\*.*"); });
         if (directory && formatted && !directory->empty()) {
             // Deleting one file leaves the others as they were.
             card.SetImage(image);
             const std::string first = directory->front().name;
-            if (storage_exports::DelIcFiles(fs, first) == 0) {
+            if (fs_calls::DelIcFiles(fs, first) == 0) {
                 CardFileSystem after;
                 after.BindReader(&card);
                 ASSERT_TRUE(after.LoadIndex());

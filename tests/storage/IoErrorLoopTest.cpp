@@ -106,11 +106,11 @@ protected:
         fs.BindReader(&card);
         fs.SetMessageBox(&box);
         fs.SetTimeSource([] { return std::string("20240102030405"); });
-        ASSERT_EQ(storage_exports::Format(fs), 0);
-        ASSERT_EQ(storage_exports::WriteIcFiles(fs, "\\tax", (in.path() / "a.txt").string()), 0);
-        ASSERT_EQ(storage_exports::WriteIcFiles(fs, "\\tax\\2024", (in.path() / "b.txt").string()), 0);
-        ASSERT_EQ(storage_exports::WriteIcFiles(fs, "", (in.path() / std::string(150, 'c')).string()), 0);
-        ASSERT_EQ(storage_exports::WriteIcFiles(fs, "", (in.path() / "d.txt").string()), 0);
+        ASSERT_EQ(fs_calls::Format(fs), 0);
+        ASSERT_EQ(fs_calls::WriteIcFiles(fs, "\\tax", (in.path() / "a.txt").string()), 0);
+        ASSERT_EQ(fs_calls::WriteIcFiles(fs, "\\tax\\2024", (in.path() / "b.txt").string()), 0);
+        ASSERT_EQ(fs_calls::WriteIcFiles(fs, "", (in.path() / std::string(150, 'c')).string()), 0);
+        ASSERT_EQ(fs_calls::WriteIcFiles(fs, "", (in.path() / "d.txt").string()), 0);
         ASSERT_TRUE(fs.LoadIndex());
         ASSERT_EQ(fs.StoredChainPages().size(), 2u);
         populated = card.Image();
@@ -225,28 +225,28 @@ TEST_F(IoErrorLoop, ChangingExports)
 {
     using Dir = const ScratchDirectory &;
     const Scenario scenarios[] = {
-        {"format", [](CardFileSystem &fs, Dir, Dir, std::string &) { return storage_exports::Format(fs); }},
+        {"format", [](CardFileSystem &fs, Dir, Dir, std::string &) { return fs_calls::Format(fs); }},
         {"write a new file",
          [](CardFileSystem &fs, Dir in, Dir, std::string &) {
-             return storage_exports::WriteIcFiles(fs, "\\new", (in.path() / "new.bin").string());
+             return fs_calls::WriteIcFiles(fs, "\\new", (in.path() / "new.bin").string());
          }},
         {"replace a file",
          [](CardFileSystem &fs, Dir in, Dir, std::string &) {
-             return storage_exports::WriteIcFiles(fs, "\\tax", (in.path() / "b.txt").string());
+             return fs_calls::WriteIcFiles(fs, "\\tax", (in.path() / "b.txt").string());
          }},
         {"write matching files",
          [](CardFileSystem &fs, Dir in, Dir, std::string &) {
-             return storage_exports::WriteIcFiles(fs, "\\in", (in.path() / "batch" / "*.dat").string());
+             return fs_calls::WriteIcFiles(fs, "\\in", (in.path() / "batch" / "*.dat").string());
          }},
         {"write to a blank card",
          [](CardFileSystem &fs, Dir in, Dir, std::string &) {
-             return storage_exports::WriteIcFiles(fs, "", (in.path() / "a.txt").string());
+             return fs_calls::WriteIcFiles(fs, "", (in.path() / "a.txt").string());
          },
          true},
         {"delete a file",
-         [](CardFileSystem &fs, Dir, Dir, std::string &) { return storage_exports::DelIcFiles(fs, "\\D.TXT"); }},
+         [](CardFileSystem &fs, Dir, Dir, std::string &) { return fs_calls::DelIcFiles(fs, "\\D.TXT"); }},
         {"delete a directory",
-         [](CardFileSystem &fs, Dir, Dir, std::string &) { return storage_exports::DelIcFiles(fs, "\\tax\\*.*"); }},
+         [](CardFileSystem &fs, Dir, Dir, std::string &) { return fs_calls::DelIcFiles(fs, "\\tax\\*.*"); }},
     };
     for (const Scenario &scenario : scenarios)
         Loop(scenario);
@@ -258,33 +258,33 @@ TEST_F(IoErrorLoop, ReadingExports)
     const Scenario scenarios[] = {
         {"read a file",
          [](CardFileSystem &fs, Dir, Dir out, std::string &text) {
-             return storage_exports::ReadIcFiles(fs, out.WithSlash(), "\\tax\\a.txt", text);
+             return fs_calls::ReadIcFiles(fs, out.WithSlash(), "\\tax\\a.txt", text);
          }},
         {"read a directory",
          [](CardFileSystem &fs, Dir, Dir out, std::string &text) {
-             return storage_exports::ReadIcFiles(fs, out.WithSlash(), "\\*.*", text);
+             return fs_calls::ReadIcFiles(fs, out.WithSlash(), "\\*.*", text);
          }},
         {"list the files",
          [](CardFileSystem &fs, Dir, Dir out, std::string &) {
-             return storage_exports::DirIcFiles(fs, OutputPath(out, "dir.txt"));
+             return fs_calls::DirIcFiles(fs, OutputPath(out, "dir.txt"));
          },
          false,
          1,
          {-1, 0}},
         {"file time",
-         [](CardFileSystem &fs, Dir, Dir, std::string &text) { return storage_exports::FileTime(fs, "b.txt", text); }},
-        {"is formatted", [](CardFileSystem &fs, Dir, Dir, std::string &) { return storage_exports::IsFormat(fs); }},
+         [](CardFileSystem &fs, Dir, Dir, std::string &text) { return fs_calls::FileTime(fs, "b.txt", text); }},
+        {"is formatted", [](CardFileSystem &fs, Dir, Dir, std::string &) { return fs_calls::IsFormat(fs); }},
         {"card test",
          [](CardFileSystem &fs, Dir, Dir, std::string &text) {
              ScriptedMessageBox listing;
-             const int result = storage_exports::Test(fs, listing);
+             const int result = fs_calls::Test(fs, listing);
              for (const auto &call : listing.calls)
                  text += call.text;
              return result;
          }},
         {"bit-table report",
          [](CardFileSystem &fs, Dir, Dir out, std::string &) {
-             return storage_exports::GetBitTable(fs, OutputPath(out, "bits.txt"));
+             return fs_calls::GetBitTable(fs, OutputPath(out, "bits.txt"));
          },
          false,
          1,

@@ -5,6 +5,7 @@
 #include "tests/storage/CardFixture.h"
 
 #include "kelvara/services/LocalFiles.h"
+#include "kelvara/services/NameCase.h"
 #include "kelvara/services/NameText.h"
 
 namespace kelvara::testing {

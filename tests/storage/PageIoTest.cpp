@@ -1,7 +1,7 @@
 // Page images, backups, repairs and the retry prompts of whole-page I/O.
 #include "tests/storage/CardFixture.h"
 
-#include "kelvara/storage/PageCrc.h"
+#include "kelvara/card/PageCrc.h"
 
 namespace kelvara::testing {
 namespace {
@@ -44,7 +44,7 @@ TEST_F(PageIo, DataPageLengthOutOfRangeWritesNothing)
 
 TEST_F(PageIo, UnboundReaderFailsEveryOperationSilently)
 {
-    CardFileSystem unbound;
+    OpenCardFileSystem unbound;
     unbound.SetMessageBox(&box);
     IndexChunk chunk;
     std::uint8_t buffer[258];

@@ -42,7 +42,7 @@ protected:
         for (const FileEntry &entry : entries) {
             ScratchDirectory out;
             std::string names;
-            const int read = storage_exports::ReadIcFiles(fs, out.WithSlash(), entry.name, names);
+            const int read = fs_calls::ReadIcFiles(fs, out.WithSlash(), entry.name, names);
             if (harmable.count(entry.name) == 0) {
                 EXPECT_EQ(read, 0) << entry.name;
             }
@@ -65,7 +65,7 @@ protected:
                          const std::string &context)
     {
         const Step probe{"probe", [](CardFileSystem &fs, const ScratchDirectory &dir) {
-                             return storage_exports::WriteIcFiles(fs, "\\probe", (dir.path() / "probe.bin").string());
+                             return fs_calls::WriteIcFiles(fs, "\\probe", (dir.path() / "probe.bin").string());
                          }};
         {
             CardFileSystem fs;
@@ -94,7 +94,7 @@ protected:
     static Step Write(const std::string &dir, const std::string &file)
     {
         return {"write " + file, [dir, file](CardFileSystem &fs, const ScratchDirectory &local) {
-                    return storage_exports::WriteIcFiles(fs, dir, (local.path() / file).string());
+                    return fs_calls::WriteIcFiles(fs, dir, (local.path() / file).string());
                 }};
     }
     static Step Replace(const std::string &dir, const std::string &from, const std::string &as)
@@ -102,28 +102,26 @@ protected:
         // Copies local file `from` under the card name `as`.
         return {"replace " + as, [dir, from, as](CardFileSystem &fs, const ScratchDirectory &local) {
                     WriteLocal(local.path() / as, ReadLocal(local.path() / from));
-                    return storage_exports::WriteIcFiles(fs, dir, (local.path() / as).string());
+                    return fs_calls::WriteIcFiles(fs, dir, (local.path() / as).string());
                 }};
     }
     static Step Delete(const std::string &pattern)
     {
-        return {"delete " + pattern, [pattern](CardFileSystem &fs, const ScratchDirectory &) {
-                    return storage_exports::DelIcFiles(fs, pattern);
-                }};
+        return {"delete " + pattern,
+                [pattern](CardFileSystem &fs, const ScratchDirectory &) { return fs_calls::DelIcFiles(fs, pattern); }};
     }
 
     std::vector<Step> Steps()
     {
         return {
-            {"format", [](CardFileSystem &fs, const ScratchDirectory &) { return storage_exports::Format(fs); }},
+            {"format", [](CardFileSystem &fs, const ScratchDirectory &) { return fs_calls::Format(fs); }},
             Write("", "a.txt"),
             Write("\\dir", "b.bin"),
             Write("\\dir", "empty"),
             {"write many",
              [](CardFileSystem &fs, const ScratchDirectory &local) {
                  // Long names: the index grows to three pages.
-                 return storage_exports::WriteIcFiles(fs, "\\long",
-                                                      (local.path() / (std::string(90, 'n') + "*")).string());
+                 return fs_calls::WriteIcFiles(fs, "\\long", (local.path() / (std::string(90, 'n') + "*")).string());
              }},
             Replace("", "a2.txt", "a.txt"),
             Delete("\\dir\\*.*"),
@@ -242,7 +240,7 @@ TEST_F(PowerCut, DeleteFromAFullCard)
     WriteLocal(local.path() / "keep", Pattern(700, 6));
     FlashCard reference;
     for (const Step &step :
-         {Step{"format", [](CardFileSystem &fs, const ScratchDirectory &) { return storage_exports::Format(fs); }},
+         {Step{"format", [](CardFileSystem &fs, const ScratchDirectory &) { return fs_calls::Format(fs); }},
           Write("\\d", doomed), Write("", "keep")})
         ASSERT_EQ(Run(reference, step), 0) << step.what;
     {

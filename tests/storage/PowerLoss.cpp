@@ -1,9 +1,10 @@
 // The power-loss campaign engine (see PowerLoss.h).
 #include "tests/storage/PowerLoss.h"
 
+#include "kelvara/api/FileSystemCalls.h"
 #include "kelvara/services/LocalFiles.h"
+#include "kelvara/services/NameCase.h"
 #include "kelvara/storage/CardFileSystem.h"
-#include "kelvara/storage/FileSystemExports.h"
 #include "sim/card/FlashCard.h"
 #include "tests/support/ScratchDirectory.h"
 #include "tests/support/ScriptedMessageBox.h"
@@ -309,13 +310,13 @@ private:
         fs.SetTimeSource([time] { return time; });
         switch (op.kind) {
         case Kind::Format:
-            return storage_exports::Format(fs);
+            return fs_calls::Format(fs);
         case Kind::Write:
         case Kind::WriteMatching:
-            return storage_exports::WriteIcFiles(fs, op.cardDirectory, op.localPattern);
+            return fs_calls::WriteIcFiles(fs, op.cardDirectory, op.localPattern);
         case Kind::DeleteName:
         case Kind::DeletePattern:
-            return storage_exports::DelIcFiles(fs, op.pattern);
+            return fs_calls::DelIcFiles(fs, op.pattern);
         }
         return -1;
     }
@@ -691,8 +692,7 @@ private:
         if (!fs.HasSpace("\\probe\\probe.bin", 1000))
             return; // a full card, as it was
         ++figures_.probes;
-        if (storage_exports::WriteIcFiles(fs, "\\probe", (scratch_.path() / "probe.bin").string()) != 0 ||
-            !fs.LoadIndex()) {
+        if (fs_calls::WriteIcFiles(fs, "\\probe", (scratch_.path() / "probe.bin").string()) != 0 || !fs.LoadIndex()) {
             Fail(where() + ", probe: a new file could not be written");
             return;
         }

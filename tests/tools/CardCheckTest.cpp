@@ -144,7 +144,7 @@ TEST(CardCheck, IndexPagesPastFourteenHaveNoBackupToRestoreThem)
     for (int i = 0; i < 60; ++i) {
         const std::string name = "a-rather-long-file-name-for-a-long-index-" + std::to_string(100 + i) + ".txt";
         WriteLocal(s.local.path() / name, "x");
-        ASSERT_EQ(storage_exports::WriteIcFiles(s.fs, "\\many", (s.local.path() / name).string()), 0);
+        ASSERT_EQ(fs_calls::WriteIcFiles(s.fs, "\\many", (s.local.path() / name).string()), 0);
     }
     ASSERT_TRUE(s.fs.LoadIndex());
     const std::vector<std::uint16_t> chain = s.fs.StoredChainPages();

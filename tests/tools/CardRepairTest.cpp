@@ -29,8 +29,8 @@ void ExpectFilesReadBack(SampleCard &s)
     fresh.SetMessageBox(&box);
     ScratchDirectory out;
     std::string names;
-    ASSERT_EQ(storage_exports::ReadIcFiles(fresh, out.WithSlash(), "\\tax\\*.*", names), 0);
-    ASSERT_EQ(storage_exports::ReadIcFiles(fresh, out.WithSlash(), "\\notes.txt", names), 0);
+    ASSERT_EQ(fs_calls::ReadIcFiles(fresh, out.WithSlash(), "\\tax\\*.*", names), 0);
+    ASSERT_EQ(fs_calls::ReadIcFiles(fresh, out.WithSlash(), "\\notes.txt", names), 0);
     EXPECT_EQ(ReadLocal(out.path() / "return.xml"), s.contents["\\tax\\return.xml"]);
     EXPECT_EQ(ReadLocal(out.path() / "receipts.bin"), s.contents["\\tax\\receipts.bin"]);
     EXPECT_EQ(ReadLocal(out.path() / "notes.txt"), s.contents["\\notes.txt"]);

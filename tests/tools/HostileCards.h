@@ -3,9 +3,9 @@
 // byte the way failing flash, torn writes and stray raw writes damage cards.
 #pragma once
 
+#include "kelvara/api/FileSystemCalls.h"
+#include "kelvara/card/PageCrc.h"
 #include "kelvara/storage/CardFileSystem.h"
-#include "kelvara/storage/FileSystemExports.h"
-#include "kelvara/storage/PageCrc.h"
 #include "sim/card/FlashCard.h"
 #include "tests/storage/CardFixture.h"
 #include "tests/support/ScriptedMessageBox.h"
@@ -33,12 +33,12 @@ public:
         contents = {{"\\tax\\return.xml", Pattern(600, 1)},
                     {"\\tax\\receipts.bin", Pattern(300, 2)},
                     {"\\notes.txt", Pattern(10, 3)}};
-        storage_exports::Format(fs);
+        fs_calls::Format(fs);
         for (const std::string path : {"\\tax\\return.xml", "\\tax\\receipts.bin", "\\notes.txt"}) {
             const std::string name = CardFileSystem::FileNameOf(path);
             const std::string directory = path.substr(0, path.size() - name.size());
             WriteLocal(local.path() / name, contents[path]);
-            EXPECT_EQ(storage_exports::WriteIcFiles(fs, directory, (local.path() / name).string()), 0);
+            EXPECT_EQ(fs_calls::WriteIcFiles(fs, directory, (local.path() / name).string()), 0);
         }
         EXPECT_TRUE(fs.LoadIndex());
     }

@@ -2,8 +2,8 @@
 // the order the file system itself reads them.
 #include "tools/cardcheck/CardCheck.h"
 
+#include "kelvara/card/PageCrc.h"
 #include "kelvara/storage/CardFileSystem.h"
-#include "kelvara/storage/PageCrc.h"
 
 #include <algorithm>
 #include <cstdio>

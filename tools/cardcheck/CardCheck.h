@@ -4,8 +4,8 @@
 // plan are all built from its report.
 #pragma once
 
-#include "kelvara/services/PageDevice.h"
-#include "kelvara/storage/CardLayout.h"
+#include "kelvara/card/CardLayout.h"
+#include "kelvara/card/PageDevice.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The repair plan, its writing, and the salvage of readable files.
 #include "tools/cardcheck/CardRepair.h"
 
-#include "kelvara/storage/PageCrc.h"
+#include "kelvara/card/PageCrc.h"
 
 #include <algorithm>
 #include <cstring>

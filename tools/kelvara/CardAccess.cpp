@@ -2,9 +2,10 @@
 #include "tools/kelvara/CardAccess.h"
 
 #include "kelvara.h"
+#include "kelvara/api/FileSystemCalls.h"
+#include "kelvara/card/CardLayout.h"
 #include "kelvara/services/Progress.h"
 #include "kelvara/storage/CardFileSystem.h"
-#include "kelvara/storage/FileSystemExports.h"
 #include "sim/card/FlashCard.h"
 #include "tools/kelvara/Terminal.h"
 
@@ -28,7 +29,7 @@ public:
     bool WriteBlock(int page, int offset, int length, const std::uint8_t *buffer) override
     {
         // The export takes a mutable buffer (it may seal a checksum into it).
-        std::array<std::uint8_t, 264> copy{};
+        std::array<std::uint8_t, kelvara::card::kPageSize> copy{};
         if (length < 0 || length > static_cast<int>(copy.size()) || (length > 0 && buffer == nullptr))
             return false;
         if (length > 0)
@@ -128,36 +129,33 @@ public:
     bool IsImage() const override { return true; }
 
     int Check() override { return Ready() ? 0 : -1; }
-    int Format() override { return Ready(true) ? storage_exports::Format(fs_) : -1; }
-    int IsFormat() override { return Ready() ? storage_exports::IsFormat(fs_) : -1; }
+    int Format() override { return Ready(true) ? fs_calls::Format(fs_) : -1; }
+    int IsFormat() override { return Ready() ? fs_calls::IsFormat(fs_) : -1; }
     int Put(const std::string &cardDirectory, const std::string &localFiles) override
     {
         ProgressScope progress; // as the library's export frame does
-        return Ready() ? storage_exports::WriteIcFiles(fs_, cardDirectory, localFiles) : -1;
+        return Ready() ? fs_calls::WriteIcFiles(fs_, cardDirectory, localFiles) : -1;
     }
     int Get(const std::string &localDirectory, const std::string &cardPattern, std::string &names) override
     {
         names.clear();
         ProgressScope progress;
-        return Ready() ? storage_exports::ReadIcFiles(fs_, localDirectory, cardPattern, names) : -1;
+        return Ready() ? fs_calls::ReadIcFiles(fs_, localDirectory, cardPattern, names) : -1;
     }
     int Remove(const std::string &cardPattern) override
     {
-        return Ready() ? storage_exports::DelIcFiles(fs_, cardPattern) : -1;
+        return Ready() ? fs_calls::DelIcFiles(fs_, cardPattern) : -1;
     }
-    int List(const std::string &outputPath) override
-    {
-        return Ready() ? storage_exports::DirIcFiles(fs_, outputPath) : -1;
-    }
+    int List(const std::string &outputPath) override { return Ready() ? fs_calls::DirIcFiles(fs_, outputPath) : -1; }
     int FileTime(const std::string &name, std::string &time) override
     {
         time.clear();
-        return Ready() ? storage_exports::FileTime(fs_, name, time) : -1;
+        return Ready() ? fs_calls::FileTime(fs_, name, time) : -1;
     }
-    int Test() override { return Ready() ? storage_exports::Test(fs_, box_) : -1; }
+    int Test() override { return Ready() ? fs_calls::Test(fs_, box_) : -1; }
     int BitTable(const std::string &outputPath) override
     {
-        return Ready() ? storage_exports::GetBitTable(fs_, outputPath) : 0;
+        return Ready() ? fs_calls::GetBitTable(fs_, outputPath) : 0;
     }
 
 private:

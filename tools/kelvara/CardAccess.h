@@ -4,7 +4,7 @@
 // Results are those of the matching TS_ exports.
 #pragma once
 
-#include "kelvara/services/PageDevice.h"
+#include "kelvara/card/PageDevice.h"
 
 #include <memory>
 #include <string>

@@ -1,7 +1,7 @@
 // Raw pages: reading and writing one page, and whole-card images.
 #include "kelvara.h"
-#include "kelvara/storage/CardLayout.h"
-#include "kelvara/storage/PageCrc.h"
+#include "kelvara/card/CardLayout.h"
+#include "kelvara/card/PageCrc.h"
 #include "tools/cardcheck/CardCheck.h"
 #include "tools/kelvara/CardAccess.h"
 #include "tools/kelvara/Tool.h"
@@ -176,7 +176,7 @@ void AddPageCommands(CLI::App &app, Step &step)
         auto offset = std::make_shared<std::vector<int>>();
         CLI::App *read = app.add_subcommand("read-page", "print a page (0-2047, 264 bytes) in hex");
         read->group(kGroup);
-        read->add_option("page", a->page, "page number")->required()->check(CLI::Range(0, 2047));
+        read->add_option("page", a->page, "page number")->required()->check(CLI::Range(0, card::kPageCount - 1));
         read->add_option("offset-length", *offset, "OFFSET LENGTH: a part of the page")->expected(0, 2);
         read->add_flag("--crc", a->crc, "check the page's checksum");
         read->callback([&step, a, offset] {
@@ -196,7 +196,7 @@ void AddPageCommands(CLI::App &app, Step &step)
         auto data = std::make_shared<std::string>();
         CLI::App *write = app.add_subcommand("write-page", "write bytes to a page");
         write->group(kGroup);
-        write->add_option("page", a->page, "page number")->required()->check(CLI::Range(0, 2047));
+        write->add_option("page", a->page, "page number")->required()->check(CLI::Range(0, card::kPageCount - 1));
         write->add_option("data", *data, "hex bytes (blanks or colons allowed), or @FILE")->required();
         write->add_option("offset", a->offset, "where in the page to start");
         write->add_flag("--crc", a->crc, "seal the page with its checksum (writes all 264 bytes)");

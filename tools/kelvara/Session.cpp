@@ -3,9 +3,9 @@
 #include "tools/kelvara/Tool.h"
 
 #include "kelvara.h"
+#include "kelvara/card/CardLayout.h"
 #include "kelvara/services/LocalFiles.h"
 #include "kelvara/services/Progress.h"
-#include "kelvara/storage/CardLayout.h"
 #include "tools/cardcheck/CardCheck.h"
 #include "tools/kelvara/ProgressBar.h"
 

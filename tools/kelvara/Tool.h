@@ -7,7 +7,7 @@
 // connection (or one card image).
 #pragma once
 
-#include "kelvara/services/PageDevice.h"
+#include "kelvara/card/PageDevice.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>

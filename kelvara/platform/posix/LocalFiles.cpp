@@ -1,4 +1,4 @@
-// Local files, file search, local time and case rules on Linux.
+// Local files, file search, and local time on Linux.
 #include "kelvara/services/LocalFiles.h"
 
 #include <cerrno>
@@ -30,8 +30,6 @@ bool IsDirectory(const char *path)
     struct stat st {};
     return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Bytes of the UTF-8 character that starts at name[pos] (a stray
 // continuation byte counts as a character of its own).
@@ -194,24 +192,6 @@ std::string LocalTimeStamp()
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
     return text;
-}
-
-std::string LowerText(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), LowerAscii);
-    return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() &&
-        std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
-std::size_t CharLengthAt(std::string_view, std::size_t)
-{
-    return 1; // UTF-8 continuation bytes never equal an ASCII character
 }
 
 } // namespace kelvara

@@ -1,7 +1,9 @@
 // SerialPort on Linux: a tty opened with O_NOCTTY, raw at the requested
 // speed, read through FIONREAD, waited on with poll(); writes drain with
 // tcdrain() and then wait out their line time.
-#include "kelvara/serial/SerialPort.h"
+#include "kelvara/readers/serial/SerialPort.h"
+
+#include "common/MonotonicClock.h"
 
 #include "kelvara/platform/posix/LineSpeed.h"
 
@@ -20,33 +22,6 @@ namespace kelvara {
 namespace {
 
 int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
-
-std::int64_t MonotonicUs()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return std::int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
-std::int64_t MonotonicMs() { return MonotonicUs() / 1000; }
-
-void SleepUntilUs(std::int64_t whenUs)
-{
-    const std::int64_t left = whenUs - MonotonicUs();
-    if (left <= 0) {
-        return;
-    }
-    timespec rest{time_t(left / 1000000), long(left % 1000000) * 1000L};
-    while (::nanosleep(&rest, &rest) != 0 && errno == EINTR) {
-    }
-}
-
-void SleepMs(int ms)
-{
-    timespec left{ms / 1000, long(ms % 1000) * 1000000L};
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-}
 
 // Raw 8-bit line with the Win32-coded size, parity and stop bits; no flow
 // control, no echo, reads never block (VMIN = VTIME = 0).
@@ -209,7 +184,7 @@ int SerialPort::WriteBytes(const std::uint8_t *buffer, std::uint32_t length)
     }
     const int fd = Fd(handle_);
     const std::int64_t idleAtUs =
-        transmit_.Queue(MonotonicUs(), LineTimeUs(length, baudRate_, byteSize_, parity_, stopBits_));
+        transmit_.Queue(wqn::MonotonicUs(), LineTimeUs(length, baudRate_, byteSize_, parity_, stopBits_));
     std::uint32_t done = 0;
     while (done < length) {
         const ssize_t n = ::write(fd, buffer + done, length - done);
@@ -227,7 +202,7 @@ int SerialPort::WriteBytes(const std::uint8_t *buffer, std::uint32_t length)
     } while (drained != 0 && errno == EINTR);
     // A UART's drain ends when the last stop bit is out, but a pty or a USB
     // adapter reports "drained" as soon as its own buffer took the bytes.
-    SleepUntilUs(idleAtUs);
+    wqn::SleepUntilUs(idleAtUs);
     return 1;
 }
 
@@ -288,12 +263,12 @@ void SerialPort::WaitForInput(int timeoutMs)
         return;
     }
     if (handle_ == kNoHandle) {
-        SleepMs(timeoutMs);
+        wqn::SleepMs(timeoutMs);
         return;
     }
-    const std::int64_t deadline = MonotonicMs() + timeoutMs;
+    const std::int64_t deadline = (wqn::MonotonicUs() / 1000) + timeoutMs;
     for (;;) {
-        const std::int64_t left = deadline - MonotonicMs();
+        const std::int64_t left = deadline - (wqn::MonotonicUs() / 1000);
         if (left <= 0) {
             return;
         }
@@ -305,9 +280,9 @@ void SerialPort::WaitForInput(int timeoutMs)
         if (rc > 0 && (p.revents & POLLIN) == 0) {
             // A hung-up or failed line reports itself at once and forever;
             // sleep out the wait instead of spinning on it.
-            const std::int64_t rest = deadline - MonotonicMs();
+            const std::int64_t rest = deadline - (wqn::MonotonicUs() / 1000);
             if (rest > 0) {
-                SleepMs(int(rest));
+                wqn::SleepMs(int(rest));
             }
         }
         return;

@@ -2,9 +2,11 @@
 // requests travel over the Unix-domain socket named by WQN_USB_READER, in
 // the framing of UsbSocketWire.h. Without the variable, or with nothing
 // listening there, Open fails as "no reader plugged in".
-#include "kelvara/usb/UsbChannel.h"
+#include "kelvara/readers/usb/UsbChannel.h"
 
-#include "kelvara/usb/UsbSocketWire.h"
+#include "common/MonotonicClock.h"
+
+#include "kelvara/readers/usb/UsbSocketWire.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -20,13 +22,6 @@
 
 namespace kelvara {
 namespace {
-
-std::int64_t NowMs()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 std::uint32_t MapErrno(int error)
 {
@@ -100,7 +95,7 @@ int WriteAll(int fd, const std::uint8_t *bytes, std::size_t count)
 int ReadExact(int fd, std::uint8_t *bytes, std::size_t count, std::int64_t deadlineMs)
 {
     while (count > 0) {
-        const std::int64_t left = deadlineMs - NowMs();
+        const std::int64_t left = deadlineMs - (wqn::MonotonicUs() / 1000);
         if (left <= 0)
             return ETIMEDOUT;
         pollfd p{fd, POLLIN, 0};
@@ -143,7 +138,7 @@ int Exchange(int fd, std::uint32_t code, std::uint32_t sequence, std::uint32_t l
         if (int e = WriteAll(fd, frame, length); e != 0)
             return e;
     }
-    const std::int64_t deadline = NowMs() + timeoutMs;
+    const std::int64_t deadline = (wqn::MonotonicUs() / 1000) + timeoutMs;
     for (;;) {
         usb_wire::Header header{};
         if (int e = ReadExact(fd, header.data(), header.size(), deadline); e != 0)

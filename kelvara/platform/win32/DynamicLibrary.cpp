@@ -2,7 +2,7 @@
 // and the executable's path from GetModuleFileNameA.
 #include "kelvara/services/DynamicLibrary.h"
 
-#include "kelvara/platform/win32/WindowsHeaders.h"
+#include "common/win32/WindowsHeaders.h"
 
 #include <vector>
 

@@ -2,7 +2,7 @@
 // linked into one), where the dialog resources live.
 #pragma once
 
-#include "kelvara/platform/win32/WindowsHeaders.h"
+#include "common/win32/WindowsHeaders.h"
 
 namespace kelvara {
 

@@ -1,8 +1,10 @@
-// Local files, file search, local time and case rules on Windows. Names are
+// Local files, file search, and local time on Windows. Names are
 // in the system code page and compared double-byte aware.
 #include "kelvara/services/LocalFiles.h"
 
-#include "kelvara/platform/win32/WindowsHeaders.h"
+#include "kelvara/services/NameCase.h"
+
+#include "common/win32/WindowsHeaders.h"
 
 #include <mbstring.h>
 
@@ -131,26 +133,6 @@ std::string LocalTimeStamp()
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
     return text;
-}
-
-std::string LowerText(std::string_view text)
-{
-    std::vector<unsigned char> buffer(text.begin(), text.end());
-    buffer.push_back(0);
-    ::_mbslwr(buffer.data());
-    return std::string(reinterpret_cast<const char *>(buffer.data()), text.size());
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    const std::string x(a), y(b);
-    return ::_mbsicmp(reinterpret_cast<const unsigned char *>(x.c_str()),
-                      reinterpret_cast<const unsigned char *>(y.c_str())) == 0;
-}
-
-std::size_t CharLengthAt(std::string_view text, std::size_t pos)
-{
-    return pos + 1 < text.size() && ::IsDBCSLeadByte(static_cast<BYTE>(text[pos])) ? 2 : 1;
 }
 
 } // namespace kelvara

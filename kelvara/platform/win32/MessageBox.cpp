@@ -2,8 +2,8 @@
 // converted, no owner window, the caller's MB_ flags as they are.
 #include "kelvara/services/MessageBox.h"
 
+#include "common/win32/WindowsHeaders.h"
 #include "kelvara/platform/win32/WideText.h"
-#include "kelvara/platform/win32/WindowsHeaders.h"
 
 namespace kelvara {
 

@@ -2,7 +2,7 @@
 // window, removed, translated and dispatched.
 #include "kelvara/services/MessagePump.h"
 
-#include "kelvara/platform/win32/WindowsHeaders.h"
+#include "common/win32/WindowsHeaders.h"
 
 namespace kelvara {
 

@@ -5,7 +5,7 @@
 // both are open to tests.
 #pragma once
 
-#include "kelvara/platform/win32/WindowsHeaders.h"
+#include "common/win32/WindowsHeaders.h"
 
 #include <functional>
 #include <string_view>

@@ -7,8 +7,8 @@
 // right where the system has QueryFullProcessImageNameA (Vista and later).
 #include "kelvara/services/ProcessList.h"
 
+#include "common/win32/WindowsHeaders.h"
 #include "kelvara/platform/win32/ProcessBranches.h"
-#include "kelvara/platform/win32/WindowsHeaders.h"
 #include "kelvara/services/DynamicLibrary.h"
 
 #include <tlhelp32.h>

@@ -1,9 +1,11 @@
 // SerialPort on Windows: a COM port opened with CreateFileA under its name
 // and a colon, synchronous I/O, the driver's queue read through
 // ClearCommError; writes wait out their line time.
-#include "kelvara/serial/SerialPort.h"
+#include "kelvara/readers/serial/SerialPort.h"
 
-#include "kelvara/platform/win32/WindowsHeaders.h"
+#include "common/MonotonicClock.h"
+
+#include "common/win32/WindowsHeaders.h"
 
 #include <algorithm>
 
@@ -23,26 +25,6 @@ bool QueuedBytes(HANDLE h, DWORD &queued)
     }
     queued = status.cbInQue;
     return true;
-}
-
-std::int64_t MonotonicUs()
-{
-    LARGE_INTEGER frequency{}, now{};
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&now);
-    const std::int64_t perSecond = frequency.QuadPart > 0 ? frequency.QuadPart : 1;
-    return now.QuadPart / perSecond * 1000000 + now.QuadPart % perSecond * 1000000 / perSecond;
-}
-
-void SleepUntilUs(std::int64_t whenUs)
-{
-    for (;;) {
-        const std::int64_t left = whenUs - MonotonicUs();
-        if (left <= 0) {
-            return;
-        }
-        ::Sleep(DWORD((left + 999) / 1000));
-    }
 }
 
 } // namespace
@@ -131,12 +113,12 @@ int SerialPort::WriteBytes(const std::uint8_t *buffer, std::uint32_t length)
     // than the write's start plus their line time, queued behind any still
     // going out, and a reply's time-out must not run before that.
     const std::int64_t idleAtUs =
-        transmit_.Queue(MonotonicUs(), LineTimeUs(length, baudRate_, byteSize_, parity_, stopBits_));
+        transmit_.Queue(wqn::MonotonicUs(), LineTimeUs(length, baudRate_, byteSize_, parity_, stopBits_));
     DWORD written = 0;
     if (!::WriteFile(H(handle_), buffer, length, &written, nullptr)) {
         return 0;
     }
-    SleepUntilUs(idleAtUs);
+    wqn::SleepUntilUs(idleAtUs);
     return 1;
 }
 

@@ -3,7 +3,7 @@
 // profile functions stored them.
 #include "kelvara/services/Settings.h"
 
-#include "kelvara/platform/win32/WindowsHeaders.h"
+#include "common/win32/WindowsHeaders.h"
 
 #include <vector>
 

@@ -6,7 +6,7 @@
 // and so drive the real transport code where no reader and no driver exist.
 #pragma once
 
-#include "kelvara/platform/win32/WindowsHeaders.h"
+#include "common/win32/WindowsHeaders.h"
 
 #include <setupapi.h>
 

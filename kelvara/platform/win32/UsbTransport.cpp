@@ -2,7 +2,7 @@
 // under GUID_DEVINTERFACE_CARD_READER; member 0 of that class is opened
 // with CreateFileA and driven with buffered DeviceIoControl requests. Every
 // call to the system goes through the table of UsbDeviceApi.h.
-#include "kelvara/usb/UsbChannel.h"
+#include "kelvara/readers/usb/UsbChannel.h"
 
 #include "kelvara/platform/win32/UsbDeviceApi.h"
 

@@ -1,7 +1,7 @@
 // Code-page conversions through MultiByteToWideChar and WideCharToMultiByte.
 #include "kelvara/platform/win32/WideText.h"
 
-#include "kelvara/platform/win32/WindowsHeaders.h"
+#include "common/win32/WindowsHeaders.h"
 
 namespace kelvara {
 

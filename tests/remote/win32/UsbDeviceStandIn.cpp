@@ -5,8 +5,8 @@
 #include "tests/remote/win32/UsbDeviceStandIn.h"
 
 #include "kelvara/platform/win32/UsbDeviceApi.h"
-#include "kelvara/usb/UsbChannel.h"
-#include "kelvara/usb/UsbSocketWire.h"
+#include "kelvara/readers/usb/UsbChannel.h"
+#include "kelvara/readers/usb/UsbSocketWire.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -53,7 +53,7 @@ public:
 
 // The USB reader simulator behind the harness's TCP relay (host:port in the
 // environment variable WQN_USB_READER_TCP), spoken to in the request framing
-// of kelvara/usb/UsbSocketWire.h. Without the variable no reader is plugged.
+// of kelvara/readers/usb/UsbSocketWire.h. Without the variable no reader is plugged.
 class SimulatorDevice final : public Device {
 public:
     SimulatorDevice();

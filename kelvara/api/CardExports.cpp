@@ -1,0 +1,196 @@
+// The exported C interface. Every export runs inside the export frame (one
+// call at a time, no re-entry, no exception leaves it); null texts count as
+// empty, and each result is the documented failure value when anything goes
+// wrong.
+#include "kelvara.h"
+
+#include "kelvara/api/ExportFrame.h"
+#include "kelvara/api/FileSystemCalls.h"
+#include "kelvara/app/CardApp.h"
+#include "kelvara/card/CardLayout.h"
+#include "kelvara/card/PageCrc.h"
+#include "kelvara/services/MessageBox.h"
+#include "kelvara/ui/ReaderSettingsDialog.h"
+
+#include <cstring>
+#include <string>
+
+using namespace kelvara;
+
+namespace {
+
+std::string Text(const char *text) { return text != nullptr ? std::string(text) : std::string(); }
+
+void CopyOut(char *out, const std::string &text)
+{
+    if (out != nullptr)
+        std::memcpy(out, text.c_str(), text.size() + 1);
+}
+
+// The frame of the file-system exports: connect when there is no reader
+// manager yet, then bind the file system to it.
+template <class Body>
+int WithFileSystem(int noReader, Body body)
+{
+    CardApp &app = CardApp::Instance();
+    if (!app.HasReader() && !app.CheckReader())
+        return noReader;
+    CardFileSystem &fs = app.FileSystem();
+    // The export reloads (or replaces) the in-memory index, whatever the
+    // Java methods held there.
+    app.SetIndexInMemory(false);
+    fs.SetMessageBox(&SystemMessageBox());
+    fs.BindReader(app.Reader());
+    return body(fs);
+}
+
+} // namespace
+
+extern "C" {
+
+int KELVARA_CALL TS_CheckKelvara(void)
+{
+    return RunExport(-1, [] { return CardApp::Instance().CheckReader() ? 0 : -1; });
+}
+
+void KELVARA_CALL TS_ReleaseKelvara(void)
+{
+    RunExportVoid([] { CardApp::Instance().ReleaseReader(); });
+}
+
+int KELVARA_CALL TS_ReadBlock(int page, int offset, int length, unsigned char *buffer, unsigned char crc)
+{
+    return RunExport(-1, [&] {
+        CardApp &app = CardApp::Instance();
+        if (!app.HasReader() || !app.Reader()->ReadBlock(page, offset, length, buffer))
+            return -1;
+        if (crc != 0 && buffer != nullptr) {
+            const std::uint32_t computed = PageCrc().ComputeCrc(buffer, card::kCheckedBytes);
+            if (computed != card::Get32(buffer + card::kCrcOffset))
+                SystemMessageBox().Show("CRC校验出错!", kNoticeTitle, mb::kOk | mb::kIconInformation);
+        }
+        return 0;
+    });
+}
+
+int KELVARA_CALL TS_WriteBlock(int page, int offset, int length, unsigned char *buffer, unsigned char crc)
+{
+    return RunExport(-1, [&] {
+        CardApp &app = CardApp::Instance();
+        if (!app.HasReader())
+            return -1;
+        if (crc != 0 && buffer != nullptr) {
+            card::Put32(buffer + card::kCrcOffset, PageCrc().ComputeCrc(buffer, card::kCheckedBytes));
+        }
+        return app.Reader()->WriteBlock(page, offset, length, buffer) ? 0 : -1;
+    });
+}
+
+int KELVARA_CALL TS_IcCardLock(void)
+{
+    return RunExport(0, [] {
+        CardApp &app = CardApp::Instance();
+        return app.HasReader() && app.Reader()->CardLock() ? 1 : 0;
+    });
+}
+
+int KELVARA_CALL TS_IcCardExit(void)
+{
+    return RunExport(0, [] {
+        CardApp &app = CardApp::Instance();
+        return app.HasReader() && app.Reader()->CardExit() ? 1 : 0;
+    });
+}
+
+void KELVARA_CALL TS_GetVersion(char *text)
+{
+    RunExportVoid([&] {
+        CopyOut(text, "");
+        CardApp &app = CardApp::Instance();
+        if (app.HasReader())
+            CopyOut(text, app.Reader()->GetVersion());
+    });
+}
+
+void KELVARA_CALL TS_SetPortSpeed(int)
+{
+    RunExportVoid([] { RunReaderSettingsDialog(CardApp::Instance().MainWindow()); });
+}
+
+int KELVARA_CALL TS_FileTime(const char *name, char *time)
+{
+    return RunExport(-1, [&] {
+        CopyOut(time, "");
+        return WithFileSystem(-1, [&](CardFileSystem &fs) {
+            std::string result;
+            const int r = fs_calls::FileTime(fs, Text(name), result);
+            CopyOut(time, result.substr(0, 12));
+            return r;
+        });
+    });
+}
+
+int KELVARA_CALL TS_ReadIcFiles(const char *localDirectory, const char *cardPattern, char *readNames)
+{
+    return RunExport(-1, [&] {
+        CopyOut(readNames, "");
+        CardApp &app = CardApp::Instance();
+        if (!app.HasReader())
+            return -1; // reading never connects by itself
+        return WithFileSystem(-1, [&](CardFileSystem &fs) {
+            std::string names;
+            const int r = fs_calls::ReadIcFiles(fs, Text(localDirectory), Text(cardPattern), names);
+            if (r == 0)
+                CopyOut(readNames, names);
+            return r;
+        });
+    });
+}
+
+int KELVARA_CALL TS_WriteIcFiles(const char *cardDirectory, const char *localFiles)
+{
+    return RunExport(-1, [&] {
+        return WithFileSystem(
+            -1, [&](CardFileSystem &fs) { return fs_calls::WriteIcFiles(fs, Text(cardDirectory), Text(localFiles)); });
+    });
+}
+
+int KELVARA_CALL TS_DelIcFiles(const char *cardPattern)
+{
+    return RunExport(-1, [&] {
+        return WithFileSystem(-1, [&](CardFileSystem &fs) { return fs_calls::DelIcFiles(fs, Text(cardPattern)); });
+    });
+}
+
+int KELVARA_CALL TS_IsFormat(void)
+{
+    return RunExport(-1, [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return fs_calls::IsFormat(fs); }); });
+}
+
+int KELVARA_CALL TS_Format(void)
+{
+    return RunExport(-1, [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return fs_calls::Format(fs); }); });
+}
+
+int KELVARA_CALL TS_DirIcFiles(const char *outputPath)
+{
+    return RunExport(-1, [&] {
+        return WithFileSystem(-1, [&](CardFileSystem &fs) { return fs_calls::DirIcFiles(fs, Text(outputPath)); });
+    });
+}
+
+int KELVARA_CALL TS_Test(void)
+{
+    return RunExport(-1, [] {
+        return WithFileSystem(-1, [](CardFileSystem &fs) { return fs_calls::Test(fs, SystemMessageBox()); });
+    });
+}
+
+int KELVARA_CALL TS_GetBitTable(const char *outputPath)
+{
+    return RunExport(0, [&] {
+        return WithFileSystem(0, [&](CardFileSystem &fs) { return fs_calls::GetBitTable(fs, Text(outputPath)); });
+    });
+}
+
+} // extern "C"

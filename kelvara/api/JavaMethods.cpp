@@ -1,0 +1,129 @@
+// The Java native methods over CardApp and its card file system.
+#include "kelvara/api/JavaMethods.h"
+
+#include "kelvara/app/CardApp.h"
+#include "kelvara/app/ProcessCheck.h"
+#include "kelvara/services/CodePageText.h"
+#include "kelvara/services/LocalFiles.h"
+#include "kelvara/services/NameCase.h"
+#include "kelvara/ui/ReaderSettingsDialog.h"
+
+namespace kelvara::java_methods {
+namespace {
+
+// The card file system bound to the reader manager, or null when there is
+// no reader manager (the Java methods never connect by themselves).
+CardFileSystem *BoundFileSystem()
+{
+    CardApp &app = CardApp::Instance();
+    if (!app.HasReader())
+        return nullptr;
+    CardFileSystem &fs = app.FileSystem();
+    fs.SetMessageBox(&SystemMessageBox());
+    fs.BindReader(app.Reader());
+    return &fs;
+}
+
+// Before a method changes the card: the in-memory index must stand for the
+// card, or a card that was never loaded in this process would count as
+// unformatted and be formatted - wiping every file on it. Loads it when
+// nothing was loaded, formatted or changed yet; false when that load fails.
+bool IndexReady(CardFileSystem &fs)
+{
+    CardApp &app = CardApp::Instance();
+    if (app.IndexInMemory())
+        return true;
+    const bool loaded = fs.LoadIndex();
+    app.SetIndexInMemory(loaded);
+    return loaded;
+}
+
+bool FormatKeepingTrack(CardFileSystem &fs)
+{
+    const bool formatted = fs.FormatCard();
+    CardApp::Instance().SetIndexInMemory(formatted);
+    return formatted;
+}
+
+} // namespace
+
+bool CheckKelvara() { return CardApp::Instance().CheckReader(); }
+
+void ReleaseKelvara() { CardApp::Instance().ReleaseReader(); }
+
+bool ReadIcFileIndex()
+{
+    CardFileSystem *fs = BoundFileSystem();
+    if (fs == nullptr)
+        return false;
+    const bool loaded = fs->LoadIndex();
+    CardApp::Instance().SetIndexInMemory(loaded);
+    return loaded;
+}
+
+bool WriteIcFileIndex()
+{
+    CardFileSystem *fs = BoundFileSystem();
+    return fs != nullptr && fs->SaveIndex();
+}
+
+std::string ReadIC(const std::string &cardFiles, const std::string &localDirectory)
+{
+    CardFileSystem *fs = BoundFileSystem();
+    if (fs == nullptr)
+        return {};
+    fs->ClearReadNames();
+    if (!fs->IsFormatted())
+        return {};
+    if (!fs->ReadFiles(localDirectory, LowerText(cardFiles)))
+        return {};
+    return fs->ReadNames();
+}
+
+bool WriteIC(const std::string &localFiles, const std::string &cardDirectory)
+{
+    CardFileSystem *fs = BoundFileSystem();
+    if (fs == nullptr || !IndexReady(*fs))
+        return false;
+    if (!fs->IsFormatted() && !FormatKeepingTrack(*fs))
+        return false;
+    // As for TS_WriteIcFiles: the local file is opened under the case given
+    // (a Linux file system cares); the card path is lower-cased.
+    return fs->WriteFiles(LowerText(cardDirectory), localFiles);
+}
+
+bool ICFileDel(const std::string &cardFiles)
+{
+    CardFileSystem *fs = BoundFileSystem();
+    if (fs == nullptr || !IndexReady(*fs))
+        return false;
+    if (!fs->IsFormatted()) {
+        FormatKeepingTrack(*fs);
+        return true;
+    }
+    return fs->DeleteFiles(LowerText(cardFiles));
+}
+
+bool ICFormat()
+{
+    CardFileSystem *fs = BoundFileSystem();
+    return fs != nullptr && FormatKeepingTrack(*fs);
+}
+
+std::string ICFileTime(const std::string &name)
+{
+    CardFileSystem *fs = BoundFileSystem();
+    return fs != nullptr ? fs->GetFileTime(LowerText(name)) : std::string();
+}
+
+bool IsProcessExist(const std::string &name) { return IsProcessRunningTwice(name); }
+
+void ShowPro(const std::string &text) { CardApp::Instance().ShowProgress(CodePageFromUtf8(text)); }
+
+void SetText(const std::string &text) { CardApp::Instance().SetProgressText(CodePageFromUtf8(text)); }
+
+void HidePro() { CardApp::Instance().HideProgress(); }
+
+void SetPortSpeed() { RunReaderSettingsDialog(nullptr); }
+
+} // namespace kelvara::java_methods

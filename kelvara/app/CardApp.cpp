@@ -1,0 +1,88 @@
+// The application object and its connection prompts.
+#include "kelvara/app/CardApp.h"
+
+#include <new>
+
+namespace kelvara {
+
+CardApp &CardApp::Instance()
+{
+    static CardApp app;
+    return app;
+}
+
+CardApp::CardApp() = default;
+
+CardApp::~CardApp()
+{
+    reader_.reset();
+    if (progress_ != nullptr) {
+        progress_->HideNotice();
+        progress_.reset();
+    }
+}
+
+bool CardApp::CheckReader()
+{
+    MessageBoxService &box = SystemMessageBox();
+    if (!reader_) {
+        reader_.reset(new (std::nothrow) ReaderManager());
+        if (!reader_) {
+            box.Show("内存不足!", kNoticeTitle, mb::kOk | mb::kIconError | mb::kSystemModal);
+            return false;
+        }
+    }
+    for (;;) {
+        const int r = reader_->Connect();
+        if (reader_->Mode() == reader_mode::kUsb && r == connect_result::kCardUnusable) {
+            box.Show("卡可能插反或没有初始化!", kNoticeTitle, mb::kOk | mb::kIconInformation | mb::kSystemModal);
+            return false;
+        }
+        if (r == connect_result::kReady)
+            return true;
+        if (r == connect_result::kNoCard) {
+            if (box.Show("请将IC卡插入读卡器中!", kNoticeTitle,
+                         mb::kOkCancel | mb::kIconInformation | mb::kSystemModal) != mb::kIdOk)
+                return false;
+            continue;
+        }
+        if (box.Show("连接读卡器失败,USB设备请重新拔插连接线,重试？", kNoticeTitle,
+                     mb::kRetryCancel | mb::kIconQuestion | mb::kSystemModal) != mb::kIdRetry)
+            return false;
+    }
+}
+
+void CardApp::ReleaseReader()
+{
+    if (!reader_)
+        return;
+    std::uint8_t scratch[16];
+    reader_->ReadBlock(card::kPageCount - 1, 0, sizeof scratch, scratch);
+    reader_.reset();
+    // The next connection may find another card: the index in memory no
+    // longer stands for it.
+    indexInMemory_ = false;
+}
+
+void CardApp::ShowProgress(const std::string &text)
+{
+    if (progress_ == nullptr) {
+        progress_ = std::make_unique<NoticeDialog>(NoticeKind::Progress);
+        progress_->ShowNotice(MainWindow());
+    }
+    progress_->SetNoticeText(text);
+}
+
+void CardApp::SetProgressText(const std::string &text)
+{
+    if (progress_ != nullptr)
+        progress_->SetNoticeText(text);
+}
+
+void CardApp::HideProgress()
+{
+    if (progress_ != nullptr && progress_->HideNotice())
+        progress_.reset();
+}
+
+} // namespace kelvara

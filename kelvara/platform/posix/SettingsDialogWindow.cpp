@@ -1,9 +1,0 @@
-// Linux has no dialog window; the settings are edited through a handler
-// (the kelvara tool's "settings edit") or in the settings file.
-#include "kelvara/services/SettingsDialogWindow.h"
-
-namespace kelvara {
-
-int RunPlatformSettingsDialog(SettingsDialogModel &, WindowHandle) { return 0; }
-
-} // namespace kelvara

@@ -1,0 +1,92 @@
+// The process check on real processes: a waiting program started under a
+// name no other process has, once and twice.
+#include "kelvara/app/ProcessCheck.h"
+#include "sim/common/ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kelvara {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ProcessCheck : public ::testing::Test {
+protected:
+    ProcessCheck()
+    {
+        std::string pattern = (fs::temp_directory_path() / "kelvara-proc-XXXXXX").string();
+        dir = ::mkdtemp(pattern.data());
+        // A name of this test run alone, so no other process matches it.
+        name = "kvprobe" + std::to_string(::getpid()) + ".exe";
+        fs::copy_file(KELVARA_PROCESS_PROBE_PATH, dir / name);
+        fs::permissions(dir / name, fs::perms::owner_all);
+    }
+    ~ProcessCheck() override
+    {
+        probes.clear();
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+
+    void StartProbe()
+    {
+        auto probe = std::make_unique<wqn::sim::ChildProcess>();
+        ASSERT_TRUE(probe->Start({(dir / name).string()}, wqn::sim::ChildProcess::CurrentEnvironment()));
+        std::string line;
+        ASSERT_TRUE(probe->ReadLine(&line, 30000)); // it runs under its name
+        ASSERT_EQ(line, "ready");
+        probes.push_back(std::move(probe));
+    }
+
+    fs::path dir;
+    std::string name;
+    std::vector<std::unique_ptr<wqn::sim::ChildProcess>> probes;
+};
+
+TEST_F(ProcessCheck, OneProcessIsNotEnoughTwoAre)
+{
+    EXPECT_FALSE(IsProcessRunningTwice(name));
+    StartProbe();
+    EXPECT_FALSE(IsProcessRunningTwice(name));
+    StartProbe();
+    EXPECT_TRUE(IsProcessRunningTwice(name));
+    probes.back()->Kill();
+    EXPECT_FALSE(IsProcessRunningTwice(name));
+}
+
+TEST_F(ProcessCheck, CapitalsMatchButADirectoryOrAPartialNameNever)
+{
+    StartProbe();
+    StartProbe();
+    std::string upper = name;
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+    EXPECT_TRUE(IsProcessRunningTwice(upper));
+    EXPECT_FALSE(IsProcessRunningTwice((dir / name).string()));
+    EXPECT_FALSE(IsProcessRunningTwice("C:\\probes\\" + name));
+    EXPECT_FALSE(IsProcessRunningTwice(name.substr(0, name.size() - 4))); // without ".exe"
+    EXPECT_FALSE(IsProcessRunningTwice(name.substr(2)));
+    EXPECT_FALSE(IsProcessRunningTwice(""));
+}
+
+TEST(ProcessImage, OnlyThePartAfterTheLastBackslashCountsWholeAndIgnoringCase)
+{
+    EXPECT_TRUE(ProcessImageMatches("C:\\Program Files\\Wqn\\TAXFILER.EXE", "taxfiler.exe"));
+    EXPECT_TRUE(ProcessImageMatches("taxfiler.exe", "TaxFiler.Exe"));
+    EXPECT_FALSE(ProcessImageMatches("C:\\Wqn\\taxfiler.exe", "Wqn\\taxfiler.exe"));
+    EXPECT_FALSE(ProcessImageMatches("C:\\Wqn\\taxfiler.exe", "taxfiler"));
+    EXPECT_FALSE(ProcessImageMatches("C:\\Wqn\\taxfiler.exe", "*.exe"));
+    EXPECT_FALSE(ProcessImageMatches("C:\\Wqn\\taxfiler.exe.bak", "taxfiler.exe"));
+    EXPECT_TRUE(ProcessImageMatches("报税.exe", "报税.EXE"));
+}
+
+} // namespace
+} // namespace kelvara
