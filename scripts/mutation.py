@@ -47,21 +47,24 @@ ROOT = Path(__file__).resolve().parent.parent
 
 # Folders whose code keeps the user's files and talks to the readers: they
 # get twice their share of mutants.
-HEAVY = ("kelvara/storage", "kelvara/frame", "kelvara/serial", "kelvara/usb", "kelvara/vendor", "kelvara/host",
-         "sampora")
-EXCLUDED = ("kelvara/platform/win32", "sampora/win32")
+HEAVY = ("kelvara/storage", "kelvara/api", "kelvara/app", "kelvara/readers", "kelvara/ui", "sampora")
+EXCLUDED = ("kelvara/platform/win32", "sampora/win32", "common/win32")
 
 # Test executables that exercise each folder first (the second round runs
 # everything else).
 FOLDER_SUITES = {
     "kelvara/storage": ["storage_tests", "cardcheck_tests", "fuzz_card_index", "kelvara_e2e_tests"],
-    "kelvara/frame": ["kelvara_e2e_tests", "e2e_readers_tests", "kelvara_thread_tests", "host_tests"],
-    "kelvara/serial": ["serial_tests", "fuzz_serial_reply", "kelvara_e2e_tests"],
-    "kelvara/usb": ["usb_tests", "fuzz_usb_reply", "e2e_readers_tests"],
-    "kelvara/vendor": ["vendor_tests", "e2e_readers_tests"],
-    "kelvara/host": ["host_tests", "api_e2e_tests"],
+    "kelvara/card": ["card_tests", "storage_tests"],
+    "kelvara/api": ["kelvara_e2e_tests", "api_e2e_tests", "kelvara_thread_tests"],
+    "kelvara/app": ["kelvara_e2e_tests", "e2e_readers_tests", "app_tests"],
+    "kelvara/readers/protocol": ["serial_tests", "usb_tests", "fuzz_serial_reply"],
+    "kelvara/readers/serial": ["serial_tests", "fuzz_serial_reply", "kelvara_e2e_tests"],
+    "kelvara/readers/usb": ["usb_tests", "fuzz_usb_reply", "e2e_readers_tests"],
+    "kelvara/readers/vendor": ["vendor_tests", "e2e_readers_tests"],
+    "kelvara/ui": ["ui_tests", "platform_tests", "kelvara_tool_e2e_tests"],
     "kelvara/services": ["platform_tests", "storage_tests", "kelvara_e2e_tests"],
     "kelvara/platform/posix": ["platform_tests", "serial_tests", "fuzz_settings_ini", "kelvara_e2e_tests"],
+    "common": ["kelvara_e2e_tests", "sampora_unit_tests"],
     "sampora": ["sampora_unit_tests", "sampora_e2e_tests", "sampora_tool_tests", "fuzz_sampora_ring"],
 }
 
@@ -215,7 +218,7 @@ def find_sites(text):
 
 def product_files():
     files = []
-    for top in ("kelvara", "sampora"):
+    for top in ("kelvara", "sampora", "common"):
         for path in sorted((ROOT / top).rglob("*")):
             rel = path.relative_to(ROOT).as_posix()
             if path.suffix not in (".cpp", ".h") or rel.startswith(EXCLUDED):
@@ -361,7 +364,7 @@ def ctest(build, names, timeout, jobs):
 def judge(mutant, build, tests, args):
     folder = folder_of(mutant["file"])
     first_suites = set(FOLDER_SUITES[folder])
-    skip = SLOW_TESTS if folder == "kelvara/host" else SLOW_TESTS + "|" + JAVA_TESTS
+    skip = SLOW_TESTS if folder == "kelvara/api" else SLOW_TESTS + "|" + JAVA_TESTS
     skip = re.compile(skip + ("|" + args.skip if args.skip else ""))
     names = [n for n in tests if not skip.search(n)]
     first = [n for n in names if tests[n] in first_suites]

@@ -170,17 +170,17 @@ void SerialPort::WaitForInput(int timeoutMs)
     }
     // Comm events would need overlapped I/O; short sleeps keep the CPU idle
     // and notice a reply within a few milliseconds.
-    const DWORD start = ::GetTickCount();
+    const std::int64_t deadlineUs = wqn::MonotonicUs() + std::int64_t(timeoutMs) * 1000;
     for (;;) {
         DWORD queued = 0;
         if (handle_ != kNoHandle && QueuedBytes(H(handle_), queued) && queued > 0) {
             return;
         }
-        const DWORD elapsed = ::GetTickCount() - start;
-        if (elapsed >= DWORD(timeoutMs)) {
+        const std::int64_t nowUs = wqn::MonotonicUs();
+        if (nowUs >= deadlineUs) {
             return;
         }
-        ::Sleep(std::min<DWORD>(2, DWORD(timeoutMs) - elapsed));
+        wqn::SleepUntilUs(std::min(deadlineUs, nowUs + 2000));
     }
 }
 
