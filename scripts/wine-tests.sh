@@ -159,6 +159,7 @@ run() { # name, command...
 exe() { echo "$WQN_WINE_BUILD/$1"; }
 
 wants storage && run storage "$wine" "$(exe tests/storage/storage_tests.exe)" --gtest_brief=1
+wants storage && run card "$wine" "$(exe tests/card/card_tests.exe)" --gtest_brief=1
 wants sim && run sim "$wine" "$(exe tests/sim/sim_card_tests.exe)" --gtest_brief=1
 wants vendor && run vendor "$wine" "$(exe tests/readers/vendor/vendor_tests.exe)" --gtest_brief=1
 wants usb && run usb "$wine" "$(exe tests/readers/usb/usb_win32_tests.exe)" --gtest_brief=1
