@@ -4,6 +4,7 @@
 
 #include "PtyTestSupport.h"
 #include "sim/serial/PtySpeed.h"
+#include "tests/support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
