@@ -1,7 +1,8 @@
 // The process check on real processes: a waiting program started under a
 // name no other process has, once and twice.
 #include "kelvara/app/ProcessCheck.h"
-#include "sim/common/ChildProcess.h"
+#include "tests/support/ChildProgram.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -23,33 +24,26 @@ class ProcessCheck : public ::testing::Test {
 protected:
     ProcessCheck()
     {
-        std::string pattern = (fs::temp_directory_path() / "kelvara-proc-XXXXXX").string();
-        dir = ::mkdtemp(pattern.data());
         // A name of this test run alone, so no other process matches it.
         name = "kvprobe" + std::to_string(::getpid()) + ".exe";
         fs::copy_file(KELVARA_PROCESS_PROBE_PATH, dir / name);
         fs::permissions(dir / name, fs::perms::owner_all);
     }
-    ~ProcessCheck() override
-    {
-        probes.clear();
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
 
     void StartProbe()
     {
-        auto probe = std::make_unique<wqn::sim::ChildProcess>();
-        ASSERT_TRUE(probe->Start({(dir / name).string()}, wqn::sim::ChildProcess::CurrentEnvironment()));
+        auto probe = std::make_unique<testing::ChildProgram>();
+        ASSERT_TRUE(probe->Start({(dir / name).string()}));
         std::string line;
         ASSERT_TRUE(probe->ReadLine(&line, 30000)); // it runs under its name
         ASSERT_EQ(line, "ready");
         probes.push_back(std::move(probe));
     }
 
-    fs::path dir;
+    testing::ScratchDirectory scratch{"kelvara-proc"};
+    const fs::path dir = scratch.path();
     std::string name;
-    std::vector<std::unique_ptr<wqn::sim::ChildProcess>> probes;
+    std::vector<std::unique_ptr<testing::ChildProgram>> probes;
 };
 
 TEST_F(ProcessCheck, OneProcessIsNotEnoughTwoAre)

@@ -6,12 +6,11 @@
 
 #include "sim/common/ChildProcess.h"
 #include "tests/remote/RemoteKelvara.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,8 +22,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-extern char **environ;
 
 namespace kelvara::e2e {
 
@@ -43,23 +40,13 @@ inline void WriteFile(const std::filesystem::path &path, const std::string &cont
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
-class Scratch {
+// A scratch directory of one scenario.
+class Scratch : public testing::ScratchDirectory {
 public:
     Scratch()
+        : ScratchDirectory("kelvara-e2e")
     {
-        std::string templ = (std::filesystem::temp_directory_path() / "kelvara-e2e-XXXXXX").string();
-        path_ = ::mkdtemp(templ.data());
     }
-    ~Scratch()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string File(const std::string &name) const { return (path_ / name).string(); }
-    const std::filesystem::path &path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
 };
 
 // kelvara-serial-sim as a user starts it; stopped at the end of the test.

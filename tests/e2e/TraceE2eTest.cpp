@@ -2,15 +2,18 @@
 // simulator with KELVARA_TRACE set, checked against what the simulator logged
 // it received, and read back by `kelvara trace`.
 #include "tests/e2e/E2eSupport.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/ToolRun.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstring>
+#include <optional>
 
 namespace kelvara::e2e {
 namespace {
 
+using kelvara::testing::ScopedEnv;
 using kelvara::testing::ToolRun;
 
 struct TraceEntry {
@@ -61,12 +64,6 @@ void ExpectHeardFramesTracedInOrder(const std::vector<std::string> &heard, const
 
 class TraceE2e : public E2eTest {
 protected:
-    void TearDown() override
-    {
-        ::unsetenv("KELVARA_TRACE");
-        ::unsetenv("KELVARA_TRACE_SECRETS");
-    }
-
     ToolRun Run(std::vector<std::string> args)
     {
         return kelvara::testing::RunProgram(KELVARA_TOOL_PATH, std::move(args), scratch.path(), HostEnvironment());
@@ -78,16 +75,14 @@ protected:
     std::string TracedRun(bool secrets)
     {
         const std::string trace = scratch.File("wire.trace");
-        ::setenv("KELVARA_TRACE", trace.c_str(), 1);
-        if (secrets)
-            ::setenv("KELVARA_TRACE_SECRETS", "1", 1);
+        const ScopedEnv traceFile("KELVARA_TRACE", trace);
+        const ScopedEnv showSecrets("KELVARA_TRACE_SECRETS", secrets ? std::optional<std::string>("1") : std::nullopt);
         WriteFile(scratch.path() / "a.bin", std::string(700, 'k'));
         SerialSim sim(SimArgs({"--pace", "--speed", "115200", "--fault", "silence:READ:0:1"}));
         UseReaderOn(1, sim);
         const ToolRun run =
             Run({"--batch", "check", "--", "read-page", "5", "0", "16", "--", "put", "\\t", scratch.File("a.bin")});
         EXPECT_EQ(run.status, 0) << run.err;
-        ::unsetenv("KELVARA_TRACE");
         return trace;
     }
 };

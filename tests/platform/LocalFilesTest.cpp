@@ -1,10 +1,10 @@
 // The Linux file search: Windows find-file wildcards over a file system
 // whose names are case-sensitive UTF-8.
 #include "kelvara/services/LocalFiles.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -17,13 +17,10 @@ class FileSearch : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char name[] = "/tmp/kelvara-search-XXXXXX";
-        ASSERT_NE(::mkdtemp(name), nullptr);
-        dir_ = name;
+        ASSERT_FALSE(dir_.empty());
         for (const char *file : {"Data.TXT", "data.txt", "\xC3\xA9.txt", "ab.txt", "README", ".hidden"})
             std::ofstream(dir_ / file) << "x";
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     std::vector<std::string> Names(const std::string &pattern) const
     {
@@ -37,7 +34,8 @@ protected:
         return names;
     }
 
-    std::filesystem::path dir_;
+    testing::ScratchDirectory scratch_{"kelvara-search"};
+    const std::filesystem::path dir_ = scratch_.path();
 };
 
 TEST_F(FileSearch, CaseCountsAsTheFileSystemHasIt)

@@ -1,10 +1,11 @@
 // The settings file on Linux: where it lives, how values are found and
 // kept, and that a change replaces the file whole.
 #include "kelvara/services/Settings.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -15,43 +16,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ScopedEnv {
-public:
-    ScopedEnv(std::string name, std::optional<std::string> value)
-        : name_(std::move(name))
-    {
-        if (const char *old = std::getenv(name_.c_str())) {
-            old_ = old;
-        }
-        if (value) {
-            ::setenv(name_.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-    ~ScopedEnv()
-    {
-        if (old_) {
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
+using testing::ScopedEnv;
 
 class SettingsTest : public ::testing::Test {
 protected:
-    SettingsTest()
-    {
-        std::string pattern = (fs::temp_directory_path() / "kelvara-settings-XXXXXX").string();
-        dir = ::mkdtemp(pattern.data());
-    }
-    ~SettingsTest() override { fs::remove_all(dir); }
-
     std::string Read(const fs::path &path)
     {
         std::ifstream in(path);
@@ -61,7 +29,8 @@ protected:
     }
     void Write(const fs::path &path, const std::string &text) { std::ofstream(path) << text; }
 
-    fs::path dir;
+    testing::ScratchDirectory scratch{"kelvara-settings"};
+    const fs::path dir = scratch.path();
 };
 
 TEST_F(SettingsTest, FileFollowsTheEnvironmentRule)

@@ -12,8 +12,7 @@
 #pragma once
 
 #include "tests/remote/Protocol.h"
-
-#include <sys/types.h>
+#include "tests/support/ChildProgram.h"
 
 #include <functional>
 #include <map>
@@ -46,7 +45,6 @@ public:
     static constexpr int kCallTimeoutMs = 180000;
 
     HostProcess() = default;
-    ~HostProcess();
     HostProcess(const HostProcess &) = delete;
     HostProcess &operator=(const HostProcess &) = delete;
 
@@ -55,7 +53,7 @@ public:
     // `environment`, in `directory` (empty: the current one).
     bool Start(const std::string &program, bool windows, const std::map<std::string, std::string> &environment,
                const std::string &directory = {});
-    bool Running() const { return pid_ > 0; }
+    bool Running() const { return child_.Running(); }
 
     // Runs a command; the results after "ok". An "error" answer, a host
     // that ended or a time-out fails the test and gives no results.
@@ -74,12 +72,8 @@ public:
 private:
     bool ReadLine(std::string *line, long long deadline);
     void Send(const Tokens &tokens);
-    int Reap(int timeoutMs);
 
-    pid_t pid_ = -1;
-    int toHost_ = -1;
-    int fromHost_ = -1;
-    std::string buffer_;
+    kelvara::testing::ChildProgram child_;
     EventHandler onEvent_;
     std::vector<Tokens> events_;
 };

@@ -2,6 +2,7 @@
 // (sampora-host) against the sampora-sim program on a real pty; libsampora
 // natively, Sampora.dll under Wine (scripts/wine-tests.sh).
 #include "tests/remote/RemoteSampora.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include "SimProcess.h"
 
@@ -41,9 +42,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(sim_.Started()) << "sampora-sim did not start";
-        char templ[] = "/tmp/sampora-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(templ), nullptr);
-        dir_ = templ;
+        ASSERT_FALSE(dir_.empty());
         char cwd[4096];
         ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
         oldDir_ = cwd;
@@ -68,10 +67,6 @@ protected:
         if (!oldDir_.empty()) {
             EXPECT_EQ(::chdir(oldDir_.c_str()), 0);
         }
-        if (!dir_.empty()) {
-            ::unlink((dir_ + "/sampora.ini").c_str());
-            ::rmdir(dir_.c_str());
-        }
     }
 
     void WriteIni(const std::string &text) { std::ofstream(dir_ + "/sampora.ini") << text; }
@@ -85,7 +80,8 @@ protected:
     void Sim(const std::string &line) { ASSERT_EQ(sim_.Command(line).substr(0, 2), "ok") << line; }
 
     SimProcess sim_;
-    std::string dir_;
+    kelvara::testing::ScratchDirectory scratch_{"sampora-test"};
+    const std::string dir_ = scratch_.path().string();
     std::string oldDir_;
     std::unique_ptr<SamporaProcess> process_;
 };

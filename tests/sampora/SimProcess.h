@@ -3,8 +3,9 @@
 // test instead of hanging it.
 #pragma once
 
+#include "tests/support/ChildProgram.h"
+
 #include <string>
-#include <sys/types.h>
 
 namespace sampora_test {
 
@@ -27,12 +28,9 @@ public:
     std::string Received();
 
 private:
-    std::string ReadLine(int timeoutMs);
+    std::string ReadLine();
 
-    pid_t pid_ = -1;
-    int toChild_ = -1;
-    int fromChild_ = -1;
-    std::string buffer_;
+    kelvara::testing::ChildProgram child_;
     std::string slavePath_;
 };
 

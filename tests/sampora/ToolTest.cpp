@@ -1,16 +1,24 @@
 // The sampora command-line tool against the simulator: output format and
 // exit codes.
 #include "SimProcess.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/ScratchDirectory.h"
+#include "tests/support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <optional>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
+
+using kelvara::testing::RunProgram;
+using kelvara::testing::ScopedEnv;
+using kelvara::testing::ScratchDirectory;
+using kelvara::testing::ToolRun;
 
 std::string ReadText(const std::string &path)
 {
@@ -24,62 +32,57 @@ std::string ReadText(const std::string &path)
     return text;
 }
 
-struct ToolRun {
-    int exitCode;
-    std::string output;
-};
-
-// Runs the tool; its stderr is dropped unless `withErrors` puts it into the output.
-ToolRun Tool(const std::string &arguments, bool withErrors = false)
-{
-    const std::string command =
-        std::string("timeout 20 ") + SAMPORA_TOOL_PATH + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
-    ToolRun run{-1, ""};
-    FILE *pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return run;
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, pipe) != nullptr)
-        run.output += buf;
-    const int status = ::pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
 class SamporaTool : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(sim_.Started());
-        ::setenv("WQN_COM1", sim_.SlavePath().c_str(), 1);
+        ASSERT_FALSE(scratch_.path().empty());
+        com1_.emplace("WQN_COM1", sim_.SlavePath());
         // The tool reads sampora.ini from its current directory; run it where
         // there is none.
         ASSERT_EQ(::chdir("/"), 0);
     }
+
+    struct Run {
+        int exitCode;
+        std::string output;
+    };
+
+    // Runs the tool; its stderr is dropped unless `withErrors` adds it to the
+    // output.
+    Run Tool(std::vector<std::string> args, bool withErrors = false) const
+    {
+        const ToolRun run = RunProgram(SAMPORA_TOOL_PATH, std::move(args), scratch_.path());
+        return {run.status, withErrors ? run.out + run.err : run.out};
+    }
+
     sampora_test::SimProcess sim_;
+    ScratchDirectory scratch_{"sampora-tool"};
+    std::optional<ScopedEnv> com1_;
 };
 
 TEST_F(SamporaTool, ChainedCommandsShareOneSessionAndPrintHex)
 {
-    const ToolRun run = Tool("open-card -- write-block 1 5 '00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff' -- "
-                             "read-block 1 5");
+    const Run run = Tool({"open-card", "--", "write-block", "1", "5", "00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff",
+                          "--", "read-block", "1", "5"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.output, "78563412\n00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF\n");
 }
 
 TEST_F(SamporaTool, ExitCodesTellFailuresApart)
 {
-    EXPECT_EQ(Tool("").exitCode, 1) << "no command";
-    EXPECT_EQ(Tool("no-such-command").exitCode, 1);
-    EXPECT_EQ(Tool("read-block 0").exitCode, 1) << "missing argument";
-    EXPECT_EQ(Tool("write-block 0 4 0011").exitCode, 1) << "short data";
-    EXPECT_EQ(Tool("read-block 2 0").exitCode, 4) << "selector out of range";
-    EXPECT_EQ(Tool("read-block 0 4").exitCode, 5) << "card not selected";
+    EXPECT_EQ(Tool({}).exitCode, 1) << "no command";
+    EXPECT_EQ(Tool({"no-such-command"}).exitCode, 1);
+    EXPECT_EQ(Tool({"read-block", "0"}).exitCode, 1) << "missing argument";
+    EXPECT_EQ(Tool({"write-block", "0", "4", "0011"}).exitCode, 1) << "short data";
+    EXPECT_EQ(Tool({"read-block", "2", "0"}).exitCode, 4) << "selector out of range";
+    EXPECT_EQ(Tool({"read-block", "0", "4"}).exitCode, 5) << "card not selected";
     ASSERT_EQ(sim_.Command("silent"), "ok");
-    EXPECT_EQ(Tool("close-card").exitCode, 3) << "no reply";
-    EXPECT_EQ(Tool("--help").exitCode, 0);
-    ::setenv("WQN_COM1", "/nonexistent/tty", 1);
-    EXPECT_EQ(Tool("close-card").exitCode, 2) << "no port";
+    EXPECT_EQ(Tool({"close-card"}).exitCode, 3) << "no reply";
+    EXPECT_EQ(Tool({"--help"}).exitCode, 0);
+    com1_->Set("/nonexistent/tty");
+    EXPECT_EQ(Tool({"close-card"}).exitCode, 2) << "no port";
 }
 
 TEST_F(SamporaTool, EveryCommandHasHelpAndTheChainIsCheckedBeforeThePortOpens)
@@ -88,25 +91,25 @@ TEST_F(SamporaTool, EveryCommandHasHelpAndTheChainIsCheckedBeforeThePortOpens)
          {"open-reader", "close-reader", "open-card", "close-card", "read-block", "write-block", "read-file",
           "write-file", "down-secret", "write-secret", "write-mac", "set-mad", "restore-card", "select-sam",
           "allow-deep", "disallow-deep", "op-correct-deep", "op-incorrect-deep", "resend"}) {
-        const ToolRun run = Tool(std::string(command) + " --help");
+        const Run run = Tool({command, "--help"});
         EXPECT_EQ(run.exitCode, 0) << command;
         EXPECT_NE(run.output.find(std::string("Usage: sampora ") + command), std::string::npos) << run.output;
     }
-    const ToolRun help = Tool("--help");
+    const Run help = Tool({"--help"});
     EXPECT_NE(help.output.find("5  the reader answered another status"), std::string::npos) << help.output;
-    EXPECT_EQ(Tool("--version").output, std::string("sampora ") + SAMPORA_TOOL_VERSION + "\n");
+    EXPECT_EQ(Tool({"--version"}).output, std::string("sampora ") + SAMPORA_TOOL_VERSION + "\n");
 
     // -v reports each call's result, -vv its arguments as well.
-    ToolRun run = Tool("-v open-card", true);
+    Run run = Tool({"-v", "open-card"}, true);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.output.find("sampora: open-card -> 1\n"), std::string::npos) << run.output;
-    run = Tool("read-block 1 5 -vv", true);
+    run = Tool({"read-block", "1", "5", "-vv"}, true);
     EXPECT_NE(run.output.find("sampora: read-block 1 5\n"), std::string::npos) << run.output;
 
     // A usage error anywhere in the chain wins over a port that cannot be opened.
-    ::setenv("WQN_COM1", "/nonexistent/tty", 1);
-    EXPECT_EQ(Tool("open-card -- read-block 0 x").exitCode, 1);
-    EXPECT_EQ(Tool("open-card -- read-block 0 1").exitCode, 2);
+    com1_->Set("/nonexistent/tty");
+    EXPECT_EQ(Tool({"open-card", "--", "read-block", "0", "x"}).exitCode, 1);
+    EXPECT_EQ(Tool({"open-card", "--", "read-block", "0", "1"}).exitCode, 2);
 }
 
 // The trace of a real run: what the reader received is what the trace shows
@@ -114,13 +117,14 @@ TEST_F(SamporaTool, EveryCommandHasHelpAndTheChainIsCheckedBeforeThePortOpens)
 TEST_F(SamporaTool, TheTraceShowsEveryFrameAndHidesKeysUnlessAsked)
 {
     const std::string trace = "/tmp/sampora-tool-trace-" + std::to_string(::getpid());
-    const std::string commands = "open-card -- down-secret 0 3 'A1 B2 C3 D4 E5 F6' -- select-sam -- "
-                                 "write-mac 11839 19804 '0A 0B' -- "
-                                 "read-block 1 5";
+    const std::vector<std::string> commands = {
+        "open-card", "--",    "down-secret", "0",     "3",  "A1 B2 C3 D4 E5 F6", "--", "select-sam", "--",
+        "write-mac", "11839", "19804",       "0A 0B", "--", "read-block",        "1",  "5"};
     std::remove(trace.c_str());
-    ::setenv("SAMPORA_TRACE", trace.c_str(), 1);
-    EXPECT_EQ(Tool(commands).exitCode, 0);
-    ::unsetenv("SAMPORA_TRACE");
+    {
+        const ScopedEnv traceFile("SAMPORA_TRACE", trace);
+        EXPECT_EQ(Tool(commands).exitCode, 0);
+    }
     std::string hidden = ReadText(trace);
     std::remove(trace.c_str());
     const std::string received = sim_.Received();
@@ -132,11 +136,11 @@ TEST_F(SamporaTool, TheTraceShowsEveryFrameAndHidesKeysUnlessAsked)
         EXPECT_EQ(hidden.find(secret), std::string::npos) << secret << " in\n" << hidden;
     EXPECT_NE(received.find("A1 B2 C3 D4 E5 F6"), std::string::npos) << "the key did reach the reader";
 
-    ::setenv("SAMPORA_TRACE", trace.c_str(), 1);
-    ::setenv("SAMPORA_TRACE_SECRETS", "1", 1);
-    EXPECT_EQ(Tool(commands).exitCode, 0);
-    ::unsetenv("SAMPORA_TRACE");
-    ::unsetenv("SAMPORA_TRACE_SECRETS");
+    {
+        const ScopedEnv traceFile("SAMPORA_TRACE", trace);
+        const ScopedEnv showSecrets("SAMPORA_TRACE_SECRETS", "1");
+        EXPECT_EQ(Tool(commands).exitCode, 0);
+    }
     const std::string shown = ReadText(trace);
     std::remove(trace.c_str());
     // The frames sent, joined, are the bytes the reader received.

@@ -8,6 +8,8 @@
 #include "sampora/Frame.h"
 #include "sampora/Reader.h"
 #include "tests/readers/serial/PtyTestSupport.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +19,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <poll.h>
 #include <random>
 #include <set>
@@ -165,24 +168,18 @@ class WorkerHammer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "sampora-hammer-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        ASSERT_FALSE(dir_.path().empty());
         old_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_);
+        std::filesystem::current_path(dir_.path());
         ASSERT_FALSE(peer_.Path().empty());
-        ::setenv("WQN_COM1", peer_.Path().c_str(), 1);
+        com1_.emplace("WQN_COM1", peer_.Path());
     }
-    void TearDown() override
-    {
-        std::filesystem::current_path(old_);
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-        ::unsetenv("WQN_COM1");
-    }
+    void TearDown() override { std::filesystem::current_path(old_); }
 
     Peer peer_{20240607};
-    std::filesystem::path dir_, old_;
+    kelvara::testing::ScratchDirectory dir_{"sampora-hammer"};
+    std::filesystem::path old_;
+    std::optional<kelvara::testing::ScopedEnv> com1_;
 };
 
 TEST_F(WorkerHammer, EveryExchangeGetsItsOwnReplyWhileTheWorkerPolls)

@@ -49,16 +49,21 @@ TEST_F(CardQueries, FileTimeIsTheMinuteOfTheFirstMatchingPath)
     ASSERT_EQ(Put("\\tax", "data.txt", "d"), 0);
     now = "20250607080910";
     ASSERT_EQ(Put("\\tax", "a.txt", "a"), 0);
-    std::string time;
-    ASSERT_EQ(fs_calls::FileTime(fs, "\\tax\\a.txt", time), 0);
-    EXPECT_EQ(time, "202506070809");
-    ASSERT_EQ(fs_calls::FileTime(fs, "\\TAX\\A.TXT", time), 0);
-    EXPECT_EQ(time, "202506070809");
-    // A bare name is a substring search: data.txt comes first and contains a.txt.
-    ASSERT_EQ(fs_calls::FileTime(fs, "a.txt", time), 0);
-    EXPECT_EQ(time, "202401020304");
-    ASSERT_EQ(fs_calls::FileTime(fs, "missing", time), 0);
-    EXPECT_EQ(time, "");
+    const struct {
+        const char *path;
+        const char *time;
+    } lookups[] = {
+        {"\\tax\\a.txt", "202506070809"},
+        {"\\TAX\\A.TXT", "202506070809"},
+        // A bare name is a substring search: data.txt comes first and contains a.txt.
+        {"a.txt", "202401020304"},
+        {"missing", ""},
+    };
+    for (const auto &lookup : lookups) {
+        std::string time = "stale";
+        ASSERT_EQ(fs_calls::FileTime(fs, lookup.path, time), 0) << lookup.path;
+        EXPECT_EQ(time, lookup.time) << lookup.path;
+    }
 }
 
 TEST_F(CardQueries, ShortStoredTimeGivesThePlaceholder)

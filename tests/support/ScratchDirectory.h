@@ -2,8 +2,9 @@
 // everything in it when the object goes.
 #pragma once
 
+#include "tests/support/TestPlatform.h"
+
 #include <filesystem>
-#include <random>
 #include <string>
 #include <system_error>
 
@@ -11,23 +12,24 @@ namespace kelvara::testing {
 
 class ScratchDirectory {
 public:
-    ScratchDirectory()
+    // `prefix` begins the directory's name, so one left behind tells which
+    // tests made it. The path is empty when no directory could be made.
+    explicit ScratchDirectory(const std::string &prefix = "kelvara-test")
+        : path_(wqn::testing::MakeScratchDirectory(prefix))
     {
-        // A fresh directory under the system's temporary directory (the
-        // tests also run as Windows programs, so no mkdtemp).
-        std::random_device random;
-        for (;;) {
-            path_ = std::filesystem::temp_directory_path() / ("kelvara-test-" + std::to_string(random()));
-            if (std::filesystem::create_directory(path_))
-                break;
-        }
     }
     ~ScratchDirectory()
     {
         std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ec);
     }
+    ScratchDirectory(const ScratchDirectory &) = delete;
+    ScratchDirectory &operator=(const ScratchDirectory &) = delete;
+
     const std::filesystem::path &path() const { return path_; }
+    // A file in the directory.
+    std::string File(const std::string &name) const { return (path_ / name).string(); }
     // The directory as the card file system wants it: with a final separator.
     std::string WithSlash() const { return path_.string() + "/"; }
 

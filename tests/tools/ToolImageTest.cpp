@@ -3,6 +3,7 @@
 // every kind of damage without writing a byte under -n and mends what it can
 // with --repair, and the command line refuses what it cannot do before
 // touching anything.
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/ToolRun.h"
 #include "tests/tools/HostileCards.h"
 
@@ -15,12 +16,6 @@ namespace {
 
 class ToolOnImages : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        image = (dir.path() / "card.img").string();
-        ::setenv("KELVARA_SETTINGS", (dir.path() / "settings.ini").string().c_str(), 1);
-    }
-
     ToolRun Tool(std::vector<std::string> args) { return RunProgram(KELVARA_TOOL_PATH, std::move(args), dir.path()); }
     ToolRun OnImage(std::vector<std::string> args)
     {
@@ -31,7 +26,8 @@ protected:
     std::string Bytes(const std::string &path) const { return ReadLocal(path); }
 
     ScratchDirectory dir;
-    std::string image;
+    ScopedEnv settings{"KELVARA_SETTINGS", dir.File("settings.ini")};
+    const std::string image = dir.File("card.img");
 };
 
 TEST_F(ToolOnImages, FileCommandsWorkOnAnImageThroughTheCardFileSystem)

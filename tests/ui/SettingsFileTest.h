@@ -2,13 +2,14 @@
 // settings file the library uses for the test's lifetime.
 #pragma once
 
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/ScratchDirectory.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <string>
 
 namespace kelvara::ui_test {
@@ -21,33 +22,14 @@ inline std::string ReadText(const std::filesystem::path &path)
 
 class SettingsFileTest : public ::testing::Test {
 protected:
-    SettingsFileTest()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvara-host-XXXXXX").string();
-        dir = ::mkdtemp(pattern.data());
-        settings = dir / "settings.ini";
-        if (const char *old = std::getenv("KELVARA_SETTINGS"))
-            saved_ = old;
-        ::setenv("KELVARA_SETTINGS", settings.c_str(), 1);
-    }
-    ~SettingsFileTest() override
-    {
-        if (saved_)
-            ::setenv("KELVARA_SETTINGS", saved_->c_str(), 1);
-        else
-            ::unsetenv("KELVARA_SETTINGS");
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-
     std::string SettingsText() const { return ReadText(settings); }
     void WriteSettings(const std::string &text) const { std::ofstream(settings, std::ios::binary) << text; }
 
-    std::filesystem::path dir;
-    std::filesystem::path settings;
-
-private:
-    std::optional<std::string> saved_;
+    // In this order: the directory, the file in it, the variable naming it.
+    testing::ScratchDirectory scratch{"kelvara-host"};
+    const std::filesystem::path dir = scratch.path();
+    const std::filesystem::path settings = dir / "settings.ini";
+    testing::ScopedEnv settingsFile{"KELVARA_SETTINGS", settings.string()};
 };
 
 } // namespace kelvara::ui_test

@@ -19,10 +19,21 @@ using wqn::host::runner::HostPath;
 using wqn::host::runner::UnderWine;
 using wqn::host::runner::WineBuildFile;
 
+namespace {
+
+// The simulators get an empty environment: nothing of the test process's
+// reaches them.
+ChildOptions SimulatorOptions()
+{
+    ChildOptions options;
+    options.inheritEnvironment = false;
+    return options;
+}
+
+} // namespace
+
 ReaderScenario::ReaderScenario()
 {
-    std::string pattern = (fs::temp_directory_path() / "kelvara-e2e-readers-XXXXXX").string();
-    dir_ = ::mkdtemp(pattern.data());
     bin_ = dir_ / "bin";
     fs::create_directory(bin_);
     const fs::path host =
@@ -53,8 +64,6 @@ ReaderScenario::~ReaderScenario()
     if (lineSlave_ >= 0)
         ::close(lineSlave_);
     ResetHostEnvironment();
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
 }
 
 void ReaderScenario::Env(const std::string &name, const std::string &value) { SetHostEnvironment(name, value); }
@@ -101,7 +110,7 @@ void ReaderScenario::WithUsb(const std::vector<std::string> &options)
     const std::string socket = (dir_ / "usb.sock").string();
     std::vector<std::string> argv = {KELVARA_USB_SIM, "--socket", socket, "--image", Image(), "--log", LogPath()};
     argv.insert(argv.end(), options.begin(), options.end());
-    ASSERT_TRUE(usb_.Start(argv, {}));
+    ASSERT_TRUE(usb_.Start(argv, SimulatorOptions()));
     std::string line;
     ASSERT_TRUE(usb_.ReadLine(&line, 10000)) << "the USB simulator did not start";
     ASSERT_EQ(line, socket);
@@ -124,7 +133,7 @@ void ReaderScenario::StopUsb()
 
 void ReaderScenario::WithSerialSim()
 {
-    ASSERT_TRUE(serial_.Start({KELVARA_SERIAL_SIM, "--image", Image()}, {}));
+    ASSERT_TRUE(serial_.Start({KELVARA_SERIAL_SIM, "--image", Image()}, SimulatorOptions()));
     std::string pty;
     ASSERT_TRUE(serial_.ReadLine(&pty, 10000)) << "the serial simulator did not start";
     MapPort(1, pty);

@@ -14,8 +14,9 @@
 // search path (tests/remote/HostProcess.h).
 #pragma once
 
-#include "sim/common/ChildProcess.h"
 #include "tests/remote/TcpRelay.h"
+#include "tests/support/ChildProgram.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -85,11 +86,12 @@ private:
     void Env(const std::string &name, const std::string &value);
     std::string Host() const;
 
-    std::filesystem::path dir_;
+    ScratchDirectory scratch_{"kelvara-e2e-readers"};
+    const std::filesystem::path dir_ = scratch_.path();
     std::filesystem::path bin_;
     std::unique_ptr<wqn::host::TcpRelay> relay_;
-    wqn::sim::ChildProcess usb_;
-    wqn::sim::ChildProcess serial_;
+    ChildProgram usb_;
+    ChildProgram serial_;
     std::atomic<bool> stopLine_{false};
     std::thread line_;
     int lineMaster_ = -1;

@@ -20,7 +20,8 @@
 #include "kelvara/readers/serial/LineTime.h"
 #include "kelvara/readers/serial/SerialReader.h"
 #include "kelvara/services/Settings.h"
-#include "sim/common/ChildProcess.h"
+#include "tests/support/ChildProgram.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <algorithm>
 #include <array>
@@ -164,8 +165,9 @@ private:
     std::mt19937 random_;
     std::uint32_t speed_;
     bool verbose_;
-    std::filesystem::path dir_;
-    wqn::sim::ChildProcess sim_;
+    kelvara::testing::ScratchDirectory scratch_{"kelvara-campaign"};
+    const std::filesystem::path dir_ = scratch_.path();
+    kelvara::testing::ChildProgram sim_; // ends before the directory goes
     std::optional<SerialReader> reader_;
     // What each page holds; after a failed write, the old or the new bytes.
     std::array<std::vector<std::uint8_t>, kPageCount> pages_;
@@ -175,19 +177,17 @@ private:
 
 bool Campaign::Setup(std::string *error)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvara-campaign-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
+    if (dir_.empty()) {
         *error = "no scratch directory";
         return false;
     }
-    dir_ = pattern;
     ::setenv("KELVARA_SETTINGS", (dir_ / "settings.ini").c_str(), 1);
     ::setenv("WQN_COM2", (dir_ / "absent").c_str(), 1);
     const std::vector<std::string> argv = {
         KELVARA_SERIAL_SIM_PATH,     "--control", "--pace", "--speed", std::to_string(speed_), "--image",
         (dir_ / "card.img").string()};
     std::string port;
-    if (!sim_.Start(argv, wqn::sim::ChildProcess::CurrentEnvironment(), true) || !sim_.ReadLine(&port, 10000)) {
+    if (!sim_.Start(argv) || !sim_.ReadLine(&port, 10000)) {
         *error = "the simulator did not start (" KELVARA_SERIAL_SIM_PATH ")";
         return false;
     }

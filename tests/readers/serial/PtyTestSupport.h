@@ -1,5 +1,4 @@
-// Helpers shared by the serial tests: a bare pty, environment variables set
-// for one test, and a scratch directory.
+// A bare pty for the serial tests, the test playing the far end of the line.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,8 +6,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
-#include <optional>
 #include <poll.h>
 #include <stdlib.h>
 #include <string>
@@ -18,53 +15,6 @@
 #include <vector>
 
 namespace kelvara::testing {
-
-// Sets an environment variable and restores the old value afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(std::string name, const std::string &value)
-        : name_(std::move(name))
-    {
-        if (const char *old = std::getenv(name_.c_str())) {
-            old_ = old;
-        }
-        ::setenv(name_.c_str(), value.c_str(), 1);
-    }
-    ~ScopedEnv()
-    {
-        if (old_) {
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-    ScopedEnv(const ScopedEnv &) = delete;
-    ScopedEnv &operator=(const ScopedEnv &) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvara-serial-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~ScratchDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string File(const std::string &name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 // The master side of a pty with the slave's path; the test plays the far end.
 class BarePty {

@@ -7,6 +7,8 @@
 #include "kelvara/services/Settings.h"
 #include "sim/serial/PtySpeed.h"
 #include "sim/serial/SerialReaderSim.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +22,7 @@ namespace kelvara {
 namespace {
 
 using testing::ScopedEnv;
-using testing::ScratchDir;
+using testing::ScratchDirectory;
 
 constexpr const char *kStat = "53 54 41 54 59 5A 5B 5C 5D 5E 61 15";
 constexpr const char *kBdrt6 = "42 44 52 54 06 5A 5B 5C 5D 5E FE 58";
@@ -59,7 +61,7 @@ protected:
         }
     }
 
-    ScratchDir dir;
+    ScratchDirectory dir{"kelvara-serial"};
     ScopedEnv settings{"KELVARA_SETTINGS", dir.File("settings.ini")};
     ScopedEnv com2{"WQN_COM2", dir.File("no-such-tty")};
     std::unique_ptr<wqn::sim::SerialReaderSim> sim;

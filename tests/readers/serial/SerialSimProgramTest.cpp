@@ -5,6 +5,8 @@
 #include "PtyTestSupport.h"
 #include "kelvara/services/Settings.h"
 #include "sim/common/ChildProcess.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +18,7 @@ namespace kelvara {
 namespace {
 
 using testing::ScopedEnv;
-using testing::ScratchDir;
+using testing::ScratchDirectory;
 
 // One run of the simulator program; stopped at the end.
 class SimProcess : public wqn::sim::SimulatorProgram {
@@ -30,7 +32,7 @@ public:
 
 TEST(SerialSimProgram, ServesTheLibraryAndKeepsTheCardBetweenRuns)
 {
-    ScratchDir dir;
+    ScratchDirectory dir{"kelvara-serial"};
     ScopedEnv settings("KELVARA_SETTINGS", dir.File("settings.ini"));
     ScopedEnv com2("WQN_COM2", dir.File("absent"));
     const std::string image = dir.File("card.img");
@@ -71,7 +73,7 @@ TEST(SerialSimProgram, ServesTheLibraryAndKeepsTheCardBetweenRuns)
 
 TEST(SerialSimProgram, NoCardOptionAnswersWithTheChosenLetter)
 {
-    ScratchDir dir;
+    ScratchDirectory dir{"kelvara-serial"};
     ScopedEnv settings("KELVARA_SETTINGS", dir.File("settings.ini"));
     ScopedEnv com2("WQN_COM2", dir.File("absent"));
     SimProcess sim({"--no-card", "S", "--speed", "115200"});

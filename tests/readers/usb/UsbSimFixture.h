@@ -7,14 +7,14 @@
 #include "kelvara/card/PageCrc.h"
 #include "sim/card/FlashCard.h"
 #include "sim/usb/UsbReaderSim.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/ScratchDirectory.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,8 +25,6 @@ class UsbSimFixture : public ::testing::Test {
 protected:
     UsbSimFixture()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvara-usb-XXXXXX").string();
-        dir_ = ::mkdtemp(pattern.data());
         SetEnv("KELVARA_SETTINGS", (dir_ / "settings.ini").string());
         SetEnv("WQN_USB_READER", Socket());
         // Page 2047 as a formatted card has it: not blank.
@@ -34,26 +32,13 @@ protected:
         std::vector<std::uint8_t> page(264, 0x11);
         card.SetPage(2047, page.data());
     }
-    ~UsbSimFixture() override
-    {
-        sim_.reset();
-        for (const auto &[name, old] : savedEnv_) {
-            if (old)
-                ::setenv(name.c_str(), old->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-
+    // Sets a variable for the rest of the test; the value it had before the
+    // test comes back at the end.
     void SetEnv(const std::string &name, const std::string &value)
     {
-        if (savedEnv_.count(name) == 0) {
-            const char *old = std::getenv(name.c_str());
-            savedEnv_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
-        ::setenv(name.c_str(), value.c_str(), 1);
+        const auto [it, added] = savedEnv_.try_emplace(name, name, value);
+        if (!added)
+            it->second.Set(value);
     }
 
     std::string Socket() const { return (dir_ / "reader.sock").string(); }
@@ -117,9 +102,10 @@ protected:
     }
 
 private:
-    std::filesystem::path dir_;
-    std::map<std::string, std::optional<std::string>> savedEnv_;
-    std::unique_ptr<wqn::sim::UsbReaderSim> sim_;
+    ScratchDirectory scratch_{"kelvara-usb"};
+    const std::filesystem::path dir_ = scratch_.path();
+    std::map<std::string, ScopedEnv> savedEnv_;
+    std::unique_ptr<wqn::sim::UsbReaderSim> sim_; // stops before the rest goes
 };
 
 } // namespace kelvara::testing

@@ -8,15 +8,15 @@
 #include "kelvara/services/DynamicLibrary.h"
 #include "kelvara/services/Settings.h"
 #include "sim/card/FlashCard.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/ScratchDirectory.h"
 #include "tests/support/TestPlatform.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,25 +40,17 @@ class VendorFixture : public ::testing::Test {
 protected:
     VendorFixture()
     {
-        dir_ = wqn::testing::MakeScratchDirectory("kelvara-vendor");
         SetEnv("KELVARA_SETTINGS", (dir_ / "settings.ini").string());
         wqn::testing::ClearStoredSettings();
     }
-    ~VendorFixture() override
-    {
-        for (const auto &[name, old] : savedEnv_)
-            wqn::testing::SetEnvironmentVariable(name, old);
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
 
+    // Sets a variable for the rest of the test; the value it had before the
+    // test comes back at the end.
     void SetEnv(const std::string &name, const std::string &value)
     {
-        if (savedEnv_.count(name) == 0) {
-            const char *old = std::getenv(name.c_str());
-            savedEnv_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
-        wqn::testing::SetEnvironmentVariable(name, value);
+        const auto [it, added] = savedEnv_.try_emplace(name, name, value);
+        if (!added)
+            it->second.Set(value);
     }
 
     std::filesystem::path Path(const std::string &name) const { return dir_ / name; }
@@ -110,8 +102,9 @@ private:
     };
     SearchTexts search_{notices};
 
-    std::filesystem::path dir_;
-    std::map<std::string, std::optional<std::string>> savedEnv_;
+    ScratchDirectory scratch_{"kelvara-vendor"};
+    const std::filesystem::path dir_ = scratch_.path();
+    std::map<std::string, ScopedEnv> savedEnv_;
 };
 
 } // namespace kelvara::testing
