@@ -69,6 +69,8 @@ for arch in i686 x86_64; do
   check_dll "$arch" "$build/sim/gc481/gcic32/Gcic32.dll" "$(sorted $gc481_names)"
   check_dll "$arch" "$build/sim/gc481/gcic32_without_down/Gcic32.dll" "$(sorted ${gc481_names/IC_Down/})"
   check_dll "$arch" "$build/sim/gc481/gcic32_without_direct_write/Gcic32.dll" "$(sorted ${gc481_names/IC_DirectWrite/})"
+  check_dll "$arch" "$build/sim/gc481/gcic32_without_init_comm_baud/Gcic32.dll" "$(sorted ${gc481_names/IC_InitComm_Baud/})"
+  check_dll "$arch" "$build/sim/gc481/gcic32_without_exit_comm/Gcic32.dll" "$(sorted ${gc481_names/IC_ExitComm/})"
   check_dll "$arch" "$build/sim/mcs/MCS_SR.DLL" "$(sorted $mcs_names)"
 done
 # Sampora's names: one list, kept by its own script.

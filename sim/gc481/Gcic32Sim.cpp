@@ -20,8 +20,9 @@
 //   WQN_GC481_LOG         call log: one line per call,
 //                         "gc481 <Function> <arguments> -> <result>"
 //
-// Built twice more for tests: without IC_DirectWrite (an entry point the
-// adapter needs) and without IC_Down (one it never calls).
+// Built four more times for tests: without IC_DirectWrite, IC_InitComm_Baud
+// or IC_ExitComm (entry points the adapter needs) and without IC_Down (one
+// it never calls).
 #include "sim/vendor/VendorExport.h"
 #include "sim/vendor/VendorSimSupport.h"
 
@@ -80,6 +81,7 @@ Result Guard(Result failure, Body body) noexcept
 
 } // namespace
 
+#ifndef WQN_GC481_SIM_WITHOUT_INIT_COMM_BAUD
 WQN_SIM_EXPORT std::int32_t WQN_VENDOR_CALL IC_InitComm_Baud(std::int16_t port, std::int32_t baud)
 {
     return Guard<std::int32_t>(-1, [&]() -> std::int32_t {
@@ -93,7 +95,9 @@ WQN_SIM_EXPORT std::int32_t WQN_VENDOR_CALL IC_InitComm_Baud(std::int16_t port, 
         return handle;
     });
 }
+#endif
 
+#ifndef WQN_GC481_SIM_WITHOUT_EXIT_COMM
 WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL IC_ExitComm(std::int32_t handle)
 {
     return Guard<std::int16_t>(kFailed, [&]() -> std::int16_t {
@@ -105,6 +109,7 @@ WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL IC_ExitComm(std::int32_t handle)
         return r;
     });
 }
+#endif
 
 WQN_SIM_EXPORT std::int16_t WQN_VENDOR_CALL IC_InitType(std::int32_t handle, std::int32_t type)
 {

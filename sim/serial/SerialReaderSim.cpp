@@ -79,10 +79,10 @@ const std::map<std::string, SerialFault::Kind> &FaultNames()
 {
     using K = SerialFault::Kind;
     static const std::map<std::string, K> names = {
-        {"silence", K::Silence}, {"garble", K::Garble}, {"short", K::Short},       {"badcheck", K::BadCheck},
-        {"refuse", K::Refuse},   {"late", K::Late},     {"gap", K::Gap},           {"drop", K::Drop},
-        {"flip", K::Flip},       {"insert", K::Insert}, {"other", K::Other},       {"hangup", K::HangUp},
-        {"indrop", K::InDrop},   {"inflip", K::InFlip}, {"ininsert", K::InInsert},
+        {"silence", K::Silence}, {"garble", K::Garble}, {"short", K::Short},   {"badcheck", K::BadCheck},
+        {"refuse", K::Refuse},   {"late", K::Late},     {"gap", K::Gap},       {"drop", K::Drop},
+        {"flip", K::Flip},       {"insert", K::Insert}, {"other", K::Other},   {"repeat", K::Repeat},
+        {"hangup", K::HangUp},   {"indrop", K::InDrop}, {"inflip", K::InFlip}, {"ininsert", K::InInsert},
     };
     return names;
 }
@@ -176,6 +176,10 @@ bool ParseSerialFault(const std::string &text, SerialFault *fault)
                 arg.resize(atSign);
             }
             if (!Number(arg, 0, 600000, &f.ms)) {
+                return false;
+            }
+        } else if (f.kind == K::Repeat) {
+            if (!Number(arg, 1, 1000, &f.copies)) {
                 return false;
             }
         } else if (!placed || !Number(arg, 0, 1100, &f.at)) {
@@ -685,6 +689,13 @@ void SerialReaderSim::Reply(const std::string &command, std::vector<std::uint8_t
             static const std::uint8_t stat[4] = {'S', 'T', 'A', 'T'};
             static const std::uint8_t lock[4] = {'L', 'O', 'C', 'K'};
             reply = ShortReply(command == "STAT" ? lock : stat, 'P');
+            break;
+        }
+        case K::Repeat: {
+            const std::vector<std::uint8_t> once = reply;
+            for (int i = 0; i < f.copies; ++i) {
+                reply.insert(reply.end(), once.begin(), once.end());
+            }
             break;
         }
         case K::HangUp:

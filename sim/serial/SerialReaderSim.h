@@ -57,6 +57,7 @@ struct SerialFault {
         Flip, // byte `at` of the reply arrives with its bits inverted
         Insert, // a stray byte arrives before byte `at` of the reply
         Other, // the reply the reader gives to another command
+        Repeat, // the reply is sent again, `copies` more times, right after itself
         HangUp, // the reply stops after `at` bytes; the reader is deaf and mute for `ms`, then starts afresh
         InDrop, // byte `at` of what the host sends is lost
         InFlip, // byte `at` of what the host sends arrives inverted
@@ -68,12 +69,14 @@ struct SerialFault {
     int count = -1;
     int ms = 0;
     int at = -1; // -1: the middle of the reply or unit
+    int copies = 1; // Repeat: how many times the reply follows itself
 };
 
 // Parses "KIND[:COMMAND[:SKIP[:COUNT[:ARG]]]]", KIND one of silence, garble,
-// short, badcheck, refuse, late, gap, drop, flip, insert, other, hangup,
-// indrop, inflip, ininsert. ARG is MS for late, MS[@AT] for gap and hangup,
-// AT for drop, flip, insert and the in... kinds. False when malformed.
+// short, badcheck, refuse, late, gap, drop, flip, insert, other, repeat,
+// hangup, indrop, inflip, ininsert. ARG is MS for late, MS[@AT] for gap and
+// hangup, AT for drop, flip, insert and the in... kinds, COPIES for repeat.
+// False when malformed.
 bool ParseSerialFault(const std::string &text, SerialFault *fault);
 
 struct SerialSimOptions {

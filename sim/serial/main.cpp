@@ -48,6 +48,7 @@ void Usage(std::FILE *to)
                "  badcheck            the sum byte off by one\n"
                "  refuse              the status letter 'R'\n"
                "  other               the reply to another command (STAT's, or LOCK's to STAT)\n"
+               "  repeat:...:COPIES   the reply follows itself COPIES times (default 1)\n"
                "  late:...:MS         the reply starts MS ms late; the reader is busy meanwhile\n"
                "  gap:...:MS[@AT]     the reply pauses MS ms after byte AT\n"
                "  drop:...:AT         byte AT of the reply is lost\n"

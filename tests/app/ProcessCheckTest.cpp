@@ -57,6 +57,22 @@ TEST_F(ProcessCheck, OneProcessIsNotEnoughTwoAre)
     EXPECT_FALSE(IsProcessRunningTwice(name));
 }
 
+// A lone instance asking about its own name is counted once: /proc/self and
+// /proc/thread-self lead to it again but are no processes of their own.
+TEST_F(ProcessCheck, ALoneInstanceAskingAboutItselfIsCountedOnce)
+{
+    const auto ask = [&] {
+        wqn::sim::ChildProcess probe;
+        std::string line;
+        EXPECT_TRUE(probe.Start({(dir / name).string(), "check", name}, wqn::sim::ChildProcess::CurrentEnvironment()));
+        EXPECT_TRUE(probe.ReadLine(&line, 30000));
+        return line;
+    };
+    EXPECT_EQ(ask(), "once");
+    StartProbe();
+    EXPECT_EQ(ask(), "twice");
+}
+
 TEST_F(ProcessCheck, CapitalsMatchButADirectoryOrAPartialNameNever)
 {
     StartProbe();

@@ -96,6 +96,27 @@ TEST_F(FileExportsE2e, EveryFileExportOnACardImage)
     });
 }
 
+// With no reader anywhere and the prompt cancelled, a file export that has
+// to search (here the first call of its process) fails, and the caller's
+// text is emptied.
+TEST_F(FileExportsE2e, WithNoReaderFoundTheExportsFailAndEmptyTheirTexts)
+{
+    char time[13] = "stale";
+    const std::pair<const char *, std::function<int()>> rows[] = {
+        {"TS_FileTime", [&] { return TS_FileTime("\\a.txt", time); }},
+        {"TS_Test", [] { return TS_Test(); }},
+    };
+    for (const auto &[name, call] : rows) {
+        InFreshProcess([&] {
+            UserScript user;
+            user.Install();
+            EXPECT_EQ(call(), -1) << name;
+            EXPECT_EQ(user.Texts(), std::vector<std::string>{"连接读卡器失败,USB设备请重新拔插连接线,重试？"}) << name;
+        });
+    }
+    EXPECT_STREQ(time, "");
+}
+
 // Card names are 8-bit text in the system code page (936 under Wine, UTF-8
 // on Linux); the listing TS_Test shows reaches the box handler in UTF-8.
 TEST_F(FileExportsE2e, CardTestShowsChineseNamesInUtf8)

@@ -328,6 +328,25 @@ TEST_F(FileTransfer, DeletingFromAFullCardSucceeds)
     EXPECT_EQ(fs.CountFreePages(), 2031);
 }
 
+// The last allocatable page is as good as any for the new chain: on a card
+// with no free page, where the only page the chain can take is page 2031 of
+// the file being deleted, the delete succeeds and the chain goes there.
+TEST_F(FileTransfer, DeletingFromAFullCardCanPutTheChainOnTheLastAllocatablePage)
+{
+    PlantIndex(card, Record("\\a", CardFileSystem::PackPages({2})) + Record("\\z", CardFileSystem::PackPages({2031})),
+               {1}, 0x00);
+    ASSERT_TRUE(fs.LoadIndex());
+    while (fs.AllocPage() != 0) {
+    }
+    ASSERT_TRUE(fs.PackBitmap());
+    ASSERT_TRUE(fs.WriteBitTablePage()); // every page in use
+
+    ASSERT_EQ(fs_calls::DelIcFiles(fs, "\\z"), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    EXPECT_EQ(fs.ListFiles(), "\\a*20240102030405,");
+    EXPECT_EQ(fs.StoredChainPages(), std::vector<std::uint16_t>{2031});
+}
+
 TEST_F(FileTransfer, FileLargerThanTheWholeCardGetsTheNoSpaceMessage)
 {
     ASSERT_EQ(fs_calls::Format(fs), 0);

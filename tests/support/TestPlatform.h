@@ -19,4 +19,7 @@ void SetEnvironmentVariable(const std::string &name, const std::optional<std::st
 // registry on Windows; on Linux each test names a settings file of its own).
 void ClearStoredSettings();
 
+// Whether the library file at `path` is loaded in this process now.
+bool LibraryLoaded(const std::string &path);
+
 } // namespace wqn::testing

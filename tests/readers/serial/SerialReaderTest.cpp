@@ -5,6 +5,7 @@
 
 #include "PtyTestSupport.h"
 #include "kelvara/services/Settings.h"
+#include "kelvara/services/Trace.h"
 #include "sim/serial/PtySpeed.h"
 #include "sim/serial/SerialReaderSim.h"
 #include "tests/support/ScopedEnv.h"
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <memory>
 
 namespace kelvara {
@@ -158,6 +160,31 @@ TEST_F(SerialReaderTest, StoredMaximumOutsideTheTableAimsForTheFastestSpeed)
     }
 }
 
+// When the reader took the new speed but does not answer there, the next
+// try asks it for the speed below (here lost on a reader already at 115200:
+// the scan then finds it). The BDRT frames sent are read from the trace.
+TEST_F(SerialReaderTest, QueryFailingAtTheAgreedSpeedStepsDownOneSpeed)
+{
+    auto options = At(4800);
+    options.faults.push_back({wqn::sim::SerialFault::Kind::Silence, "STAT", 0, 1});
+    StartSim(options);
+    const std::string tracePath = dir.File("trace.txt");
+    trace::Begin(tracePath, false);
+    SerialReader reader;
+    const int connected = reader.ConnectAtPort("com1");
+    trace::Begin("", false);
+    EXPECT_EQ(connected, 1);
+    std::vector<std::string> speeds;
+    std::ifstream in(tracePath);
+    for (std::string line; std::getline(in, line);) {
+        const std::string bdrt = " serial > BDRT speed=";
+        if (const auto at = line.find(bdrt); at != std::string::npos) {
+            speeds.push_back(line.substr(at + bdrt.size(), line.find(' ', at + bdrt.size()) - at - bdrt.size()));
+        }
+    }
+    EXPECT_EQ(speeds, (std::vector<std::string>{"6", "5"}));
+}
+
 TEST_F(SerialReaderTest, ReaderWithoutCardIsStillAReader)
 {
     for (char status : {'Q', 'S'}) {
@@ -293,6 +320,11 @@ TEST_F(ConnectedReaderTest, OutOfRangeRequestsFailWithoutTraffic)
     EXPECT_FALSE(reader.WriteBlock(0, 264, 1, buffer));
     EXPECT_FALSE(reader.WriteBlock(0, 0, 1025, buffer));
     EXPECT_TRUE(Frames().empty());
+    // The longest read whose reply fits the reply buffer goes to the reader
+    // (the simulated one refuses a read past the end of the page).
+    EXPECT_FALSE(reader.ReadBlock(0, 0, kMaxReadLength, buffer));
+    ASSERT_EQ(Frames().size(), 1u);
+    EXPECT_EQ(Frames()[0].substr(0, 29), "52 45 41 44 00 00 00 00 F9 03"); // READ 0/0/1017
 }
 
 TEST_F(ConnectedReaderTest, LockAndExitSendTheirFrames)
@@ -345,6 +377,22 @@ wqn::sim::SerialFault Fault(const char *text)
     wqn::sim::SerialFault fault;
     EXPECT_TRUE(wqn::sim::ParseSerialFault(text, &fault)) << text;
     return fault;
+}
+
+TEST_F(ConnectedReaderTest, BytesAfterTheFramesConfirmationAreNotTakenForTheDataPhasesReply)
+{
+    // The confirmation of the WRTE frame comes 151 times in a row: more than
+    // the host's reply buffer takes in one read. What is left of them when
+    // the data go out is flushed, not taken for the data phase's reply.
+    wqn::sim::SerialSimOptions options;
+    options.faults = {Fault("repeat:WRTE:0:1:150")};
+    Connect(options);
+    std::vector<std::uint8_t> data(16, 0x5A);
+    EXPECT_TRUE(reader.WriteBlock(9, 0, 16, data.data()));
+    sim->Stop();
+    std::vector<std::uint8_t> onCard(16);
+    ASSERT_TRUE(sim->Card().ReadBlock(9, 0, 16, onCard.data()));
+    EXPECT_EQ(onCard, data);
 }
 
 TEST_F(ConnectedReaderTest, LateReplyToAnEarlierWriteNeverConfirmsALaterOne)

@@ -283,8 +283,11 @@ TEST(SerialFaultText, KindsCommandsCountsAndArguments)
     EXPECT_EQ(f.at, 5);
     ASSERT_TRUE(wqn::sim::ParseSerialFault("other", &f));
     EXPECT_EQ(f.at, -1);
+    ASSERT_TRUE(wqn::sim::ParseSerialFault("repeat:WRTE:0:1:150", &f));
+    EXPECT_EQ(f.kind, SerialFault::Kind::Repeat);
+    EXPECT_EQ(f.copies, 150);
     for (const char *bad : {"late", "late:READ", "drop:READ:0:1:5@2", "silence:READ:0:1:3", "indrop:READ",
-                            "gap:READ:0:1:x", "nosuch", "late:READING:0:1:5", "drop:READ:-1"})
+                            "gap:READ:0:1:x", "nosuch", "late:READING:0:1:5", "drop:READ:-1", "repeat:WRTE:0:1:0"})
         EXPECT_FALSE(wqn::sim::ParseSerialFault(bad, &f)) << bad;
 }
 

@@ -44,6 +44,7 @@ TEST_F(Gc481ReaderTest, WithoutStoredSettingsScansComOneThenComTwoFromTheTopSpee
     EXPECT_EQ(notices[4], "正在连接GC481,com口:1 波特率:14400");
     EXPECT_EQ(notices[5], "正在连接GC481,com口:2 波特率:115200");
     EXPECT_EQ(ReadSettingInt(setting::kComPortID, -7), -7);
+    EXPECT_FALSE(wqn::testing::LibraryLoaded(GCIC32_SIM_PATH)); // unloaded again
 }
 
 TEST_F(Gc481ReaderTest, StoredNineSixHundredIsTriedFirstAndFourEightHundredNever)
@@ -120,10 +121,16 @@ TEST_F(Gc481ReaderTest, MissingLibraryOrEntryPointFindsNoReader)
 {
     EXPECT_EQ(Gc481Reader(Path("no-such-library.so").string()).Connect(), 0);
 
-    Gc481Reader incomplete(GCIC32_WITHOUT_DIRECT_WRITE_PATH);
-    EXPECT_EQ(incomplete.Connect(), 0);
-    EXPECT_FALSE(incomplete.IsConnected());
-    EXPECT_TRUE(Log().empty()); // nothing called before the check
+    // A library without one of the entry points the adapter calls is
+    // refused before anything is called (calling one would call null).
+    const std::string incompleteLibraries[] = {GCIC32_WITHOUT_DIRECT_WRITE_PATH, GCIC32_WITHOUT_INIT_COMM_BAUD_PATH,
+                                               GCIC32_WITHOUT_EXIT_COMM_PATH};
+    for (const std::string &library : incompleteLibraries) {
+        Gc481Reader incomplete(library);
+        EXPECT_EQ(incomplete.Connect(), 0) << library;
+        EXPECT_FALSE(incomplete.IsConnected()) << library;
+        EXPECT_TRUE(Log().empty()) << library; // nothing called before the check
+    }
 
     // IC_Down is looked up but never called: its absence does not matter.
     Gc481Reader withoutDown(GCIC32_WITHOUT_DOWN_PATH);
@@ -194,8 +201,10 @@ TEST_F(Gc481ReaderTest, ReconnectExitsTheOldPortAndCloseLeavesNothingOpen)
     EXPECT_EQ(log[0], "gc481 IC_ExitComm 16 -> 0");
     EXPECT_EQ(log[1], "gc481 IC_InitComm_Baud 0 115200 -> 16"); // the library was loaded afresh
 
+    EXPECT_TRUE(wqn::testing::LibraryLoaded(GCIC32_SIM_PATH));
     reader.Close();
     EXPECT_FALSE(reader.IsConnected());
+    EXPECT_FALSE(wqn::testing::LibraryLoaded(GCIC32_SIM_PATH));
     std::uint8_t buffer[4];
     EXPECT_FALSE(reader.ReadBlock(0, 0, 4, buffer));
     reader.Close(); // a second close does nothing

@@ -161,6 +161,17 @@ TEST_F(McsReaderTest, LibraryWithoutOneOfTheEntryPointsFindsNoReader)
     EXPECT_NE(complete.Connect(), 0);
 }
 
+TEST_F(McsReaderTest, ReconnectExitsTheOldPortBeforeTheLibraryIsLoadedAfresh)
+{
+    McsReader reader(MCS_SR_SIM_PATH);
+    ASSERT_EQ(reader.Connect(), 2);
+    ClearLog("mcs.log");
+    ASSERT_EQ(reader.Connect(), 2);
+    const std::vector<std::string> expected = {"mcs MCS_ExitComm -> 0", "mcs MCS_InitComm 0 115200 -> 0",
+                                               "mcs MCS_AutoTest 51 -> 0"};
+    EXPECT_EQ(Log(), expected);
+}
+
 TEST_F(McsReaderTest, LibraryIsLookedForBesideTheExecutable)
 {
     const std::string path = McsLibraryPath();

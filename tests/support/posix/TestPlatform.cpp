@@ -2,6 +2,7 @@
 #include "tests/support/TestPlatform.h"
 
 #include <cstdlib>
+#include <dlfcn.h>
 
 namespace wqn::testing {
 
@@ -21,5 +22,14 @@ void SetEnvironmentVariable(const std::string &name, const std::optional<std::st
 }
 
 void ClearStoredSettings() {}
+
+bool LibraryLoaded(const std::string &path)
+{
+    void *handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle == nullptr)
+        return false;
+    ::dlclose(handle);
+    return true;
+}
 
 } // namespace wqn::testing

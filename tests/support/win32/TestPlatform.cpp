@@ -29,4 +29,6 @@ void SetEnvironmentVariable(const std::string &name, const std::optional<std::st
 
 void ClearStoredSettings() { ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\WQN_Ltd.\\Kelvara\\Settings"); }
 
+bool LibraryLoaded(const std::string &path) { return ::GetModuleHandleA(path.c_str()) != nullptr; }
+
 } // namespace wqn::testing
