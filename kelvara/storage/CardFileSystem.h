@@ -52,7 +52,7 @@ struct FileEntry {
     bool operator==(const FileEntry &) const = default;
 };
 
-enum class CardError { ReadError, WriteError, CrcError, NoSpace };
+enum class CardError { ReadError, WriteError, CrcError, NoSpace, PathTooLong };
 
 class CardFileSystem {
 public:

@@ -23,6 +23,9 @@ bool CardFileSystem::AskCardError(CardError kind)
     case CardError::NoSpace:
         box_->Show("IC卡空间不足!", kNoticeTitle, kOkStyle);
         return true;
+    case CardError::PathTooLong:
+        box_->Show("IC卡文件路径过长!", kNoticeTitle, kOkStyle);
+        return false;
     }
     return false;
 }

@@ -336,13 +336,21 @@ TEST_F(FileTransfer, FileLargerThanTheWholeCardGetsTheNoSpaceMessage)
     EXPECT_EQ(Put("", "huge", Pattern(258 * 2032)), -1);
     EXPECT_EQ(box.Texts(), std::vector<std::string>{"IC卡空间不足!"});
     EXPECT_EQ(card.Image(), before);
+}
 
-    // A record too long for its 12-bit length is refused too, without the
-    // message, since the space is there.
-    box.calls.clear();
-    EXPECT_EQ(Put(std::string(4080, 'd'), "a.txt", "x"), -1);
-    EXPECT_TRUE(box.calls.empty());
-    EXPECT_EQ(card.Image(), before);
+// A card path too long for its record's 12-bit length is refused with its
+// own message, also when it is long enough to fail the space check.
+TEST_F(FileTransfer, OverlongCardPathGetsItsOwnMessage)
+{
+    ASSERT_EQ(fs_calls::Format(fs), 0);
+    const auto before = card.Image();
+    box.SetFallback(mb::kIdOk);
+    for (std::size_t length : {4080u, 600000u}) {
+        box.calls.clear();
+        EXPECT_EQ(Put(std::string(length, 'd'), "a.txt", "x"), -1) << length;
+        EXPECT_EQ(box.Texts(), std::vector<std::string>{"IC卡文件路径过长!"}) << length;
+        EXPECT_EQ(card.Image(), before) << length;
+    }
 }
 
 // The space check counts the new index in whole pages of 256 bytes: one
