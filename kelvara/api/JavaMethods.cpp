@@ -46,6 +46,15 @@ bool FormatKeepingTrack(CardFileSystem &fs)
     return formatted;
 }
 
+// The format a change makes by itself: a damaged card that still holds its
+// directory is refused (and memory no longer stands for it).
+bool FormatBlankKeepingTrack(CardFileSystem &fs)
+{
+    const bool formatted = fs.FormatIfBlank();
+    CardApp::Instance().SetIndexInMemory(formatted);
+    return formatted;
+}
+
 } // namespace
 
 bool CheckKelvara() { return CardApp::Instance().CheckReader(); }
@@ -95,7 +104,7 @@ bool WriteIC(const std::string &localFiles, const std::string &cardDirectory)
     CardFileSystem *fs = BoundFileSystem();
     if (fs == nullptr || !IndexReady(*fs))
         return false;
-    if (!fs->IsFormatted() && !FormatKeepingTrack(*fs))
+    if (!fs->IsFormatted() && !FormatBlankKeepingTrack(*fs))
         return false;
     // As for TS_WriteIcFiles: the local file is opened under the case given
     // (a Linux file system cares); the card path is lower-cased.
@@ -107,10 +116,10 @@ bool ICFileDel(const std::string &cardFiles)
     CardFileSystem *fs = BoundFileSystem();
     if (fs == nullptr || !IndexReady(*fs))
         return false;
-    if (!fs->IsFormatted()) {
-        FormatKeepingTrack(*fs);
-        return true;
-    }
+    // Nothing to delete on an unformatted card: it is formatted, unless it
+    // is a damaged one whose files a repair can bring back.
+    if (!fs->IsFormatted())
+        return FormatBlankKeepingTrack(*fs);
     return fs->DeleteFiles(LowerText(cardFiles));
 }
 

@@ -49,6 +49,49 @@ TEST_F(FileTransfer, NeverFormattedCardIsFormattedByTheFirstWrite)
     EXPECT_EQ(fs.FileEntries().front().name, "docs\\report.txt");
 }
 
+// A write formats by itself only a card that holds no readable index. With
+// the bit table and its backup failing their checksums, the directory still
+// in the first index backup makes the card a damaged one: refused, with its
+// own message, and nothing written.
+TEST_F(FileTransfer, WriteFormatsOnlyACardWithoutAReadableIndex)
+{
+    struct Case {
+        const char *name;
+        std::vector<int> corrupted;
+        std::vector<int> zeroed; // a sound checksum, no marker, no index text
+        bool formats;
+    };
+    const Case cases[] = {
+        {"bit table and backup damaged", {0, 2047}, {}, false},
+        {"index backup damaged too", {0, 2047, 2032}, {}, true},
+        {"zeroed pages", {}, {0, 2047, 2032}, true},
+    };
+    const std::vector<std::uint8_t> zeros(card::kPageSize, 0);
+    box.SetFallback(mb::kIdOk);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        card.Erase();
+        ASSERT_EQ(fs_calls::Format(fs), 0);
+        for (const char *name : {"a", "b", "c", "d"})
+            ASSERT_EQ(Put("\\tax", name, Pattern(300)), 0);
+        for (int page : c.corrupted)
+            card.CorruptPage(page);
+        for (int page : c.zeroed)
+            card.SetPage(page, zeros.data());
+        const auto before = card.Image();
+        box.calls.clear();
+
+        EXPECT_EQ(Put("\\tax", "e", "new"), c.formats ? 0 : -1);
+        if (c.formats) {
+            ASSERT_TRUE(fs.LoadIndex());
+            EXPECT_EQ(fs.FileEntries().size(), 1u);
+        } else {
+            EXPECT_EQ(box.Texts(), std::vector<std::string>{"IC卡格式信息损坏,请先修复!"});
+            EXPECT_EQ(card.Image(), before);
+        }
+    }
+}
+
 TEST_F(FileTransfer, PageBoundariesAndEmptyFiles)
 {
     for (std::size_t size : {0u, 1u, 257u, 258u, 259u, 516u, 517u, 5000u}) {
