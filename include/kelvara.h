@@ -30,6 +30,11 @@ void KELVARA_CALL TS_SetPortSpeed(int unused);
 
 /* The card file system. */
 int KELVARA_CALL TS_FileTime(const char *name, char *time); /* time: at least 13 bytes */
+/* readNames receives the names of the files read, separated by ",". The
+ * list is never longer than the card's index, which fills at most the 2031
+ * pages of 256 bytes a card has for it: KELVARA_READ_NAMES_MAX bytes,
+ * terminator included, always suffice. Prefer KelvaraReadIcFilesBounded. */
+#define KELVARA_READ_NAMES_MAX 519936
 int KELVARA_CALL TS_ReadIcFiles(const char *localDirectory, const char *cardPattern, char *readNames);
 int KELVARA_CALL TS_WriteIcFiles(const char *cardDirectory, const char *localFiles);
 int KELVARA_CALL TS_DelIcFiles(const char *cardPattern);
@@ -38,6 +43,16 @@ int KELVARA_CALL TS_Format(void);
 int KELVARA_CALL TS_DirIcFiles(const char *outputPath); /* 1 written, 0 file not opened, -1 failure */
 int KELVARA_CALL TS_Test(void);
 int KELVARA_CALL TS_GetBitTable(const char *outputPath); /* 1 written, 0 otherwise */
+
+/* TS_ReadIcFiles with the size of `out` given: the same reads and results,
+ * and never a byte written past outSize. `needed` (may be null) receives
+ * the size the whole list takes, terminator included, once the read
+ * succeeded (0 when it failed). When the list does not fit, the result is
+ * -1 with `out` holding "" (no list cut short): the files already copied stay
+ * in localDirectory, and a second call with a buffer of *needed bytes reads
+ * them again and lists them. -1 with *needed greater than outSize thus means
+ * the buffer was too small. */
+int KelvaraReadIcFilesBounded(const char *localDirectory, const char *cardPattern, char *out, int outSize, int *needed);
 
 /* The handler setters below all follow one rule. Each takes effect for the
  * next call of the library; a setter called while another thread is inside

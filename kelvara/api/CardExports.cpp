@@ -44,6 +44,22 @@ int WithFileSystem(int noReader, Body body)
     return body(fs);
 }
 
+// The read of TS_ReadIcFiles and KelvaraReadIcFilesBounded: the names of
+// the files copied, separated by ",".
+int ReadIcFiles(const char *localDirectory, const char *cardPattern, std::string &names)
+{
+    if (!CardApp::Instance().HasReader())
+        return -1; // reading never connects by itself
+    return WithFileSystem(-1, [&](CardFileSystem &fs) {
+        return fs_calls::ReadIcFiles(fs, Text(localDirectory), Text(cardPattern), names);
+    });
+}
+
+// The list is never longer than the card's index text, whose chain has at
+// most one page of text for each allocatable page.
+static_assert(KELVARA_READ_NAMES_MAX ==
+              (card::kLastAllocatablePage - card::kFirstAllocatablePage + 1) * card::kIndexBytes);
+
 } // namespace
 
 extern "C" {
@@ -134,16 +150,32 @@ int KELVARA_CALL TS_ReadIcFiles(const char *localDirectory, const char *cardPatt
 {
     return RunExport(-1, [&] {
         CopyOut(readNames, "");
-        CardApp &app = CardApp::Instance();
-        if (!app.HasReader())
-            return -1; // reading never connects by itself
-        return WithFileSystem(-1, [&](CardFileSystem &fs) {
-            std::string names;
-            const int r = fs_calls::ReadIcFiles(fs, Text(localDirectory), Text(cardPattern), names);
-            if (r == 0)
-                CopyOut(readNames, names);
-            return r;
-        });
+        std::string names;
+        const int r = ReadIcFiles(localDirectory, cardPattern, names);
+        if (r == 0)
+            CopyOut(readNames, names);
+        return r;
+    });
+}
+
+int KelvaraReadIcFilesBounded(const char *localDirectory, const char *cardPattern, char *out, int outSize, int *needed)
+{
+    return RunExport(-1, [&] {
+        if (needed != nullptr)
+            *needed = 0;
+        if (out != nullptr && outSize > 0)
+            out[0] = '\0';
+        std::string names;
+        if (ReadIcFiles(localDirectory, cardPattern, names) != 0)
+            return -1;
+        const std::size_t size = names.size() + 1;
+        if (needed != nullptr)
+            *needed = static_cast<int>(size);
+        // Never a cut list: a name cut short would name another file.
+        if (out == nullptr || outSize <= 0 || size > static_cast<std::size_t>(outSize))
+            return -1;
+        std::memcpy(out, names.c_str(), size);
+        return 0;
     });
 }
 

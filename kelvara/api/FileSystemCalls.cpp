@@ -22,7 +22,7 @@ int WriteIcFiles(CardFileSystem &fs, std::string_view cardDirectory, const std::
 {
     if (!fs.LoadIndex())
         return -1;
-    if (!fs.IsFormatted() && !fs.FormatCard())
+    if (!fs.IsFormatted() && !fs.FormatIfBlank())
         return -1;
     // The local files keeps its case (the local file system may
     // care); the card side is lower-cased.

@@ -24,10 +24,11 @@ CardFileSystem *BoundFileSystem()
     return &fs;
 }
 
-// Before a method changes the card: the in-memory index must stand for the
-// card, or a card that was never loaded in this process would count as
-// unformatted and be formatted - wiping every file on it. Loads it when
-// nothing was loaded, formatted or changed yet; false when that load fails.
+// Before a method uses the in-memory index: it must stand for the card in
+// the reader, or a card never loaded in this process would count as
+// unformatted and be formatted - wiping every file on it - and a previous
+// card's directory would answer for this one. Loads it when nothing was
+// loaded, formatted or changed for this card yet; false when that load fails.
 bool IndexReady(CardFileSystem &fs)
 {
     CardApp &app = CardApp::Instance();
@@ -41,6 +42,15 @@ bool IndexReady(CardFileSystem &fs)
 bool FormatKeepingTrack(CardFileSystem &fs)
 {
     const bool formatted = fs.FormatCard();
+    CardApp::Instance().SetIndexInMemory(formatted);
+    return formatted;
+}
+
+// The format a change makes by itself: a damaged card that still holds its
+// directory is refused (and memory no longer stands for it).
+bool FormatBlankKeepingTrack(CardFileSystem &fs)
+{
+    const bool formatted = fs.FormatIfBlank();
     CardApp::Instance().SetIndexInMemory(formatted);
     return formatted;
 }
@@ -64,7 +74,15 @@ bool ReadIcFileIndex()
 bool WriteIcFileIndex()
 {
     CardFileSystem *fs = BoundFileSystem();
-    return fs != nullptr && fs->SaveIndex();
+    if (fs == nullptr)
+        return false;
+    // What memory holds is written only when it stands for the card in the
+    // reader: an index never loaded in this process, left by a failed load
+    // or loaded from the card before the last release would replace this
+    // card's directory. An unformatted card has no index to save.
+    if (!CardApp::Instance().IndexInMemory() || !fs->IsFormatted())
+        return false;
+    return fs->SaveIndex();
 }
 
 std::string ReadIC(const std::string &cardFiles, const std::string &localDirectory)
@@ -73,7 +91,8 @@ std::string ReadIC(const std::string &cardFiles, const std::string &localDirecto
     if (fs == nullptr)
         return {};
     fs->ClearReadNames();
-    if (!fs->IsFormatted())
+    // Another card's index would name pages of this one under its files.
+    if (!IndexReady(*fs) || !fs->IsFormatted())
         return {};
     if (!fs->ReadFiles(localDirectory, LowerText(cardFiles)))
         return {};
@@ -85,7 +104,7 @@ bool WriteIC(const std::string &localFiles, const std::string &cardDirectory)
     CardFileSystem *fs = BoundFileSystem();
     if (fs == nullptr || !IndexReady(*fs))
         return false;
-    if (!fs->IsFormatted() && !FormatKeepingTrack(*fs))
+    if (!fs->IsFormatted() && !FormatBlankKeepingTrack(*fs))
         return false;
     // As for TS_WriteIcFiles: the local file is opened under the case given
     // (a Linux file system cares); the card path is lower-cased.
@@ -97,10 +116,10 @@ bool ICFileDel(const std::string &cardFiles)
     CardFileSystem *fs = BoundFileSystem();
     if (fs == nullptr || !IndexReady(*fs))
         return false;
-    if (!fs->IsFormatted()) {
-        FormatKeepingTrack(*fs);
-        return true;
-    }
+    // Nothing to delete on an unformatted card: it is formatted, unless it
+    // is a damaged one whose files a repair can bring back.
+    if (!fs->IsFormatted())
+        return FormatBlankKeepingTrack(*fs);
     return fs->DeleteFiles(LowerText(cardFiles));
 }
 
@@ -113,7 +132,9 @@ bool ICFormat()
 std::string ICFileTime(const std::string &name)
 {
     CardFileSystem *fs = BoundFileSystem();
-    return fs != nullptr ? fs->GetFileTime(LowerText(name)) : std::string();
+    if (fs == nullptr || !IndexReady(*fs))
+        return {};
+    return fs->GetFileTime(LowerText(name));
 }
 
 bool IsProcessExist(const std::string &name) { return IsProcessRunningTwice(name); }

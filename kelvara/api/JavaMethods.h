@@ -14,8 +14,11 @@ namespace kelvara::java_methods {
 bool CheckKelvara();
 void ReleaseKelvara();
 bool ReadIcFileIndex();
+// False, writing nothing, unless the index in memory was loaded, formatted or
+// changed for the card now connected (and that card is formatted).
 bool WriteIcFileIndex();
-// The names of the files copied, separated by ","; "" on failure.
+// The names of the files copied, separated by ","; "" on failure. ReadIC
+// and ICFileTime load the index first when none stands for this card.
 std::string ReadIC(const std::string &cardFiles, const std::string &localDirectory);
 bool WriteIC(const std::string &localFiles, const std::string &cardDirectory);
 bool ICFileDel(const std::string &cardFiles);

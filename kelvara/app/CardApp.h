@@ -52,10 +52,10 @@ public:
     // Whether the card file system's in-memory index stands for the card:
     // set once the Java methods loaded, formatted or changed it, cleared
     // when a load or format failed, a C export replaced it or the reader was
-    // released (the next card may be another one). Until it is
-    // set, the Java methods that change the card load the index first, so a
-    // program that forgot ReadIcFileIndex does not format a card that holds
-    // files.
+    // released (the next card may be another one). Until it is set, the
+    // Java methods that use the index load it first, so a program that
+    // forgot ReadIcFileIndex does not format a card that holds files nor
+    // read by another card's directory, and WriteIcFileIndex writes nothing.
     bool IndexInMemory() const { return indexInMemory_; }
     void SetIndexInMemory(bool current) { indexInMemory_ = current; }
 

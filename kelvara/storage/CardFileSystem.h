@@ -52,7 +52,7 @@ struct FileEntry {
     bool operator==(const FileEntry &) const = default;
 };
 
-enum class CardError { ReadError, WriteError, CrcError, NoSpace };
+enum class CardError { ReadError, WriteError, CrcError, NoSpace, PathTooLong, DamagedCard };
 
 class CardFileSystem {
 public:
@@ -72,6 +72,12 @@ public:
     bool SaveIndex();
     bool IsFormatted() const { return formatted_; }
     bool FormatCard();
+    // The format a write makes by itself on a card that is not formatted
+    // (load first). Only a blank or foreign card is formatted: when the bit
+    // table is lost but the first index backup still holds a directory, the
+    // card is damaged, not blank; it is refused with a message and left as it
+    // is, since a repair can bring its files back.
+    bool FormatIfBlank();
     // Reads page 0 (or its backup) alone, for the bit-table report.
     bool ReadBitTablePage();
     bool UnpackBitmap();

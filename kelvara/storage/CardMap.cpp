@@ -85,4 +85,24 @@ bool CardFileSystem::FormatCard()
     return true;
 }
 
+bool CardFileSystem::FormatIfBlank()
+{
+    if (reader_ == nullptr)
+        return false;
+    std::uint8_t image[kPageSize];
+    while (!ReadPage(kIndexBackupBase, image)) {
+        if (!AskCardError(CardError::ReadError))
+            return false;
+    }
+    // Index text under a sound checksum: only this system writes that page,
+    // so the card held a directory. (All-zero bytes pass the checksum, but
+    // hold no text.)
+    const std::uint16_t length = Get16(image + kIndexLengthOffset);
+    if (CrcMatches(image) && length > 0 && length <= kIndexBytes) {
+        AskCardError(CardError::DamagedCard);
+        return false;
+    }
+    return FormatCard();
+}
+
 } // namespace kelvara

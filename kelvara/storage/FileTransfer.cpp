@@ -100,6 +100,20 @@ bool CardFileSystem::WriteOneFile(std::string_view cardDirectory, const std::str
     if (size < 0)
         return false;
 
+    const long long pageCount = (size + kDataBytes - 1) / kDataBytes;
+    // The record must fit its 12-bit length.
+    const auto recordFits = [&] {
+        return pageCount <= kLastAllocatablePage &&
+            static_cast<long long>(2 + cardPath.size() + 1 + kTimeLength +
+                                   PackedLength(static_cast<std::size_t>(pageCount))) <= kMaxRecordLength;
+    };
+    // A file the card could hold that does not fit a record is refused for
+    // its path, not for space, before anything changes.
+    if (pageCount <= kLastAllocatablePage && !recordFits()) {
+        AskCardError(CardError::PathTooLong);
+        return false;
+    }
+
     // A file of the same path is replaced; its pages are released only when
     // the new index is saved, so a failed replace leaves the old file whole.
     if (FileExists(cardPath) && !RemoveEntry(cardPath, replacedPages_))
@@ -110,11 +124,7 @@ bool CardFileSystem::WriteOneFile(std::string_view cardDirectory, const std::str
         AskCardError(CardError::NoSpace);
         return false;
     }
-    const long long pageCount = (size + kDataBytes - 1) / kDataBytes;
-    // The record must fit its 12-bit length.
-    if (pageCount > kLastAllocatablePage ||
-        static_cast<long long>(2 + cardPath.size() + 1 + kTimeLength +
-                               PackedLength(static_cast<std::size_t>(pageCount))) > kMaxRecordLength)
+    if (!recordFits())
         return false;
 
     progress::Planned(static_cast<int>(pageCount));

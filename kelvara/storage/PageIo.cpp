@@ -23,6 +23,12 @@ bool CardFileSystem::AskCardError(CardError kind)
     case CardError::NoSpace:
         box_->Show("IC卡空间不足!", kNoticeTitle, kOkStyle);
         return true;
+    case CardError::PathTooLong:
+        box_->Show("IC卡文件路径过长!", kNoticeTitle, kOkStyle);
+        return false;
+    case CardError::DamagedCard:
+        box_->Show("IC卡格式信息损坏,请先修复!", kNoticeTitle, kOkStyle);
+        return false;
     }
     return false;
 }

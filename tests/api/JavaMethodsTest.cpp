@@ -9,6 +9,7 @@
 #include "tests/remote/RemoteJava.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace kelvara::e2e {
 namespace {
@@ -154,6 +155,87 @@ TEST_F(JavaMethods, FormattedCardKeepsItsFilesWhenTheProgramForgetsReadIcFileInd
     EXPECT_NE(listing.find("\\tax\\c.txt*"), std::string::npos) << listing;
 }
 
+// WriteIcFileIndex saves only an index loaded, formatted or changed for the
+// card in the reader; otherwise it is false and the card keeps every byte.
+TEST_F(JavaMethods, WriteIcFileIndexWritesNothingUnlessTheIndexStandsForTheCard)
+{
+    SerialSim other({"--image", scratch.File("other.img")});
+    UseReaderOn(1, other);
+    InFreshProcess([&] {
+        ASSERT_EQ(TS_Format(), 0);
+        ASSERT_EQ(TS_WriteIcFiles("\\other", In("b.txt").c_str()), 0);
+    });
+    // The bit table and its backup fail their checksums: not formatted.
+    const auto damage = [] {
+        for (int page : {0, 2047}) {
+            unsigned char bytes[264];
+            ASSERT_EQ(TS_ReadBlock(page, 0, 264, bytes, 0), 0);
+            bytes[0] ^= 0xFF;
+            ASSERT_EQ(TS_WriteBlock(page, 0, 264, bytes, 0), 0);
+        }
+    };
+    struct Case {
+        const char *name;
+        std::vector<std::string> faults;
+        std::function<void()> prepare; // on the card with its files
+        std::function<void(const SerialSim &)> program;
+    };
+    const Case cases[] = {
+        {"no index read", {}, {}, [](const SerialSim &) { ASSERT_TRUE(java::CheckKelvara()); }},
+        // The index of the three files is page 8, its backup page 2032.
+        {"the load failed",
+         {"--fail-page", "8", "--fail-page", "2032"},
+         {},
+         [](const SerialSim &) {
+             ASSERT_TRUE(java::CheckKelvara());
+             EXPECT_FALSE(java::ReadIcFileIndex());
+         }},
+        {"index of the card before",
+         {},
+         {},
+         [&](const SerialSim &self) {
+             UseReaderOn(1, other);
+             ASSERT_TRUE(java::CheckKelvara());
+             ASSERT_TRUE(java::ReadIcFileIndex());
+             java::ReleaseKelvara();
+             UseReaderOn(1, self);
+             ASSERT_TRUE(java::CheckKelvara());
+         }},
+        {"card not formatted",
+         {},
+         damage,
+         [](const SerialSim &) {
+             ASSERT_TRUE(java::CheckKelvara());
+             ASSERT_TRUE(java::ReadIcFileIndex());
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(image);
+        {
+            SerialSim sim(SimArgs());
+            UseReaderOn(1, sim);
+            InFreshProcess([&] {
+                ASSERT_EQ(TS_Format(), 0);
+                ASSERT_EQ(TS_WriteIcFiles("\\tax", In("*.txt").c_str()), 0);
+                if (c.prepare)
+                    c.prepare();
+                TS_ReleaseKelvara();
+            });
+        }
+        const std::string before = ReadFile(image);
+        SerialSim sim(SimArgs(c.faults));
+        UseReaderOn(1, sim);
+        InFreshProcess([&] {
+            RecordUser();
+            c.program(sim);
+            EXPECT_FALSE(java::WriteIcFileIndex());
+            java::ReleaseKelvara();
+        });
+        EXPECT_TRUE(ReadFile(image) == before) << "the card was written";
+    }
+}
+
 TEST_F(JavaMethods, AfterReleaseAnotherCardIsNotGivenTheIndexOfTheFirst)
 {
     const std::string second = scratch.File("second.img");
@@ -178,6 +260,11 @@ TEST_F(JavaMethods, AfterReleaseAnotherCardIsNotGivenTheIndexOfTheFirst)
         // The user changes cards; the program does not read the index again.
         UseReaderOn(1, other);
         ASSERT_TRUE(java::CheckKelvara());
+        // The queries answer from this card's index, not the first card's.
+        EXPECT_EQ(java::ICFileTime("a.txt").value_or("<null>"), "");
+        EXPECT_EQ(java::ReadIC("\\tax\\a.txt", Out()).value_or("<null>"), "");
+        EXPECT_FALSE(std::filesystem::exists(Out() + "a.txt"));
+        EXPECT_EQ(java::ReadIC("\\tax\\*.*", Out()).value_or("<null>"), "b.txt");
         EXPECT_TRUE(java::WriteIC(In("c.txt"), "\\tax"));
         EXPECT_TRUE(java::WriteIcFileIndex());
         java::ReleaseKelvara();

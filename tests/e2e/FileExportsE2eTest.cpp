@@ -117,6 +117,43 @@ TEST_F(FileExportsE2e, WithNoReaderFoundTheExportsFailAndEmptyTheirTexts)
     EXPECT_STREQ(time, "");
 }
 
+// The bounded read writes within the size it is given, whatever the list: a
+// list that does not fit leaves "" (never a name cut short), tells the size
+// it needs and keeps the files it copied.
+TEST_F(FileExportsE2e, BoundedReadNeverWritesPastTheSizeGiven)
+{
+    SerialSim sim(SimArgs());
+    UseReaderOn(1, sim);
+    InFreshProcess([&] {
+        int needed = -1;
+        char out[64] = "stale";
+        EXPECT_EQ(KelvaraReadIcFilesBounded(Out().c_str(), "\\tax\\*.*", out, sizeof out, &needed), -1);
+        EXPECT_EQ(needed, 0) << "reading never connects by itself";
+        ASSERT_EQ(TS_Format(), 0);
+        for (const char *name : {"a.txt", "b.txt", "Return2024.xml"})
+            ASSERT_EQ(TS_WriteIcFiles("\\tax", In(name).c_str()), 0);
+        const std::string list = "a.txt,b.txt,return2024.xml";
+        const int size = static_cast<int>(list.size()) + 1;
+        struct Case {
+            int outSize;
+            int result;
+            std::string text;
+        };
+        for (const Case &c : {Case{size, 0, list}, Case{64, 0, list}, Case{size - 1, -1, ""}, Case{0, -1, ""}}) {
+            SCOPED_TRACE(c.outSize);
+            std::filesystem::remove_all(Out());
+            std::filesystem::create_directories(Out());
+            EXPECT_EQ(KelvaraReadIcFilesBounded(Out().c_str(), "\\tax\\*.*", out, c.outSize, &needed), c.result);
+            EXPECT_EQ(needed, size);
+            if (c.outSize > 0) {
+                EXPECT_EQ(out, c.text);
+            }
+            EXPECT_EQ(ReadFile(Out() + "return2024.xml"), Content(1000, 1)) << "the files copied stay";
+        }
+        TS_ReleaseKelvara();
+    });
+}
+
 // Card names are 8-bit text in the system code page (936 under Wine, UTF-8
 // on Linux); the listing TS_Test shows reaches the box handler in UTF-8.
 TEST_F(FileExportsE2e, CardTestShowsChineseNamesInUtf8)

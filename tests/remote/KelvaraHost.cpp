@@ -25,6 +25,9 @@
 //   GetVersion TEXT           TEXT: the buffer's text before -> text after
 //   FileTime NAME TEXT        -> result, text after
 //   ReadIcFiles DIRECTORY PATTERN TEXT -> result, text after
+//   ReadIcFilesBounded DIRECTORY PATTERN SIZE
+//                             a buffer of SIZE bytes -> result, text after,
+//                             needed
 //   WriteIcFiles DIRECTORY FILES / DelIcFiles PATTERN / DirIcFiles PATH /
 //   GetBitTable PATH          -> result
 //   settings-dump             -> name, type, value of every stored setting
@@ -55,6 +58,7 @@
 #include "tests/remote/HostPlatform.h"
 #include "tests/remote/JavaCommands.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -326,6 +330,18 @@ void AddCommands(Host &host)
         TextBuffer names(Host::Text(args, 2));
         const int r = TS_ReadIcFiles(Host::Text(args, 0).c_str(), Host::Text(args, 1).c_str(), names.Data());
         return Tokens{Result(r), names.Checked()};
+    });
+    host.Add("ReadIcFilesBounded", [](const Tokens &args) {
+        const auto size = static_cast<std::size_t>(std::max(0L, Host::Number(args, 2)));
+        std::vector<char> bytes(size + GuardedBuffer::kGuardBytes, char(GuardedBuffer::kGuard));
+        int needed = -1;
+        const int r = KelvaraReadIcFilesBounded(Host::Text(args, 0).c_str(), Host::Text(args, 1).c_str(), bytes.data(),
+                                                int(size), &needed);
+        for (std::size_t i = size; i < bytes.size(); ++i) {
+            if (bytes[i] != char(GuardedBuffer::kGuard))
+                throw CommandError("the library wrote past the size it was given");
+        }
+        return Tokens{Result(r), std::string(bytes.data(), strnlen(bytes.data(), size)), Result(needed)};
     });
     host.Add("WriteIcFiles", [](const Tokens &args) {
         return Tokens{Result(TS_WriteIcFiles(Host::Text(args, 0).c_str(), Host::Text(args, 1).c_str()))};

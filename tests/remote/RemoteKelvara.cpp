@@ -201,6 +201,20 @@ int TS_ReadIcFiles(const char *localDirectory, const char *cardPattern, char *re
     return Number(r, 0, -1);
 }
 
+int KelvaraReadIcFilesBounded(const char *localDirectory, const char *cardPattern, char *out, int outSize, int *needed)
+{
+    const Tokens r =
+        Call({"ReadIcFilesBounded", Path(localDirectory), Text(cardPattern), std::to_string(std::max(outSize, 0))});
+    if (out != nullptr && outSize > 0 && r.size() > 1) {
+        const std::size_t n = std::min(r[1].size(), std::size_t(outSize) - 1);
+        std::memcpy(out, r[1].data(), n);
+        out[n] = '\0';
+    }
+    if (needed != nullptr)
+        *needed = Number(r, 2, 0);
+    return Number(r, 0, -1);
+}
+
 int TS_WriteIcFiles(const char *cardDirectory, const char *localFiles)
 {
     return Number(Call({"WriteIcFiles", Text(cardDirectory), Path(localFiles)}), 0, -1);

@@ -49,6 +49,49 @@ TEST_F(FileTransfer, NeverFormattedCardIsFormattedByTheFirstWrite)
     EXPECT_EQ(fs.FileEntries().front().name, "docs\\report.txt");
 }
 
+// A write formats by itself only a card that holds no readable index. With
+// the bit table and its backup failing their checksums, the directory still
+// in the first index backup makes the card a damaged one: refused, with its
+// own message, and nothing written.
+TEST_F(FileTransfer, WriteFormatsOnlyACardWithoutAReadableIndex)
+{
+    struct Case {
+        const char *name;
+        std::vector<int> corrupted;
+        std::vector<int> zeroed; // a sound checksum, no marker, no index text
+        bool formats;
+    };
+    const Case cases[] = {
+        {"bit table and backup damaged", {0, 2047}, {}, false},
+        {"index backup damaged too", {0, 2047, 2032}, {}, true},
+        {"zeroed pages", {}, {0, 2047, 2032}, true},
+    };
+    const std::vector<std::uint8_t> zeros(card::kPageSize, 0);
+    box.SetFallback(mb::kIdOk);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        card.Erase();
+        ASSERT_EQ(fs_calls::Format(fs), 0);
+        for (const char *name : {"a", "b", "c", "d"})
+            ASSERT_EQ(Put("\\tax", name, Pattern(300)), 0);
+        for (int page : c.corrupted)
+            card.CorruptPage(page);
+        for (int page : c.zeroed)
+            card.SetPage(page, zeros.data());
+        const auto before = card.Image();
+        box.calls.clear();
+
+        EXPECT_EQ(Put("\\tax", "e", "new"), c.formats ? 0 : -1);
+        if (c.formats) {
+            ASSERT_TRUE(fs.LoadIndex());
+            EXPECT_EQ(fs.FileEntries().size(), 1u);
+        } else {
+            EXPECT_EQ(box.Texts(), std::vector<std::string>{"IC卡格式信息损坏,请先修复!"});
+            EXPECT_EQ(card.Image(), before);
+        }
+    }
+}
+
 TEST_F(FileTransfer, PageBoundariesAndEmptyFiles)
 {
     for (std::size_t size : {0u, 1u, 257u, 258u, 259u, 516u, 517u, 5000u}) {
@@ -355,13 +398,21 @@ TEST_F(FileTransfer, FileLargerThanTheWholeCardGetsTheNoSpaceMessage)
     EXPECT_EQ(Put("", "huge", Pattern(258 * 2032)), -1);
     EXPECT_EQ(box.Texts(), std::vector<std::string>{"IC卡空间不足!"});
     EXPECT_EQ(card.Image(), before);
+}
 
-    // A record too long for its 12-bit length is refused too, without the
-    // message, since the space is there.
-    box.calls.clear();
-    EXPECT_EQ(Put(std::string(4080, 'd'), "a.txt", "x"), -1);
-    EXPECT_TRUE(box.calls.empty());
-    EXPECT_EQ(card.Image(), before);
+// A card path too long for its record's 12-bit length is refused with its
+// own message, also when it is long enough to fail the space check.
+TEST_F(FileTransfer, OverlongCardPathGetsItsOwnMessage)
+{
+    ASSERT_EQ(fs_calls::Format(fs), 0);
+    const auto before = card.Image();
+    box.SetFallback(mb::kIdOk);
+    for (std::size_t length : {4080u, 600000u}) {
+        box.calls.clear();
+        EXPECT_EQ(Put(std::string(length, 'd'), "a.txt", "x"), -1) << length;
+        EXPECT_EQ(box.Texts(), std::vector<std::string>{"IC卡文件路径过长!"}) << length;
+        EXPECT_EQ(card.Image(), before) << length;
+    }
 }
 
 // The space check counts the new index in whole pages of 256 bytes: one
