@@ -2,9 +2,9 @@
 #include "common/TraceFile.h"
 
 #include "common/MonotonicClock.h"
+#include "common/WallClock.h"
 
 #include <cstdlib>
-#include <ctime>
 
 namespace wqn {
 
@@ -49,7 +49,7 @@ bool TraceFile::OpenLocked(const std::string &path, bool secrets)
     secrets_ = secrets;
     startUs_ = MonotonicUs();
     std::fprintf(file_, "# %s, began at unix time %lld, times in seconds since then%s\n", header_,
-                 static_cast<long long>(std::time(nullptr)), secrets ? secretsNote_ : "");
+                 static_cast<long long>(UnixTimeNow()), secrets ? secretsNote_ : "");
     std::fflush(file_);
     return true;
 }

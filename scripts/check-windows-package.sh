@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows distribution zips (target `package` of the presets
-# mingw-i686 and mingw-x86_64), checks what they hold, and links a small C
+# mingw-i686 and mingw-x86_64), checks what they hold (each DLL the one its
+# preset built, of its width), and links a small C
 # program against each archive's import libraries, the MSVC ones and the
 # mingw ones: the program must then import the functions by their plain
 # names from Kelvara.dll and Sampora.dll.
@@ -45,6 +46,21 @@ $name/simulators/MCS_SR.DLL"
     continue
   fi
   (cd "$work" && cmake -E tar xf "$OLDPWD/$zip")
+  # The DLLs are this preset's own, as it built them (the win32 ones are
+  # those scripts/wine32-tests.sh runs the ABI test against).
+  if [ "$arch" = i686 ]; then format=pei-i386; else format=pei-x86-64; fi
+  for pair in bin/Kelvara.dll:kelvara/Kelvara.dll bin/Sampora.dll:sampora/Sampora.dll \
+              simulators/Gcic32.dll:sim/gc481/gcic32/Gcic32.dll simulators/MCS_SR.DLL:sim/mcs/MCS_SR.DLL; do
+    packed=$work/$name/${pair%%:*}
+    if ! "$arch-w64-mingw32-objdump" -f "$packed" | grep -q "file format $format"; then
+      echo "check-windows-package: $zip: ${pair%%:*} is not $format"
+      status=1
+    fi
+    if ! cmp -s "$packed" "build/mingw-$arch/${pair##*:}"; then
+      echo "check-windows-package: $zip: ${pair%%:*} differs from build/mingw-$arch/${pair##*:}"
+      status=1
+    fi
+  done
   for libs in "Kelvara.lib Sampora.lib" "libKelvara.dll.a libSampora.dll.a"; do
     exe=$work/caller-$arch-${libs%%.*}.exe
     set -- $libs
@@ -64,5 +80,5 @@ $name/simulators/MCS_SR.DLL"
     done
   done
 done
-[ $status = 0 ] && echo "check-windows-package: both zips complete; their import libraries link by plain names"
+[ $status = 0 ] && echo "check-windows-package: both zips complete, their DLLs the presets' own; their import libraries link by plain names"
 exit $status

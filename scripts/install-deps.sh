@@ -25,3 +25,31 @@ if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
   grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >>/etc/locale.gen
   locale-gen
 fi
+
+# The 32-bit product under 32-bit Wine (scripts/wine32-tests.sh): Wine's i386
+# half; and, for kernels that run no 32-bit code themselves (IA-32 emulation
+# switched off), qemu-i386 user-mode emulation and the i386 cross compiler
+# for the small shim the emulated Wine needs (scripts/wine32/noreplace.c).
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  apt-get update -q
+fi
+apt-get install -y -q --no-install-recommends wine wine32:i386 qemu-user-static gcc-i686-linux-gnu \
+  libc6-dev-i386-cross
+# Where 32-bit programs do not start, 32-bit ELF programs go to qemu-i386
+# through binfmt_misc (flags: the interpreter opened at registration, so it
+# also works inside other mount namespaces; credentials kept). Registered
+# once; a machine that already runs them natively is left alone.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  binfmt=/proc/sys/fs/binfmt_misc
+  [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
+  if [ -e "$binfmt/qemu-i386" ]; then
+    echo "install-deps: the qemu-i386 binfmt entry is registered, yet 32-bit Wine does not start" >&2
+  elif [ -w "$binfmt/register" ]; then
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:OCF' \
+      >"$binfmt/register"
+  else
+    echo "install-deps: $binfmt is not writable here: no qemu-i386 entry registered, so scripts/wine32-tests.sh" \
+      "will skip the 32-bit Wine run on this machine" >&2
+  fi
+fi

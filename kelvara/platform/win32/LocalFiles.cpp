@@ -2,13 +2,14 @@
 // in the system code page and compared double-byte aware.
 #include "kelvara/services/LocalFiles.h"
 
+#include "kelvara/platform/win32/LocalTime.h"
 #include "kelvara/services/NameCase.h"
 
 #include "common/win32/WindowsHeaders.h"
 
 #include <mbstring.h>
 
-#include <ctime>
+#include <cstdio>
 #include <vector>
 
 namespace kelvara {
@@ -125,14 +126,19 @@ std::vector<FoundFile> FindFiles(const std::string &wildcards)
 
 std::string_view LocalPathSeparators() { return "\\/"; }
 
+std::string TimeStampOf(const SYSTEMTIME &time)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", int(time.wYear), int(time.wMonth), int(time.wDay),
+                  int(time.wHour), int(time.wMinute), int(time.wSecond));
+    return text;
+}
+
 std::string LocalTimeStamp()
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_s(&local, &now);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
-    return text;
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return TimeStampOf(now);
 }
 
 } // namespace kelvara
