@@ -28,7 +28,7 @@ void CopyOut(char *out, const std::string &text)
 }
 
 // The frame of the file-system exports: connect when there is no reader
-// manager yet, then bind the file system to it.
+// manager yet, then work on the application's file system.
 template <class Body>
 int WithFileSystem(int noReader, Body body)
 {
@@ -39,8 +39,6 @@ int WithFileSystem(int noReader, Body body)
     // The export reloads (or replaces) the in-memory index, whatever the
     // Java methods held there.
     app.SetIndexInMemory(false);
-    fs.SetMessageBox(&SystemMessageBox());
-    fs.BindReader(app.Reader());
     return body(fs);
 }
 

@@ -11,17 +11,12 @@
 namespace kelvara::java_methods {
 namespace {
 
-// The card file system bound to the reader manager, or null when there is
-// no reader manager (the Java methods never connect by themselves).
+// The application's card file system, or null when there is no reader
+// manager (the Java methods never connect by themselves).
 CardFileSystem *BoundFileSystem()
 {
     CardApp &app = CardApp::Instance();
-    if (!app.HasReader())
-        return nullptr;
-    CardFileSystem &fs = app.FileSystem();
-    fs.SetMessageBox(&SystemMessageBox());
-    fs.BindReader(app.Reader());
-    return &fs;
+    return app.HasReader() ? &app.FileSystem() : nullptr;
 }
 
 // Before a method uses the in-memory index: it must stand for the card in
@@ -134,7 +129,7 @@ std::string ICFileTime(const std::string &name)
     CardFileSystem *fs = BoundFileSystem();
     if (fs == nullptr || !IndexReady(*fs))
         return {};
-    return fs->GetFileTime(LowerText(name));
+    return fs->GetFileTime(name); // compared without regard to case
 }
 
 bool IsProcessExist(const std::string &name) { return IsProcessRunningTwice(name); }

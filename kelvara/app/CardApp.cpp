@@ -11,10 +11,14 @@ CardApp &CardApp::Instance()
     return app;
 }
 
-CardApp::CardApp() = default;
+// The file system asks the user through the library's message boxes and
+// reaches pages through whichever reader manager exists: wired once here,
+// rebound when the manager comes and goes.
+CardApp::CardApp() { fileSystem_.SetMessageBox(&SystemMessageBox()); }
 
 CardApp::~CardApp()
 {
+    fileSystem_.BindReader(nullptr);
     reader_.reset();
     if (progress_ != nullptr) {
         progress_->HideNotice();
@@ -27,6 +31,7 @@ bool CardApp::CheckReader()
     MessageBoxService &box = SystemMessageBox();
     if (!reader_) {
         reader_.reset(new (std::nothrow) ReaderManager());
+        fileSystem_.BindReader(reader_.get());
         if (!reader_) {
             box.Show("内存不足!", kNoticeTitle, mb::kOk | mb::kIconError | mb::kSystemModal);
             return false;
@@ -58,6 +63,7 @@ void CardApp::ReleaseReader()
         return;
     std::uint8_t scratch[16];
     reader_->ReadBlock(card::kPageCount - 1, 0, sizeof scratch, scratch);
+    fileSystem_.BindReader(nullptr);
     reader_.reset();
     // The next connection may find another card: the index in memory no
     // longer stands for it.

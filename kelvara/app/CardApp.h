@@ -26,6 +26,7 @@ public:
 
     bool HasReader() const { return reader_ != nullptr; }
     ReaderManager *Reader() { return reader_.get(); }
+    // The card file system, bound to the reader manager while there is one.
     CardFileSystem &FileSystem() { return fileSystem_; }
 
     // Creates the reader manager when there is none and connects, asking the

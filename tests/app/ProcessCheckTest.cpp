@@ -62,9 +62,9 @@ TEST_F(ProcessCheck, OneProcessIsNotEnoughTwoAre)
 TEST_F(ProcessCheck, ALoneInstanceAskingAboutItselfIsCountedOnce)
 {
     const auto ask = [&] {
-        wqn::sim::ChildProcess probe;
+        testing::ChildProgram probe;
         std::string line;
-        EXPECT_TRUE(probe.Start({(dir / name).string(), "check", name}, wqn::sim::ChildProcess::CurrentEnvironment()));
+        EXPECT_TRUE(probe.Start({(dir / name).string(), "check", name}));
         EXPECT_TRUE(probe.ReadLine(&line, 30000));
         return line;
     };
