@@ -23,7 +23,8 @@ namespace {
 
 const char kDescription[] = "kelvara: the Kelvara card library from a terminal.\n"
                             "Commands may be chained with a lone \"--\" between them; they share one\n"
-                            "connection, and the chain stops at the first command that does not succeed.";
+                            "connection, and the chain stops at the first command that does not succeed\n"
+                            "(after fsck has repaired the card it goes on, and the run exits 1).";
 
 const char kFooter[] = "Card paths keep their backslashes (quote them: '\\tax\\a.xml'). Without a terminal,\n"
                        "or with --batch, the library's questions are cancelled.\n"
@@ -119,16 +120,21 @@ int Run(int argc, char **argv)
     KelvaraSetMessageBoxHandler(AskOnTerminal, nullptr);
     InstallStatusLine(); // the connection and the progress notice
     Session session(options);
+    bool repaired = false;
     for (Parsed &parsed : steps) {
         session.Log(2, "running " + parsed.name);
         const int status = parsed.step(session);
         if (status == kOk)
             continue;
+        if (status == kFailed && parsed.name == "fsck") {
+            repaired = true; // mended, nothing left: the card is fit for the next command
+            continue;
+        }
         if ((status == kFailed || status == kNotWritten) && parsed.name != "fsck")
             std::fprintf(stderr, "kelvara: %s failed\n", parsed.name.c_str());
         return status;
     }
-    return kOk;
+    return repaired ? kFailed : kOk;
 }
 
 } // namespace
