@@ -26,8 +26,9 @@ const char kDescription[] = "kelvara: the Kelvara card library from a terminal.\
                             "connection, and the chain stops at the first command that does not succeed\n"
                             "(after fsck has repaired the card it goes on, and the run exits 1).";
 
-const char kFooter[] = "Card paths keep their backslashes (quote them: '\\tax\\a.xml'). Without a terminal,\n"
-                       "or with --batch, the library's questions are cancelled.\n"
+const char kFooter[] = "Card paths keep their backslashes (quote them: '\\tax\\a.xml'); one without its leading\n"
+                       "backslash is refused. Without a terminal, or with --batch, the library's questions are\n"
+                       "cancelled. Every failure says why on stderr; a card path that matches nothing fails.\n"
                        "\n"
                        "Environment:\n"
                        "  WQN_COMn          the device of COMn (e.g. WQN_COM1=/dev/ttyUSB0)\n"
@@ -36,7 +37,7 @@ const char kFooter[] = "Card paths keep their backslashes (quote them: '\\tax\\a
                        "\n"
                        "Exit codes:\n"
                        "  0  done\n"
-                       "  1  the operation failed (fsck: damage was repaired)\n"
+                       "  1  the operation failed or found nothing to do (fsck: damage was repaired)\n"
                        "  2  usage: a command or argument is wrong\n"
                        "  3  an output file could not be written\n"
                        "  4  fsck: damage found and left (added to 1 when some was repaired)\n"
