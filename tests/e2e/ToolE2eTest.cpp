@@ -35,7 +35,7 @@ TEST_F(ToolE2e, CopiesFilesOntoTheCardAndBack)
 
     run = RunTool(scratch, {"bitmap"});
     ASSERT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("pages free: 2030 of 2048"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("pages free: 2029 of 2031 for files"), std::string::npos) << run.out;
 
     run = RunTool(scratch, {"settings"});
     EXPECT_NE(run.out.find("PortMode=1\n"), std::string::npos) << run.out;
@@ -49,16 +49,22 @@ TEST_F(ToolE2e, ExitCodesTellWhatWentWrong)
     EXPECT_EQ(RunTool(scratch, {"settings", "set", "NoSuchValue", "1"}).status, 2);
     ASSERT_EQ(RunTool(scratch, {"settings", "set", "BaudRateMax", "4"}).status, 0);
     EXPECT_EQ(Setting("BaudRateMax"), "4");
-    // No reader anywhere: the prompt is cancelled without a terminal.
-    EXPECT_EQ(RunTool(scratch, {"check"}).status, 1);
+    // No reader anywhere: the prompt is cancelled without a terminal, and
+    // the tool says what it tried.
+    const ToolRun none = RunTool(scratch, {"check"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("no reader with a card ready: tried the"), std::string::npos) << none.err;
+    EXPECT_NE(none.err.find("up to 38400 bps (BaudRateMax 4)"), std::string::npos) << none.err;
 
     SerialSim sim(SimArgs());
     UseReaderOn(1, sim);
     EXPECT_EQ(RunTool(scratch, {"put", "", scratch.File("missing.txt")}).status, 1);
     EXPECT_EQ(RunTool(scratch, {"ls", scratch.File("no/such/dir.txt")}).status, 3);
-    const ToolRun page = RunTool(scratch, {"read-page", "2047", "0", "16"});
+    const ToolRun page = RunTool(scratch, {"-v", "read-page", "2047", "0", "16"});
     EXPECT_EQ(page.status, 0);
     EXPECT_EQ(page.out.rfind("000: ", 0), 0u) << page.out;
+    EXPECT_NE(page.err.find("reader: "), std::string::npos) << page.err;
+    EXPECT_NE(page.err.find("port com1 = " + sim.Path() + ", up to 38400 bps"), std::string::npos) << page.err;
 }
 
 // Writes made to the card, from the simulator's log of received frames.

@@ -71,7 +71,7 @@ TEST_F(ToolOnImages, FileCommandsWorkOnAnImageThroughTheCardFileSystem)
     EXPECT_NE(run.out.find(" 4 pages (1,032 bytes)\nfree:"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("in the index:  1 file, 700 bytes in 3 pages; the index takes 1 page"), std::string::npos)
         << run.out;
-    EXPECT_NE(run.out.find("pages free: 2028 of 2048"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("pages free: 2027 of 2031 for files"), std::string::npos) << run.out;
     EXPECT_EQ(OnImage({"time", "no-such-file"}).status, 1);
 }
 
@@ -97,8 +97,9 @@ TEST_F(ToolOnImages, JsonDocumentsParseAndAgreeWithEachOther)
     EXPECT_EQ(df["pages"]["used"], 5);
     EXPECT_EQ(df["pages"]["free"].get<int>() + df["pages"]["used"].get<int>(), df["pages"]["total"].get<int>());
     EXPECT_EQ(df["bytes"]["free"], df["pages"]["free"].get<int>() * 258);
-    // The bitmap report counts page 0 (free) and the backup area (in use) as well.
-    EXPECT_EQ(bitmap["free"], df["pages"]["free"].get<int>() + 1);
+    // Both count the pages a file may be given (not page 0, not the backups).
+    EXPECT_EQ(bitmap["free"], df["pages"]["free"]);
+    EXPECT_EQ(bitmap["pages"], df["pages"]["total"]);
     EXPECT_EQ(bitmap["bits"].get<std::string>().size(), 2048u);
     EXPECT_EQ(fsck["clean"], true);
     EXPECT_EQ(fsck["exit"], 0);
@@ -107,6 +108,8 @@ TEST_F(ToolOnImages, JsonDocumentsParseAndAgreeWithEachOther)
     EXPECT_EQ(settings["settings"]["ComPortName"], "com1");
 
     const ToolRun version = Tool({"version", "--json", "--image", image});
+    EXPECT_EQ(version.status, 0) << version.err;
+    EXPECT_EQ(version.err, "");
     const nlohmann::json v = nlohmann::json::parse(version.out);
     EXPECT_EQ(v["tool"], KELVARA_TOOL_VERSION);
     EXPECT_TRUE(v["reader"].is_null()) << "no reader behind an image";
@@ -189,6 +192,138 @@ TEST_F(ToolOnImages, RepairSavesTheFilesOfADamagedIndexFirst)
     EXPECT_EQ(OnImage({"fsck", "--repair", "--backup", File("taken.img")}).status, 8);
     EXPECT_EQ(Bytes(File("taken.img")), "keep me");
     EXPECT_EQ(Bytes(image), before);
+}
+
+// Every failure names the object and the cause, a command that finds
+// nothing to do fails, and none of them changes the image.
+TEST_F(ToolOnImages, FailuresSayWhyAndChangeNothing)
+{
+    SampleCard s;
+    ASSERT_TRUE(s.card.SaveImage(image));
+    std::filesystem::create_directory(dir.path() / "out");
+    std::filesystem::create_directory(dir.path() / "folder");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+    } cases[] = {
+        {{"put", "\\tax", File("nofile.xml")}, 1, "nofile.xml: No such file or directory"},
+        {{"put", "\\tax", File("*.nope")}, 1, "no local file matches"},
+        {{"put", "\\tax", File("no/such/*.xml")}, 1, "no/such: No such file or directory"},
+        {{"put", "\\tax", File("folder")}, 1, "folder: is a directory"},
+        {{"put", "tax", File("card.img")}, 2, "does not start with a backslash; quote card paths"},
+        {{"get", File("missing"), "\\notes.txt"}, 3, "missing: No such file or directory"},
+        {{"get", File("card.img"), "\\notes.txt"}, 3, "card.img: Not a directory"},
+        {{"get", File("out"), "\\tax\\nope.xml"}, 1, "no file on the card matches '\\tax\\nope.xml'"},
+        {{"get", File("out"), "\\tax\\*.xml"}, 1, "no file on the card matches"},
+        {{"get", File("out"), "\\nope\\*.*"}, 1, "no file on the card matches"},
+        {{"rm", "\\tax\\nope.xml"}, 1, "no file on the card matches"},
+        {{"rm", "taxa.xml"}, 2, "does not start with a backslash"},
+        {{"ls", File("no/such/list.txt")}, 3, "cannot write " + File("no/such/list.txt") + ": No such file"},
+        {{"read-page", "5", "300", "16"}, 2, "run past the page's 264 bytes"},
+        {{"write-page", "5", "0102", "263"}, 2, "run past the page's 264 bytes"},
+        {{"settings", "set", "PortMode", "9"}, 2, "PortMode is 0 to 3"},
+        {{"settings", "set", "ComPortID", "6"}, 2, "ComPortID is 0 to 5"},
+        {{"settings", "set", "BaudRateIndex", "-1"}, 2, "BaudRateIndex is 0 to 6"},
+        {{"settings", "set", "BaudRateMax", "7"}, 2, "BaudRateMax is 0 to 6"},
+    };
+    const std::string before = Bytes(image);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args.back());
+        const ToolRun run = OnImage(c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_TRUE(Bytes(image) == before) << "the image changed";
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "out"));
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "settings.ini")) << "a refused setting is not stored";
+    const ToolRun missing = Tool({"--image", File("none.img"), "check"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("none.img does not exist"), std::string::npos) << missing.err;
+}
+
+// What get does with the local side: two card files of one name are an
+// error, an existing file is overwritten on a word, or kept with -n.
+TEST_F(ToolOnImages, GetNeverLosesAFileSilently)
+{
+    std::filesystem::create_directories(dir.path() / "in" / "a");
+    std::filesystem::create_directories(dir.path() / "in" / "b");
+    WriteLocal(dir.path() / "in" / "a" / "same.txt", "from a");
+    WriteLocal(dir.path() / "in" / "b" / "same.txt", "from b");
+    ASSERT_EQ(
+        OnImage({"format", "--", "put", "\\d\\a", File("in/a/same.txt"), "--", "put", "\\d\\b", File("in/b/same.txt")})
+            .status,
+        0);
+    const std::filesystem::path out = dir.path() / "out";
+    struct Case {
+        std::vector<std::string> args;
+        std::string existing; // out/same.txt before, "" for none
+        int status;
+        std::string says, after; // out/same.txt after, "" for none
+    } cases[] = {
+        {{"get", out.string(), "\\d\\*.*"},
+         "",
+         1,
+         "'\\d\\a\\same.txt' and '\\d\\b\\same.txt' would both become same.txt",
+         ""},
+        {{"get", out.string(), "\\d\\b\\same.txt"}, "", 0, "", "from b"},
+        {{"get", out.string(), "\\d\\b\\same.txt"}, "old", 0, "same.txt exists: overwritten", "from b"},
+        {{"get", "-n", out.string(), "\\d\\b\\same.txt"}, "old", 0, "same.txt exists: kept (--no-clobber)", "old"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.says);
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directory(out);
+        if (!c.existing.empty())
+            WriteLocal(out / "same.txt", c.existing);
+        const ToolRun run = OnImage(c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        if (c.says.empty()) {
+            EXPECT_EQ(run.err, "");
+        } else {
+            EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        }
+        EXPECT_EQ(std::filesystem::exists(out / "same.txt") ? ReadLocal(out / "same.txt") : "", c.after);
+    }
+}
+
+// Reading commands leave the image as it is, even where the card file system
+// mends as it reads; a chain goes on after a repair; names from the card
+// reach the terminal escaped; prompts in a pipe hold no escape codes.
+TEST_F(ToolOnImages, OutputAndImageStayAsTheyShould)
+{
+    SampleCard s;
+    s.card.CorruptPage(card::kBitTablePage, 5); // read from its backup
+    ASSERT_TRUE(s.card.SaveImage(image));
+    const std::string before = Bytes(image);
+    std::filesystem::create_directory(dir.path() / "out");
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"ls"}, {"isformat"}, {"time", "notes.txt"}, {"bitmap"}, {"get", File("out"), "\\notes.txt"}, {"test"}}) {
+        SCOPED_TRACE(args[0]);
+        const ToolRun run = OnImage(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(Bytes(image) == before) << "a reading command wrote the image";
+        if (args[0] != "bitmap") {
+            EXPECT_NE(run.err.find("page 0 read from its backup and mended in memory only"), std::string::npos)
+                << run.err;
+        }
+        EXPECT_EQ(run.err.find('\033'), std::string::npos) << "escape codes in a pipe";
+    }
+
+    ToolRun run = OnImage({"fsck", "--repair", "--backup", File("b.img"), "--", "ls"});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.out.find("\\notes.txt"), std::string::npos) << "ls ran after the repair: " << run.out;
+
+    const std::string evil = "a\x1B]0;owned\x07\xC2\x9B.txt";
+    WriteLocal(dir.path() / evil, "x");
+    ASSERT_EQ(OnImage({"put", "\\e", File(evil)}).status, 0);
+    run = OnImage({"ls", "--", "get", File("out"), "\\e\\*.*"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.find('\x1B'), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find('\x07'), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\\e\\a\\x1B]0;owned\\x07\\xC2\\x9B.txt"), std::string::npos) << run.out;
+    EXPECT_EQ(ReadLocal(dir.path() / "out" / evil), "x") << "the local file keeps the card's name";
 }
 
 TEST_F(ToolOnImages, ImagesAreCopiedWholeAndWrongSizesRefused)

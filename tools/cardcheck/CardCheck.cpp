@@ -197,6 +197,8 @@ std::string Printable(const std::string &bytes)
             code = (code << 6) | (t & 0x3Fu);
         }
         ok = ok && code >= lowest && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        // The C1 controls (U+0080 to U+009F) steer some terminals as the C0 ones do.
+        ok = ok && !(code >= 0x80 && code <= 0x9F);
         if (!ok) {
             escape(c);
             ++i;

@@ -172,7 +172,7 @@ std::string Counted(long long n, const std::string &noun);
 std::string PageRanges(std::vector<int> pages);
 
 // Text safe for any output: valid UTF-8 passes, other bytes and control
-// characters become \xNN.
+// characters (C0, DEL and C1) become \xNN.
 std::string Printable(const std::string &bytes);
 
 } // namespace kelvara::check

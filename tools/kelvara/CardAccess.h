@@ -2,6 +2,10 @@
 // pages, either of a card in a reader (through libkelvara's exports) or of a
 // card image (through the same card file system code, linked into the tool).
 // Results are those of the matching TS_ exports.
+//
+// On a card image the reading operations never write: what the card file
+// system would mend as it reads (a page taken from its backup) is mended in
+// memory only, and a line on stderr says so.
 #pragma once
 
 #include "kelvara/card/PageDevice.h"
@@ -34,6 +38,14 @@ public:
     virtual int Test() = 0; // 0 / -1
     virtual int BitTable(const std::string &outputPath) = 0; // 1 / 0
 };
+
+// The reader the library tries first, from its stored settings: the kind of
+// reader and, for the serial kinds, the port, its device and the highest
+// speed, e.g. "WQN serial reader (PortMode 1), port com1 = /dev/ttyS0 (no
+// such device), up to 115200 bps (BaudRateMax 6)".
+std::string DescribeReader();
+// Why no reader answered: what was tried, as far as the settings tell.
+std::string NoReaderReason();
 
 std::unique_ptr<CardAccess> MakeLibraryCard();
 std::unique_ptr<CardAccess> MakeImageCard(const std::string &imagePath);

@@ -1,19 +1,161 @@
 // Commands on the card's files: format, copy in and out, delete, list, file
 // times, the bitmap and the space figures.
+#include "kelvara/services/LocalFiles.h"
+#include "kelvara/storage/CardFileSystem.h"
 #include "tools/cardcheck/CardCheck.h"
 #include "tools/kelvara/CardAccess.h"
 #include "tools/kelvara/Tool.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <vector>
 
 namespace kelvara::tool {
 namespace {
 
 constexpr const char *kGroup = "Card files";
+constexpr const char *kAllFiles = "\\*.*";
 
 int Result(int r) { return r == 0 ? kOk : kFailed; }
+
+void Say(const char *command, const std::string &text)
+{
+    std::fprintf(stderr, "kelvara: %s: %s\n", command, text.c_str());
+}
+
+// A card path starts with a backslash; without one the shell most likely
+// ate it (an unquoted \tax is "tax"), and a file stored under it would never
+// be found again.
+void CheckCardPath(const char *command, const std::string &path, bool emptyIsRoot)
+{
+    if ((path.empty() && emptyIsRoot) || (!path.empty() && path.front() == '\\'))
+        return;
+    throw CLI::ValidationError(command,
+                               "card path '" + path +
+                                   "' does not start with a backslash; quote card paths in the shell, "
+                                   "e.g. '\\tax\\a.xml'");
+}
+
+// Why the card cannot serve a file command: no reader, no image, or no
+// readable file system on it.
+std::string CardTrouble(Session &session)
+{
+    std::string why;
+    if (!session.Card().Open(why))
+        return why;
+    if (session.Card().IsFormat() != 0)
+        return "the card is not formatted, or its index cannot be read (kelvara fsck tells more)";
+    return "";
+}
+
+// The card's files, from the library's listing; false after saying why.
+bool CardFiles(Session &session, const char *command, std::vector<std::string> &paths)
+{
+    std::string why;
+    if (!session.Card().Open(why)) {
+        Say(command, why);
+        return false;
+    }
+    const std::string out = ScratchPath("files");
+    const int r = session.Card().List(out);
+    const std::string listing = ReadWholeFile(out);
+    std::filesystem::remove(out);
+    if (r != 1) {
+        why = CardTrouble(session);
+        Say(command, why.empty() ? "the card's file list could not be read" : why);
+        return false;
+    }
+    std::size_t start = 0;
+    for (std::size_t comma; (comma = listing.find(',', start)) != std::string::npos; start = comma + 1) {
+        const std::string entry = listing.substr(start, comma - start); // path*YYYYMMDDhhmmss
+        paths.push_back(entry.substr(0, entry.find('*')));
+    }
+    return true;
+}
+
+bool SameNoCase(const std::string &a, const std::string &b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The files a card pattern names, as the library reads it: DIR\*.* is every
+// file under DIR (deeper ones too), anything else one path.
+std::vector<std::string> Matching(const std::vector<std::string> &paths, const std::string &pattern)
+{
+    std::vector<std::string> found;
+    const std::size_t all = pattern.find(kAllFiles);
+    for (const std::string &path : paths) {
+        if (all == std::string::npos) {
+            if (SameNoCase(path, pattern))
+                found.push_back(path);
+            continue;
+        }
+        const std::string prefix = pattern.substr(0, all);
+        if (path.size() > prefix.size() && path[prefix.size()] == '\\' &&
+            SameNoCase(path.substr(0, prefix.size()), prefix))
+            found.push_back(path);
+    }
+    return found;
+}
+
+std::string NoMatch(const std::string &pattern)
+{
+    return "no file on the card matches '" + check::Printable(pattern) + "' (kelvara ls lists them; a pattern is " +
+        "a whole path or DIR\\*.*)";
+}
+
+// Why `directory` cannot take new files, or "".
+std::string LocalDirectoryTrouble(const std::string &directory)
+{
+    struct stat st {};
+    if (::stat(directory.c_str(), &st) != 0)
+        return std::strerror(errno);
+    if (!S_ISDIR(st.st_mode))
+        return std::strerror(ENOTDIR);
+    if (::access(directory.c_str(), W_OK | X_OK) != 0)
+        return std::strerror(errno);
+    return "";
+}
+
+// Why the local side of a put names no file to copy, or "".
+std::string LocalFilesTrouble(const std::string &files)
+{
+    if (files.find_first_of("*?") != std::string::npos) {
+        const std::size_t slash = files.rfind('/');
+        if (slash != std::string::npos) {
+            const std::string directory = files.substr(0, slash == 0 ? 1 : slash);
+            if (directory.find_first_of("*?") == std::string::npos) {
+                struct stat st {};
+                if (::stat(directory.c_str(), &st) != 0)
+                    return directory + ": " + std::strerror(errno);
+            }
+        }
+        for (const FoundFile &found : FindFiles(files)) {
+            if (!found.isDirectory)
+                return "";
+        }
+        return "no local file matches '" + files + "'";
+    }
+    struct stat st {};
+    if (::stat(files.c_str(), &st) != 0)
+        return files + ": " + std::strerror(errno);
+    if (S_ISDIR(st.st_mode))
+        return files + ": is a directory (put copies files; '" + files + "/*' takes the files in it)";
+    if (!S_ISREG(st.st_mode))
+        return files + ": not a regular file";
+    if (::access(files.c_str(), R_OK) != 0)
+        return files + ": " + std::strerror(errno);
+    return "";
+}
 
 // "YYYY-MM-DD hh:mm:ss" for a stored 14-digit time, else the stored text.
 std::string ShownTime(const std::string &t)
@@ -26,12 +168,30 @@ std::string ShownTime(const std::string &t)
 
 int Listing(Session &session, const std::string &file)
 {
+    if (!file.empty()) {
+        const std::filesystem::path parent = std::filesystem::path(file).parent_path();
+        const std::string why = LocalDirectoryTrouble(parent.empty() ? "." : parent.string());
+        if (!why.empty()) {
+            Say("ls", "cannot write " + file + ": " + why);
+            return kNotWritten;
+        }
+    }
+    std::string why;
+    if (!session.Card().Open(why)) {
+        Say("ls", why);
+        return kFailed;
+    }
     const std::string out = file.empty() ? ScratchPath("dir") : file;
     const int r = session.Card().List(out);
-    if (r == 0)
+    if (r == 0) {
+        Say("ls", "cannot write " + out);
         return kNotWritten;
-    if (r != 1)
+    }
+    if (r != 1) {
+        why = CardTrouble(session);
+        Say("ls", why.empty() ? "the card's file list could not be read" : why);
         return kFailed;
+    }
     if (!file.empty())
         return kOk;
     const std::string listing = ReadWholeFile(out);
@@ -53,7 +213,7 @@ int Listing(Session &session, const std::string &file)
             }
             files.push_back(item);
         } else {
-            std::printf("%-19s  %s\n", ShownTime(stamp).c_str(), path.c_str());
+            std::printf("%-19s  %s\n", ShownTime(stamp).c_str(), check::Printable(path).c_str());
         }
     }
     if (session.options().json)
@@ -64,26 +224,145 @@ int Listing(Session &session, const std::string &file)
 int Bitmap(Session &session, const std::string &file)
 {
     const std::string out = file.empty() ? ScratchPath("bits") : file;
-    if (session.Card().BitTable(out) != 1)
+    if (session.Card().BitTable(out) != 1) {
+        std::string why;
+        Say("bitmap", !session.Card().Open(why) ? why : "the bit table could not be read, or " + out + " not written");
         return kNotWritten;
+    }
     if (!file.empty())
         return kOk;
     const std::string bits = ReadWholeFile(out);
     std::filesystem::remove(out);
-    std::size_t free = 0;
-    for (char c : bits)
-        free += c == '1' ? 1 : 0;
+    // Free are the pages a file may be given: page 0 holds the bit table and
+    // the pages above 2031 the backups, whatever their bits say (df counts
+    // the same pages).
+    const auto allocatable = [](std::size_t page) {
+        return page >= static_cast<std::size_t>(card::kFirstAllocatablePage) &&
+            page <= static_cast<std::size_t>(card::kLastAllocatablePage);
+    };
+    std::size_t free = 0, pages = 0;
+    for (std::size_t i = 0; i < bits.size(); ++i) {
+        pages += allocatable(i) ? 1 : 0;
+        free += allocatable(i) && bits[i] == '1' ? 1 : 0;
+    }
     if (session.options().json) {
-        session.PrintJson({{"pages", bits.size()}, {"free", free}, {"used", bits.size() - free}, {"bits", bits}});
+        session.PrintJson({{"pages", pages}, {"free", free}, {"used", pages - free}, {"bits", bits}});
         return kOk;
     }
-    std::printf("pages free: %zu of %zu ('.' free, '#' in use; 64 pages a line)\n", free, bits.size());
+    std::printf("pages free: %zu of %zu for files ('.' free, '#' in use, '-' the bit table and the backups; "
+                "64 pages a line)\n",
+                free, pages);
     for (std::size_t i = 0; i < bits.size(); i += 64) {
         std::printf("%4zu ", i);
         for (std::size_t j = i; j < i + 64 && j < bits.size(); ++j)
-            std::putchar(bits[j] == '1' ? '.' : '#');
+            std::putchar(!allocatable(j) ? '-' : bits[j] == '1' ? '.' : '#');
         std::putchar('\n');
     }
+    return kOk;
+}
+
+int Put(Session &session, const std::string &directory, const std::string &files)
+{
+    const std::string local = LocalFilesTrouble(files);
+    if (!local.empty()) {
+        Say("put", local);
+        return kFailed;
+    }
+    std::string why;
+    if (!session.Card().Open(why)) {
+        Say("put", why);
+        return kFailed;
+    }
+    if (session.Card().Put(directory, files) == 0)
+        return kOk;
+    why = CardTrouble(session);
+    Say("put",
+        "copying " + files + " into '" + check::Printable(directory) +
+            "' failed: " + (why.empty() ? "the card may be full (kelvara df) or a page failed (kelvara fsck)" : why));
+    return kFailed;
+}
+
+struct GetArgs {
+    std::string directory, pattern;
+    bool noClobber = false;
+};
+
+int Get(Session &session, const GetArgs &a)
+{
+    const std::string local = LocalDirectoryTrouble(a.directory);
+    if (!local.empty()) {
+        Say("get", "cannot write into " + a.directory + ": " + local);
+        return kNotWritten;
+    }
+    std::vector<std::string> paths;
+    if (!CardFiles(session, "get", paths))
+        return kFailed;
+    const std::vector<std::string> matches = Matching(paths, a.pattern);
+    if (matches.empty()) {
+        Say("get", NoMatch(a.pattern));
+        return kFailed;
+    }
+    // Every file gets its own local name, or nothing is copied.
+    std::map<std::string, std::string> byName;
+    for (const std::string &path : matches) {
+        const std::string name = CardFileSystem::FileNameOf(path);
+        if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+            Say("get", "'" + check::Printable(path) + "' has no name a local file can take; nothing copied");
+            return kFailed;
+        }
+        const auto [at, fresh] = byName.emplace(name, path);
+        if (!fresh) {
+            Say("get",
+                "'" + check::Printable(at->second) + "' and '" + check::Printable(path) + "' would both become " +
+                    check::Printable(name) + "; nothing copied (get them into separate directories)");
+            return kFailed;
+        }
+    }
+    std::string directory = a.directory;
+    if (directory.back() != '/')
+        directory.push_back('/');
+    for (const std::string &path : matches) {
+        const std::string target = directory + CardFileSystem::FileNameOf(path);
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::symlink_status(target, ec))) {
+            if (a.noClobber) {
+                Say("get", check::Printable(target) + " exists: kept (--no-clobber)");
+                continue;
+            }
+            Say("get", check::Printable(target) + " exists: overwritten");
+        }
+        std::string names;
+        if (session.Card().Get(directory, path, names) != 0 || names.empty()) {
+            const std::string why = CardTrouble(session);
+            Say("get",
+                "'" + check::Printable(path) + "' not copied: " +
+                    (why.empty() ? "a page of it could not be read, or " + check::Printable(target) +
+                             " not written (kelvara fsck tells more)"
+                                 : why));
+            return kFailed;
+        }
+        std::printf("%s\n", check::Printable(names).c_str());
+    }
+    return kOk;
+}
+
+int Remove(Session &session, const std::string &pattern)
+{
+    std::vector<std::string> paths;
+    if (!CardFiles(session, "rm", paths))
+        return kFailed;
+    const std::vector<std::string> matches = Matching(paths, pattern);
+    if (matches.empty()) {
+        Say("rm", NoMatch(pattern));
+        return kFailed;
+    }
+    if (session.Card().Remove(pattern) != 0) {
+        const std::string why = CardTrouble(session);
+        Say("rm",
+            "the card's index could not be written" + (why.empty() ? std::string(" (kelvara fsck)") : ": " + why));
+        return kFailed;
+    }
+    session.Log(1, "deleted " + check::Counted(static_cast<long long>(matches.size()), "file"));
     return kOk;
 }
 
@@ -157,28 +436,24 @@ void AddFileCommands(CLI::App &app, Step &step)
         put->group(kGroup);
         put->add_option("card-dir", a->directory, "card directory, e.g. '\\tax' ('' for the root)")->required();
         put->add_option("local-files", a->files, "local file, or a pattern with * and ?")->required();
-        put->callback([&step, a] { step = [a](Session &s) { return Result(s.Card().Put(a->directory, a->files)); }; });
+        put->callback([&step, a] {
+            CheckCardPath("put", a->directory, true);
+            step = [a](Session &s) { return Put(s, a->directory, a->files); };
+        });
     }
     {
-        struct Args {
-            std::string directory, pattern;
-        };
-        auto a = std::make_shared<Args>();
-        CLI::App *get = app.add_subcommand("get", "copy a card file (or CARD_DIR\\*.*) into a local directory");
+        auto a = std::make_shared<GetArgs>();
+        CLI::App *get = app.add_subcommand(
+            "get",
+            "copy a card file (or CARD_DIR\\*.*) into a local directory; an existing file is overwritten "
+            "(said on stderr) unless -n");
         get->group(kGroup);
         get->add_option("local-dir", a->directory, "local directory")->required();
         get->add_option("card-path", a->pattern, "card path, or CARD_DIR\\*.*")->required();
+        get->add_flag("-n,--no-clobber", a->noClobber, "keep local files that exist (said on stderr)");
         get->callback([&step, a] {
-            step = [a](Session &s) {
-                std::string directory = a->directory;
-                if (!directory.empty() && directory.back() != '/')
-                    directory.push_back('/');
-                std::string names;
-                const int r = s.Card().Get(directory, a->pattern, names);
-                if (r == 0 && !names.empty())
-                    std::printf("%s\n", names.c_str());
-                return Result(r);
-            };
+            CheckCardPath("get", a->pattern, false);
+            step = [a](Session &s) { return Get(s, *a); };
         });
     }
     {
@@ -186,7 +461,10 @@ void AddFileCommands(CLI::App &app, Step &step)
         CLI::App *rm = app.add_subcommand("rm", "delete a card file (or CARD_DIR\\*.*)");
         rm->group(kGroup);
         rm->add_option("card-path", *pattern, "card path, or CARD_DIR\\*.*")->required();
-        rm->callback([&step, pattern] { step = [pattern](Session &s) { return Result(s.Card().Remove(*pattern)); }; });
+        rm->callback([&step, pattern] {
+            CheckCardPath("rm", *pattern, false);
+            step = [pattern](Session &s) { return Remove(s, *pattern); };
+        });
     }
     {
         auto file = std::make_shared<std::string>();
@@ -206,6 +484,10 @@ void AddFileCommands(CLI::App &app, Step &step)
                 const int r = s.Card().FileTime(*name, text);
                 if (r == 0)
                     std::printf("%s\n", !text.empty() ? text.c_str() : "(no such file)");
+                if (r != 0) {
+                    const std::string why = CardTrouble(s);
+                    Say("time", why.empty() ? "the card's index could not be read" : why);
+                }
                 return r == 0 && !text.empty() ? kOk : kFailed;
             };
         });

@@ -59,11 +59,17 @@ int ReadPage(Session &session, const ReadArgs &a)
     unsigned char buffer[card::kPageSize] = {};
     if (!session.Offline()) {
         // The export itself checks the checksum when asked (and says so).
-        if (TS_ReadBlock(a.page, a.offset, a.length, buffer, a.crc ? 1 : 0) != 0)
+        if (TS_ReadBlock(a.page, a.offset, a.length, buffer, a.crc ? 1 : 0) != 0) {
+            std::fprintf(stderr, "kelvara: read-page: page %d could not be read from the %s\n", a.page,
+                         DescribeReader().c_str());
             return kFailed;
+        }
     } else {
-        if (!device->ReadBlock(a.page, a.offset, a.length, buffer))
+        if (!device->ReadBlock(a.page, a.offset, a.length, buffer)) {
+            std::fprintf(stderr, "kelvara: read-page: page %d could not be read from %s\n", a.page,
+                         session.options().image.c_str());
             return kFailed;
+        }
         if (a.crc && PageCrc().ComputeCrc(buffer, card::kCheckedBytes) != card::Get32(buffer + card::kCrcOffset))
             std::fprintf(stderr, "kelvara: page %d: the checksum does not match\n", a.page);
     }
@@ -87,7 +93,11 @@ int WritePage(Session &session, WriteArgs a)
     const int length = a.crc ? card::kPageSize : static_cast<int>(a.data.size());
     if (a.crc)
         card::Put32(buffer + card::kCrcOffset, PageCrc().ComputeCrc(buffer, card::kCheckedBytes));
-    return device->WriteBlock(a.page, a.offset, length, buffer) ? kOk : kFailed;
+    if (device->WriteBlock(a.page, a.offset, length, buffer))
+        return kOk;
+    std::fprintf(stderr, "kelvara: write-page: page %d could not be written on %s\n", a.page,
+                 session.Offline() ? session.options().image.c_str() : ("the " + DescribeReader()).c_str());
+    return kFailed;
 }
 
 // The whole card into a plain image file, page 0 first. Unreadable pages are
@@ -188,6 +198,10 @@ void AddPageCommands(CLI::App &app, Step &step)
             }
             if (a->length < 0 || a->length > card::kPageSize)
                 throw CLI::ValidationError("read-page", "LENGTH is 0 to 264");
+            if (a->offset < 0 || a->offset + a->length > card::kPageSize)
+                throw CLI::ValidationError("read-page",
+                                           "OFFSET " + std::to_string(a->offset) + " and LENGTH " +
+                                               std::to_string(a->length) + " run past the page's 264 bytes");
             step = [a](Session &s) { return ReadPage(s, *a); };
         });
     }
@@ -210,6 +224,11 @@ void AddPageCommands(CLI::App &app, Step &step)
             }
             if (a->data.size() > static_cast<std::size_t>(card::kPageSize))
                 throw CLI::ValidationError("write-page", "DATA is at most 264 bytes");
+            const std::size_t length = a->crc ? card::kPageSize : a->data.size();
+            if (a->offset < 0 || a->offset + length > static_cast<std::size_t>(card::kPageSize))
+                throw CLI::ValidationError("write-page",
+                                           "OFFSET " + std::to_string(a->offset) + " and " + std::to_string(length) +
+                                               " bytes run past the page's 264 bytes");
             step = [a](Session &s) { return WritePage(s, *a); };
         });
     }

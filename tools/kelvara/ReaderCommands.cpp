@@ -19,20 +19,46 @@ bool NeedsReader(Session &session, const char *what)
     return session.Pages() != nullptr;
 }
 
+// The tool's version always; the reader's when one is there to ask. Behind
+// a card image there is no reader, which is no failure: the tool's version
+// is the answer.
 int Version(Session &session)
 {
     char text[256] = "";
-    if (!session.Offline() && session.Pages() != nullptr)
+    if (!session.Offline()) {
+        if (session.Pages() == nullptr)
+            return kFailed; // it said why
         TS_GetVersion(text);
+        if (text[0] == '\0') {
+            std::fprintf(stderr, "kelvara: version: the %s gives no version text (only the USB reader does)\n",
+                         DescribeReader().c_str());
+            return kFailed;
+        }
+    }
     if (session.options().json) {
         nlohmann::json doc{{"tool", ToolVersion()}, {"reader", nullptr}};
         if (text[0] != '\0')
             doc["reader"] = text;
         session.PrintJson(doc);
-    } else {
+    } else if (text[0] != '\0') {
         std::printf("%s\n", text);
+    } else {
+        std::printf("kelvara %s (no reader behind a card image)\n", ToolVersion());
     }
-    return text[0] != '\0' ? kOk : kFailed;
+    return kOk;
+}
+
+int Check(Session &session)
+{
+    if (session.Card().Check() == 0)
+        return kOk;
+    std::string why;
+    if (!session.Offline())
+        why = NoReaderReason(); // asking again would wait for the reader again
+    else if (session.Card().Open(why))
+        why = "the card image cannot be read";
+    std::fprintf(stderr, "kelvara: check: %s\n", why.c_str());
+    return kFailed;
 }
 
 } // namespace
@@ -41,7 +67,7 @@ void AddReaderCommands(CLI::App &app, Step &step)
 {
     app.add_subcommand("check", "find the reader and wait for a card (with --image: open the image)")
         ->group(kGroup)
-        ->callback([&step] { step = [](Session &s) { return s.Card().Check() == 0 ? kOk : kFailed; }; });
+        ->callback([&step] { step = Check; });
     app.add_subcommand("release", "end the connection")->group(kGroup)->callback([&step] {
         step = [](Session &s) {
             if (!s.Offline())

@@ -46,8 +46,10 @@ Session::~Session()
 
 CardAccess &Session::Card()
 {
-    if (!card_)
+    if (!card_) {
         card_ = Offline() ? MakeImageCard(options_.image) : MakeLibraryCard();
+        Log(1, Offline() ? "card image " + options_.image : "reader: " + DescribeReader());
+    }
     return *card_;
 }
 

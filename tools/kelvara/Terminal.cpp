@@ -18,7 +18,10 @@ void SetInteractive(bool interactive) { g_interactive = interactive; }
 int AskOnTerminal(void *, const char *text, const char *caption, unsigned type)
 {
     const unsigned buttons = type & 0xF;
-    std::fprintf(stderr, "\r\033[K[%s] %s\n", caption != nullptr ? caption : "", text != nullptr ? text : "");
+    // On a terminal the question replaces the status line; in a pipe or a
+    // file the line stays clean of escape codes.
+    std::fprintf(stderr, "%s[%s] %s\n", ::isatty(2) ? "\r\033[K" : "", caption != nullptr ? caption : "",
+                 text != nullptr ? text : "");
     if (buttons == mb::kOk)
         return mb::kIdOk;
     if (!g_interactive) {

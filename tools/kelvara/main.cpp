@@ -23,10 +23,12 @@ namespace {
 
 const char kDescription[] = "kelvara: the Kelvara card library from a terminal.\n"
                             "Commands may be chained with a lone \"--\" between them; they share one\n"
-                            "connection, and the chain stops at the first command that does not succeed.";
+                            "connection, and the chain stops at the first command that does not succeed\n"
+                            "(after fsck has repaired the card it goes on, and the run exits 1).";
 
-const char kFooter[] = "Card paths keep their backslashes (quote them: '\\tax\\a.xml'). Without a terminal,\n"
-                       "or with --batch, the library's questions are cancelled.\n"
+const char kFooter[] = "Card paths keep their backslashes (quote them: '\\tax\\a.xml'); one without its leading\n"
+                       "backslash is refused. Without a terminal, or with --batch, the library's questions are\n"
+                       "cancelled. Every failure says why on stderr; a card path that matches nothing fails.\n"
                        "\n"
                        "Environment:\n"
                        "  WQN_COMn          the device of COMn (e.g. WQN_COM1=/dev/ttyUSB0)\n"
@@ -35,7 +37,7 @@ const char kFooter[] = "Card paths keep their backslashes (quote them: '\\tax\\a
                        "\n"
                        "Exit codes:\n"
                        "  0  done\n"
-                       "  1  the operation failed (fsck: damage was repaired)\n"
+                       "  1  the operation failed or found nothing to do (fsck: damage was repaired)\n"
                        "  2  usage: a command or argument is wrong\n"
                        "  3  an output file could not be written\n"
                        "  4  fsck: damage found and left (added to 1 when some was repaired)\n"
@@ -119,16 +121,21 @@ int Run(int argc, char **argv)
     KelvaraSetMessageBoxHandler(AskOnTerminal, nullptr);
     InstallStatusLine(); // the connection and the progress notice
     Session session(options);
+    bool repaired = false;
     for (Parsed &parsed : steps) {
         session.Log(2, "running " + parsed.name);
         const int status = parsed.step(session);
         if (status == kOk)
             continue;
+        if (status == kFailed && parsed.name == "fsck") {
+            repaired = true; // mended, nothing left: the card is fit for the next command
+            continue;
+        }
         if ((status == kFailed || status == kNotWritten) && parsed.name != "fsck")
             std::fprintf(stderr, "kelvara: %s failed\n", parsed.name.c_str());
         return status;
     }
-    return kOk;
+    return repaired ? kFailed : kOk;
 }
 
 } // namespace
