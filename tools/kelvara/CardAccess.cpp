@@ -148,9 +148,11 @@ public:
         names.clear();
         if (!Connected()) // reading never connects by itself
             return -1;
-        // The library writes every name it copied; a card holds at most 2031 files.
-        std::string buffer(2031 * 300, '\0');
-        const int r = TS_ReadIcFiles(localDirectory.c_str(), cardPattern.c_str(), buffer.data());
+        // Room for the longest list a card's index can produce, so the read
+        // never has to be repeated for the names alone.
+        std::string buffer(KELVARA_READ_NAMES_MAX, '\0');
+        const int r = KelvaraReadIcFilesBounded(localDirectory.c_str(), cardPattern.c_str(), buffer.data(),
+                                                int(buffer.size()), nullptr);
         names = buffer.c_str();
         return r;
     }
