@@ -7,6 +7,7 @@
 
 #include "kelvara/api/ExportFrame.h"
 #include "kelvara/api/JavaMethods.h"
+#include "kelvara/services/CodePageText.h"
 
 #include <string>
 
@@ -35,10 +36,12 @@ std::string Take(JNIEnv *env, jstring text)
     return copy;
 }
 
-// A new Java string from the library's text, unconverted.
+// A new Java string from the library's text. NewStringUTF takes only
+// well-formed modified UTF-8, so names written in another code page are
+// converted; names that are modified UTF-8 already pass byte for byte.
 jstring Give(JNIEnv *env, const std::string &text)
 {
-    return env != nullptr ? env->NewStringUTF(text.c_str()) : nullptr;
+    return env != nullptr ? env->NewStringUTF(JavaTextFrom(text).c_str()) : nullptr;
 }
 
 jboolean Bool(bool value) { return value ? JNI_TRUE : JNI_FALSE; }

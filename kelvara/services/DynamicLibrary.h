@@ -33,6 +33,13 @@ public:
     // a name with a directory is loaded from there. Frees a library already
     // held first. False when the library cannot be loaded.
     bool Load(const std::string &name);
+    // Loads the installed library `fileName` (a bare file name) from the
+    // places the system keeps libraries, never from the current directory,
+    // which whoever hands the program a folder can fill: on Windows the
+    // executable's directory, the system directory, the Windows directory
+    // and the directories on PATH, in that order, by full path; on Linux the
+    // dynamic loader's search path. Frees a library already held first.
+    bool LoadInstalled(const std::string &fileName);
     // Frees the library if one is held; afterwards IsLoaded() is false.
     void Free();
     bool IsLoaded() const { return module_ != nullptr; }
@@ -55,7 +62,7 @@ std::string DirectoryOf(std::string_view path);
 
 // The vendor libraries as this OS names them.
 namespace vendor_library {
-// Loaded by bare name through the system's search order.
+// Loaded by bare name as an installed library (LoadInstalled).
 extern const char *const kGc481Name;
 // Loaded from the executable's directory.
 extern const char *const kMcsFileName;

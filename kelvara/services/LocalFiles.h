@@ -44,6 +44,13 @@ std::vector<FoundFile> FindFiles(const std::string &wildcards);
 // The characters that separate the components of a local path.
 std::string_view LocalPathSeparators();
 
+// Whether a file created as `name` (one path component, without
+// separators) in a directory is the file of that name in that directory.
+// On Windows a device name (CON, COM1, NUL.txt, ...), a stream name (with
+// a ':') and a name ending in a dot or a space open something else; on
+// Linux every such name is a plain file.
+bool IsPlainFileName(std::string_view name);
+
 // The current local time as "%Y%m%d%H%M%S".
 std::string LocalTimeStamp();
 

@@ -35,12 +35,12 @@ bool IsUnder(std::string_view name, std::string_view prefix)
 }
 
 // A card file name becomes a local file name inside the directory given;
-// one that could name another place is refused.
+// one that could name another place (or, on Windows, a device) is refused.
 bool IsSafeLocalName(std::string_view name)
 {
     if (name.empty() || name == "." || name == "..")
         return false;
-    return name_text::FindFirstOf(name, "/\\") == name_text::npos;
+    return name_text::FindFirstOf(name, "/\\") == name_text::npos && IsPlainFileName(name);
 }
 
 } // namespace

@@ -132,6 +132,29 @@ TEST_F(JavaMethods, DocumentedOrderTakesEachStringOnceAndUsesOnlyThreeJniFunctio
     });
 }
 
+// A name a C host wrote in its code page reaches Java as well-formed text:
+// under Wine read in code page 936 (where C4 E3 is 你); natively, where the
+// code page is UTF-8, with each stray byte as U+FFFD.
+TEST_F(JavaMethods, CodePageNamesReachJavaAsWellFormedText)
+{
+    using wqn::host::runner::SystemText;
+    const bool wine = wqn::host::runner::UnderWine();
+    const std::string local = wine ? "你.txt" : "\xC4\xE3.txt";
+    WriteFile(scratch.path() / "In" / local, Content(20, 5));
+    SerialSim sim(SimArgs());
+    UseReaderOn(1, sim);
+    InFreshProcess([&] {
+        RecordUser();
+        ASSERT_TRUE(java::CheckKelvara());
+        ASSERT_TRUE(java::ICFormat());
+        ASSERT_EQ(TS_WriteIcFiles("\\tax", SystemText(In(local)).c_str()), 0);
+        ASSERT_TRUE(java::ReadIcFileIndex());
+        EXPECT_EQ(java::ReadIC("\\tax\\*.*", Out()).value_or("<null>"),
+                  wine ? "你.txt" : "\xEF\xBF\xBD\xEF\xBF\xBD.txt");
+        java::ReleaseKelvara();
+    });
+}
+
 TEST_F(JavaMethods, FormattedCardKeepsItsFilesWhenTheProgramForgetsReadIcFileIndex)
 {
     SerialSim sim(SimArgs());

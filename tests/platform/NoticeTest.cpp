@@ -48,6 +48,29 @@ TEST(PlatformMessageBox, AnswersOkOnlyForAnOkBox)
     EXPECT_EQ(ShowPlatformMessageBox("t", "提示", mb::kRetryCancel | mb::kIconError), mb::kIdCancel);
 }
 
+TEST(PlatformMessageBox, PrintsControlCharactersAndStrayBytesEscaped)
+{
+    const struct {
+        std::string text;
+        std::string printed;
+    } cases[] = {
+        {"\\dir\\读卡 ok.txt", "\\dir\\读卡 ok.txt"},
+        {"a\x1b]0;owned\x07z", "a\\x1B]0;owned\\x07z"},
+        {"x\x1b[31mred\r\n\t\x7f", "x\\x1B[31mred\\x0D\\x0A\\x09\\x7F"},
+        {std::string("nul\0in", 6), "nul\\x00in"},
+        {"c1 \xC2\x9B"
+         "2J and \xC2\xA0",
+         "c1 \\xC2\\x9B2J and \xC2\xA0"},
+        {"stray \x9B\xC4\xE3 \xE4\xBD", "stray \\x9B\\xC4\\xE3 \\xE4\\xBD"},
+        {"\xF0\x9F\x98\x80 \xC0\x80", "\xF0\x9F\x98\x80 \\xC0\\x80"},
+    };
+    for (const auto &c : cases) {
+        ::testing::internal::CaptureStderr();
+        ShowPlatformMessageBox(c.text, "提\x1b", mb::kOk);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "[提\\x1B] " + c.printed + "\n") << c.printed;
+    }
+}
+
 TEST(SystemClock, CountsForwardAndSleeps)
 {
     Clock &clock = SystemClock();

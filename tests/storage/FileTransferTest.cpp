@@ -1,6 +1,8 @@
 // Copying files onto the card and back, deleting them, and the space check.
 #include "tests/storage/CardFixture.h"
 
+#include "kelvara/services/LocalFiles.h"
+
 #include <functional>
 #include <memory>
 #include <set>
@@ -311,6 +313,27 @@ TEST_F(FileTransfer, CardNamesThatCouldEscapeTheLocalDirectoryAreRefused)
     std::string names;
     ASSERT_EQ(Get("\\dir\\ok", names), 0);
     EXPECT_EQ(ReadLocal(out.path() / "ok"), "!");
+}
+
+// A card name that Windows would open as a device, a stream or another file
+// is refused there; everywhere a name that is read lands in a file of exactly
+// that name.
+TEST_F(FileTransfer, CardNamesThatWouldOpenSomethingElseLocallyAreRefused)
+{
+    const std::uint8_t data[1] = {'!'};
+    for (const std::string leaf : {"nul.txt", "name.", "name ", "b:c"}) {
+        const std::string name = "\\dir\\a:" + leaf; // a file name starts after its first ':'
+        PlantIndex(card, Record(name, std::string("\x00\x10", 2)), {3});
+        ASSERT_TRUE(fs.WriteDataPage(1, data, 1));
+        std::string names;
+        const bool read = Get(name, names) == 0;
+        EXPECT_EQ(read, IsPlainFileName(leaf)) << leaf;
+        std::vector<std::string> files;
+        for (const auto &entry : std::filesystem::directory_iterator(out.path()))
+            files.push_back(entry.path().filename().string());
+        EXPECT_EQ(files, read ? std::vector<std::string>{leaf} : std::vector<std::string>{}) << leaf;
+        std::filesystem::remove_all(out.path() / leaf);
+    }
 }
 
 TEST_F(FileTransfer, ReadErrorLeavesAnExistingLocalFileAlone)

@@ -25,6 +25,9 @@ bool DynamicLibrary::Load(const std::string &name)
     return module_ != nullptr;
 }
 
+// dlopen looks for a bare name on the loader's search path only.
+bool DynamicLibrary::LoadInstalled(const std::string &fileName) { return Load(fileName); }
+
 void DynamicLibrary::Free()
 {
     if (module_ != nullptr) {

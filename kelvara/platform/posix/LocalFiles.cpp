@@ -184,6 +184,8 @@ std::vector<FoundFile> FindFiles(const std::string &wildcards)
 
 std::string_view LocalPathSeparators() { return "/"; }
 
+bool IsPlainFileName(std::string_view) { return true; }
+
 std::string LocalTimeStamp()
 {
     const std::time_t now = std::time(nullptr);

@@ -10,6 +10,7 @@
 #include <mbstring.h>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace kelvara {
@@ -125,6 +126,28 @@ std::vector<FoundFile> FindFiles(const std::string &wildcards)
 }
 
 std::string_view LocalPathSeparators() { return "\\/"; }
+
+bool IsPlainFileName(std::string_view name)
+{
+    // ':', '.' and ' ' are below every trail byte of the double-byte code
+    // pages, so plain byte searches find only real characters.
+    if (name.empty() || name.find(':') != std::string_view::npos || name.back() == '.' || name.back() == ' ')
+        return false;
+    // A device name stays a device with any extension ("NUL.txt") and with
+    // spaces before the extension ("CON .log").
+    std::string_view base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.remove_suffix(1);
+    const auto startsWith = [&base](std::string_view device) {
+        return base.size() >= device.size() && _strnicmp(base.data(), device.data(), device.size()) == 0;
+    };
+    if (base.size() == 3)
+        return !(startsWith("CON") || startsWith("PRN") || startsWith("AUX") || startsWith("NUL"));
+    // COM0 and LPT0 are reserved as well, though no port carries the number.
+    if (base.size() == 4 && base[3] >= '0' && base[3] <= '9')
+        return !(startsWith("COM") || startsWith("LPT"));
+    return true;
+}
 
 std::string TimeStampOf(const SYSTEMTIME &time)
 {

@@ -5,6 +5,8 @@
 // a process that may not be opened for reading its memory - another user's,
 // or a protected one - is asked for its image name with the limited query
 // right where the system has QueryFullProcessImageNameA (Vista and later).
+// That reaches other sessions' processes too, so both branches keep to the
+// caller's session where the system tells sessions apart.
 #include "kelvara/services/ProcessList.h"
 
 #include "common/win32/WindowsHeaders.h"
@@ -67,7 +69,35 @@ std::string ImageOf(DWORD id, ModuleFileNameFn moduleFileName, QueryImageNameFn 
     return std::string(image, length);
 }
 
+// Which processes share the caller's session.
+class SessionFilter {
+public:
+    explicit SessionFilter(SessionOfFn sessionOf)
+        : sessionOf_(sessionOf)
+    {
+        if (sessionOf_ != nullptr && !sessionOf_(::GetCurrentProcessId(), &own_))
+            sessionOf_ = nullptr;
+    }
+    bool Admits(DWORD id) const
+    {
+        DWORD session = 0;
+        return sessionOf_ == nullptr || (sessionOf_(id, &session) && session == own_);
+    }
+
+private:
+    SessionOfFn sessionOf_;
+    DWORD own_ = 0;
+};
+
 } // namespace
+
+SessionOfFn SystemSessionOf()
+{
+    const HMODULE kernel = ::GetModuleHandleA("KERNEL32.DLL");
+    return kernel != nullptr
+        ? reinterpret_cast<SessionOfFn>(reinterpret_cast<void *>(::GetProcAddress(kernel, "ProcessIdToSessionId")))
+        : nullptr;
+}
 
 std::vector<DWORD> AllProcessIds(EnumProcessesFn enumProcesses)
 {
@@ -86,8 +116,9 @@ std::vector<DWORD> AllProcessIds(EnumProcessesFn enumProcesses)
     }
 }
 
-void ToolHelpProcessImages(const ImageVisitor &visit)
+void ToolHelpProcessImages(const ImageVisitor &visit, SessionOfFn sessionOf)
 {
+    const SessionFilter ownSession(sessionOf);
     DynamicLibrary kernel;
     if (!kernel.Load("KERNEL32.DLL"))
         return;
@@ -102,13 +133,14 @@ void ToolHelpProcessImages(const ImageVisitor &visit)
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = first(snapshot.Get(), &entry); more; more = next(snapshot.Get(), &entry)) {
-        if (!visit(entry.szExeFile))
+        if (ownSession.Admits(entry.th32ProcessID) && !visit(entry.szExeFile))
             return;
     }
 }
 
-void PsapiProcessImages(const ImageVisitor &visit)
+void PsapiProcessImages(const ImageVisitor &visit, SessionOfFn sessionOf)
 {
+    const SessionFilter ownSession(sessionOf);
     DynamicLibrary psapi;
     if (!psapi.Load("psapi.dll"))
         return;
@@ -121,6 +153,8 @@ void PsapiProcessImages(const ImageVisitor &visit)
     if (kernel.Load("KERNEL32.DLL"))
         queryImageName = reinterpret_cast<QueryImageNameFn>(kernel.Symbol("QueryFullProcessImageNameA"));
     for (const DWORD id : AllProcessIds(enumProcesses)) {
+        if (!ownSession.Admits(id))
+            continue;
         const std::string image = ImageOf(id, moduleFileName, queryImageName);
         if (!image.empty() && !visit(image))
             return;
@@ -134,9 +168,9 @@ void ForEachProcessImage(const std::function<bool(std::string_view image)> &visi
     if (!::GetVersionExA(&version))
         return;
     if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS)
-        ToolHelpProcessImages(visit);
+        ToolHelpProcessImages(visit, SystemSessionOf());
     else if (version.dwPlatformId == VER_PLATFORM_WIN32_NT)
-        PsapiProcessImages(visit);
+        PsapiProcessImages(visit, SystemSessionOf());
 }
 
 } // namespace kelvara

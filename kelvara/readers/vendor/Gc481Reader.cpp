@@ -51,7 +51,10 @@ void Gc481Reader::Close()
 int Gc481Reader::Connect()
 {
     Close();
-    if (!library_.Load(libraryName_))
+    // A bare name is the installed library, never one planted in the current directory.
+    const bool loaded =
+        DirectoryOf(libraryName_).empty() ? library_.LoadInstalled(libraryName_) : library_.Load(libraryName_);
+    if (!loaded)
         return 0;
     bool complete = Lookup(library_, "IC_InitComm_Baud", initCommBaud_);
     complete = Lookup(library_, "IC_ExitComm", exitComm_) && complete;

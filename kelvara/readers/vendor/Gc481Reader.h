@@ -40,8 +40,9 @@ inline constexpr std::int16_t kNoCardOther = -134; // IC_Status: reader, no usab
 
 class Gc481Reader final : public ReaderBackEnd {
 public:
-    // `library`: what to load; the platform's name of Gcic32.dll by default
-    // (tests pass the path of a simulated library).
+    // `library`: what to load; the platform's name of Gcic32.dll by default,
+    // loaded as an installed library (DynamicLibrary::LoadInstalled); tests
+    // pass the path of a simulated library.
     explicit Gc481Reader(std::string library = vendor_library::kGc481Name);
     ~Gc481Reader() override; // Close
     Gc481Reader(const Gc481Reader &) = delete;

@@ -217,20 +217,22 @@ public:
         running_.push_back(pi);
         // Wait until the system lists it under its name.
         for (int i = 0; i < 500; ++i) {
-            if (Count(&PsapiProcessImages) == int(running_.size()))
+            if (Count(&PsapiProcessImages, SystemSessionOf()) == int(running_.size()))
                 return true;
             ::Sleep(20);
         }
         return false;
     }
 
-    int Count(void (*branch)(const ImageVisitor &)) const
+    int Count(void (*branch)(const ImageVisitor &, SessionOfFn), SessionOfFn sessionOf) const
     {
         int n = 0;
-        branch([&](std::string_view image) {
-            n += ProcessImageMatches(image, name_) ? 1 : 0;
-            return true;
-        });
+        branch(
+            [&](std::string_view image) {
+                n += ProcessImageMatches(image, name_) ? 1 : 0;
+                return true;
+            },
+            sessionOf);
         return n;
     }
 
@@ -250,8 +252,8 @@ TEST(ProcessCheckOnWindows, OneCopyIsNotEnoughTwoAreInBothBranches)
     EXPECT_FALSE(IsProcessRunningTwice(probes.Name()));
     ASSERT_TRUE(probes.Start());
     EXPECT_TRUE(IsProcessRunningTwice(probes.Name()));
-    EXPECT_EQ(probes.Count(&PsapiProcessImages), 2);
-    EXPECT_EQ(probes.Count(&ToolHelpProcessImages), 2);
+    EXPECT_EQ(probes.Count(&PsapiProcessImages, SystemSessionOf()), 2);
+    EXPECT_EQ(probes.Count(&ToolHelpProcessImages, SystemSessionOf()), 2);
 
     std::string upper = probes.Name();
     for (char &c : upper)
@@ -259,6 +261,47 @@ TEST(ProcessCheckOnWindows, OneCopyIsNotEnoughTwoAreInBothBranches)
     EXPECT_TRUE(IsProcessRunningTwice(upper));
     EXPECT_FALSE(IsProcessRunningTwice(probes.Path()));
     EXPECT_FALSE(IsProcessRunningTwice(probes.Name().substr(0, probes.Name().size() - 4)));
+}
+
+// Session lookups of a terminal server where the caller runs in session 1.
+BOOL WINAPI OthersInSessionTwo(DWORD id, DWORD *session)
+{
+    *session = id == ::GetCurrentProcessId() ? 1 : 2;
+    return TRUE;
+}
+BOOL WINAPI OthersUnknown(DWORD id, DWORD *session)
+{
+    *session = 1;
+    return id == ::GetCurrentProcessId();
+}
+BOOL WINAPI AllInSessionOne(DWORD, DWORD *session)
+{
+    *session = 1;
+    return TRUE;
+}
+BOOL WINAPI NothingKnown(DWORD, DWORD *) { return FALSE; }
+
+TEST(ProcessCheckOnWindows, OnlyProcessesOfTheCallersSessionCount)
+{
+    Probes probes("kvsession" + std::to_string(::GetCurrentProcessId()) + ".exe");
+    ASSERT_TRUE(probes.Start());
+    ASSERT_TRUE(probes.Start());
+    const struct {
+        const char *what;
+        SessionOfFn sessionOf;
+        int counted;
+    } cases[] = {
+        {"others in another session", &OthersInSessionTwo, 0},
+        {"others' session unknown", &OthersUnknown, 0},
+        {"all in the caller's session", &AllInSessionOne, 2},
+        {"not even the caller's session known", &NothingKnown, 2},
+        {"no session lookup on this system", nullptr, 2},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(probes.Count(&PsapiProcessImages, c.sessionOf), c.counted) << c.what;
+        EXPECT_EQ(probes.Count(&ToolHelpProcessImages, c.sessionOf), c.counted) << c.what;
+    }
+    EXPECT_NE(SystemSessionOf(), nullptr);
 }
 
 std::vector<DWORD> g_system; // the process list of a simulated busy system

@@ -211,5 +211,27 @@ TEST_F(Gc481ReaderTest, ReconnectExitsTheOldPortAndCloseLeavesNothingOpen)
     EXPECT_EQ(Log("IC_ExitComm").size(), 2u);
 }
 
+// The library by its bare name is the installed one: a copy planted in the
+// current directory is never loaded; on Windows one in a directory on PATH
+// is (Linux has only the loader's search path, fixed at start).
+TEST_F(Gc481ReaderTest, TheLibraryIsNeverTakenFromTheCurrentDirectory)
+{
+    const std::filesystem::path planted = std::filesystem::absolute(Path("planted"));
+    std::filesystem::create_directories(planted);
+    std::filesystem::copy_file(GCIC32_SIM_PATH, planted / vendor_library::kGc481Name);
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(planted);
+    const int fromCurrentDirectory = Gc481Reader().Connect();
+    std::filesystem::current_path(before);
+    EXPECT_EQ(fromCurrentDirectory, 0);
+    EXPECT_EQ(Log(), std::vector<std::string>{});
+
+    if (vendor_library::kPathSeparator == '\\') {
+        const char *path = std::getenv("PATH");
+        SetEnv("PATH", "relative;" + planted.string() + ";" + (path ? path : ""));
+        EXPECT_EQ(Gc481Reader().Connect(), 2);
+    }
+}
+
 } // namespace
 } // namespace kelvara::testing
