@@ -7,12 +7,27 @@
 #include "kelvara/services/Progress.h"
 
 #include <iterator>
+#include <optional>
+#include <utility>
 
 namespace kelvara {
 
 using namespace card;
 
 namespace {
+
+// Runs `undo` when the scope ends.
+template <typename F>
+class OnExit {
+public:
+    explicit OnExit(F undo) : undo_(std::move(undo)) {}
+    ~OnExit() { undo_(); }
+    OnExit(const OnExit &) = delete;
+    OnExit &operator=(const OnExit &) = delete;
+
+private:
+    F undo_;
+};
 
 constexpr std::string_view kAllFilesPattern = "\\*.*";
 
@@ -115,9 +130,32 @@ bool CardFileSystem::WriteOneFile(std::string_view cardDirectory, const std::str
     }
 
     // A file of the same path is replaced; its pages are released only when
-    // the new index is saved, so a failed replace leaves the old file whole.
-    if (FileExists(cardPath) && !RemoveEntry(cardPath, replacedPages_))
-        return false;
+    // the new index is saved. A replace that fails puts the old entry back
+    // where it was and frees the pages it took, so the index in memory (which
+    // a caller may save later) still holds the old file whole.
+    std::vector<std::uint16_t> pages;
+    std::optional<FileEntry> replaced;
+    std::list<FileEntry>::iterator replacedNext = fileEntries_.end();
+    const std::size_t replacedPagesBefore = replacedPages_.size();
+    bool written = false;
+    const OnExit undo([&] {
+        if (written)
+            return;
+        for (std::uint16_t page : pages)
+            FreePage(page);
+        if (replaced) {
+            fileEntries_.insert(replacedNext, std::move(*replaced));
+            replacedPages_.resize(replacedPagesBefore);
+        }
+    });
+    if (const auto old = FindEntry(cardPath); old != fileEntries_.end()) {
+        replaced = *old;
+        replacedNext = std::next(old);
+        if (!RemoveEntry(cardPath, replacedPages_)) {
+            replaced.reset();
+            return false;
+        }
+    }
     // The space check comes first, so a file larger than the whole card gets
     // the user's message too.
     if (!HasSpace(cardPath, size)) {
@@ -128,7 +166,6 @@ bool CardFileSystem::WriteOneFile(std::string_view cardDirectory, const std::str
         return false;
 
     progress::Planned(static_cast<int>(pageCount));
-    std::vector<std::uint16_t> pages;
     long long remaining = size;
     while (remaining > 0) {
         std::uint8_t buffer[kDataBytes] = {};
@@ -143,9 +180,9 @@ bool CardFileSystem::WriteOneFile(std::string_view cardDirectory, const std::str
         const std::uint16_t page = AllocPage();
         if (page == 0)
             return false;
+        pages.push_back(page);
         if (!WriteDataPage(page, buffer, static_cast<int>(got)))
             return false;
-        pages.push_back(page);
         remaining -= got;
         progress::PageDone();
     }
@@ -157,6 +194,7 @@ bool CardFileSystem::WriteOneFile(std::string_view cardDirectory, const std::str
     entry.pages = PackPages(pages);
     entry.recordLength = static_cast<std::uint16_t>(2 + entry.name.size() + 1 + entry.time.size() + entry.pages.size());
     fileEntries_.push_back(std::move(entry));
+    written = true;
     return true;
 }
 

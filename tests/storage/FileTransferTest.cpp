@@ -394,6 +394,47 @@ TEST_F(FileTransfer, DeletingFromAFullCardSucceeds)
     EXPECT_EQ(fs.CountFreePages(), 2031);
 }
 
+// The Java binding saves the index in memory on a call of its own, so a
+// replace that fails must leave memory as it found it: the old file listed
+// and whole after that save, and no page taken.
+TEST_F(FileTransfer, FailedReplaceLeavesTheIndexInMemoryAsItWas)
+{
+    struct Case {
+        const char *what;
+        std::size_t newSize;
+        bool failWrite;
+    };
+    for (const Case &c : {Case{"no space", 258 * 2100, false}, Case{"a data page write fails", 258 * 3, true}}) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(fs_calls::Format(fs), 0);
+        ASSERT_EQ(Put("", "keep.txt", "before"), 0);
+        ASSERT_EQ(Put("", "a.txt", Pattern(600)), 0);
+        ASSERT_TRUE(fs.LoadIndex());
+        const std::list<FileEntry> entries = fs.FileEntries();
+        const int freePages = fs.CountFreePages();
+
+        box.SetFallback(mb::kIdOk);
+        WriteLocal(local.path() / "a.txt", Pattern(c.newSize, 9));
+        if (c.failWrite) { // the new file's second page
+            const std::uint16_t first = fs.AllocPage();
+            const std::uint16_t second = fs.AllocPage();
+            fs.FreePage(first);
+            fs.FreePage(second);
+            card.FailWrites(second, FlashCard::Repeat::Always);
+        }
+        EXPECT_FALSE(fs.WriteFiles("\\", (local.path() / "a.txt").string()));
+        EXPECT_EQ(fs.FileEntries(), entries);
+        EXPECT_EQ(fs.CountFreePages(), freePages);
+
+        card.ClearFaults();
+        ASSERT_TRUE(fs.SaveIndex());
+        std::string names;
+        ASSERT_EQ(Get("\\*.*", names), 0);
+        EXPECT_EQ(names, "keep.txt,a.txt");
+        EXPECT_EQ(ReadLocal(out.path() / "a.txt"), Pattern(600));
+    }
+}
+
 // The last allocatable page is as good as any for the new chain: on a card
 // with no free page, where the only page the chain can take is page 2031 of
 // the file being deleted, the delete succeeds and the chain goes there.
