@@ -28,6 +28,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. scripts/wine-common.sh
 
 wine=""
 for candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)" "$(command -v wine || true)"; do
@@ -60,23 +61,12 @@ cleanup() {
   [ -n "$watch_pid" ] && kill "$watch_pid" 2>/dev/null || true
   "$wineserver" -k 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  if [ "${WQN_WINE_KEEP:-}" = 1 ]; then
-    echo "wine-tests: prefix kept in $work"
-  else
-    rm -rf "$work"
-  fi
+  finish_work "$work"
 }
 trap cleanup EXIT
 
 # An X server of our own for the windows the programs open.
-display=""
-for n in $(seq 90 140); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
-done
-[ -n "$display" ] || { echo "wine-tests: no free X display" >&2; exit 1; }
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+start_xvfb 90 140 "$work/xvfb.log"
 
 export WINEPREFIX=$work/prefix WINEDEBUG=-all LC_ALL=zh_CN.UTF-8 DISPLAY=:$display
 # No Mono or Gecko installers at start-up: the programs need neither.

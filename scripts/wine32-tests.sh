@@ -19,6 +19,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. scripts/wine-common.sh
 
 wine=/usr/lib/wine/wine
 wineserver=/usr/lib/wine/wineserver
@@ -44,11 +45,7 @@ xvfb_pid=""
 cleanup() {
   WINEPREFIX=$work/prefix "$wineserver" -k 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  if [ "${WQN_WINE_KEEP:-}" = 1 ]; then
-    echo "wine32-tests: prefix kept in $work"
-  else
-    rm -rf "$work"
-  fi
+  finish_work "$work"
 }
 trap cleanup EXIT
 
@@ -64,14 +61,7 @@ if command -v i686-linux-gnu-gcc >/dev/null; then
   export QEMU_SET_ENV=LD_PRELOAD=$shim
 fi
 
-display=""
-for n in $(seq 141 190); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
-done
-[ -n "$display" ] || { echo "wine32-tests: no free X display" >&2; exit 1; }
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+start_xvfb 141 190 "$work/xvfb.log"
 
 export WINEARCH=win32 WINEPREFIX=$work/prefix WINEDEBUG=-all DISPLAY=:$display
 # No debugger, no Mono or Gecko installers: the test needs none of them.
