@@ -17,7 +17,7 @@
 // 10 by default; smaller for a quick look).
 #include "kelvara.h"
 #include "kelvara/readers/protocol/LineSpeeds.h"
-#include "sim/common/ChildProcess.h"
+#include "sim/common/ChildProgram.h"
 
 #include <signal.h>
 #include <sys/resource.h>

@@ -4,7 +4,7 @@
 // boxes and the notice, settings.
 #pragma once
 
-#include "sim/common/ChildProcess.h"
+#include "sim/common/ChildProgram.h"
 #include "tests/remote/RemoteKelvara.h"
 #include "tests/support/ScratchDirectory.h"
 

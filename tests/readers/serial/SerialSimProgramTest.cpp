@@ -4,7 +4,7 @@
 
 #include "PtyTestSupport.h"
 #include "kelvara/services/Settings.h"
-#include "sim/common/ChildProcess.h"
+#include "sim/common/ChildProgram.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/ScratchDirectory.h"
 

@@ -1,5 +1,5 @@
 // Child programs on Linux: posix_spawn with pipes.
-#include "tests/support/ChildProgram.h"
+#include "sim/common/ChildProgram.h"
 
 #include <cerrno>
 #include <csignal>
@@ -12,7 +12,7 @@
 
 extern char **environ;
 
-namespace kelvara::testing {
+namespace wqn::sim {
 namespace {
 
 long long NowMs()
@@ -225,4 +225,4 @@ void ChildProgram::Close()
     out_ = -1;
 }
 
-} // namespace kelvara::testing
+} // namespace wqn::sim
