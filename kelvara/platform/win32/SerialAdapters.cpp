@@ -1,0 +1,64 @@
+// USB serial adapters on Windows: the COM ports of HKLM\HARDWARE\DEVICEMAP\
+// SERIALCOMM whose driver is not the built-in serial port's (\Device\SerialN);
+// the driver's device name (\Device\VCP0, \Device\USBSER000, ...) is all the
+// description the map gives.
+#include "kelvara/services/SerialAdapters.h"
+
+#include "common/win32/WindowsHeaders.h"
+
+#include <algorithm>
+
+namespace kelvara {
+namespace {
+
+constexpr const char *kMapPath = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+constexpr const char *kBuiltInPrefix = "\\Device\\Serial";
+constexpr const char *kDevicePrefix = "\\Device\\";
+
+} // namespace
+
+std::vector<SerialAdapter> ListSerialAdapters()
+{
+    std::vector<SerialAdapter> adapters;
+    try {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMapPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return adapters;
+        for (DWORD index = 0;; ++index) {
+            char name[256];
+            BYTE data[256];
+            DWORD nameSize = sizeof name;
+            DWORD dataSize = sizeof data - 1;
+            DWORD type = 0;
+            const LONG r = ::RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize);
+            if (r == ERROR_NO_MORE_ITEMS)
+                break;
+            if (r != ERROR_SUCCESS || type != REG_SZ)
+                continue;
+            data[dataSize] = 0;
+            const std::string driver(name, nameSize);
+            if (driver.rfind(kBuiltInPrefix, 0) == 0)
+                continue;
+            const std::string port(reinterpret_cast<const char *>(data));
+            if (!port.empty())
+                adapters.push_back({port, driver.rfind(kDevicePrefix, 0) == 0 ? driver.substr(8) : driver});
+        }
+        ::RegCloseKey(key);
+        std::sort(adapters.begin(), adapters.end(),
+                  [](const SerialAdapter &a, const SerialAdapter &b) { return a.port < b.port; });
+    } catch (...) {
+        adapters.clear();
+    }
+    return adapters;
+}
+
+std::string SerialAdapterDescription(const std::string &device)
+{
+    for (const SerialAdapter &adapter : ListSerialAdapters()) {
+        if (_stricmp(adapter.port.c_str(), device.c_str()) == 0)
+            return adapter.description;
+    }
+    return {};
+}
+
+} // namespace kelvara
