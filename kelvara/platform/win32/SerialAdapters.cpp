@@ -7,6 +7,7 @@
 #include "common/win32/WindowsHeaders.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace kelvara {
 namespace {
@@ -20,10 +21,10 @@ constexpr const char *kDevicePrefix = "\\Device\\";
 std::vector<SerialAdapter> ListSerialAdapters()
 {
     std::vector<SerialAdapter> adapters;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMapPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return adapters;
     try {
-        HKEY key = nullptr;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMapPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return adapters;
         for (DWORD index = 0;; ++index) {
             char name[256];
             BYTE data[256];
@@ -43,19 +44,22 @@ std::vector<SerialAdapter> ListSerialAdapters()
             if (!port.empty())
                 adapters.push_back({port, driver.rfind(kDevicePrefix, 0) == 0 ? driver.substr(8) : driver});
         }
-        ::RegCloseKey(key);
         std::sort(adapters.begin(), adapters.end(),
                   [](const SerialAdapter &a, const SerialAdapter &b) { return a.port < b.port; });
     } catch (...) {
         adapters.clear();
     }
+    ::RegCloseKey(key);
     return adapters;
 }
 
 std::string SerialAdapterDescription(const std::string &device)
 {
     for (const SerialAdapter &adapter : ListSerialAdapters()) {
-        if (_stricmp(adapter.port.c_str(), device.c_str()) == 0)
+        const auto same = [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+        };
+        if (std::equal(adapter.port.begin(), adapter.port.end(), device.begin(), device.end(), same))
             return adapter.description;
     }
     return {};

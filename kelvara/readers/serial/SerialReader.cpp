@@ -9,6 +9,7 @@
 #include "kelvara/services/Settings.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -255,10 +256,16 @@ std::vector<std::string> SerialReader::Candidates()
     for (const SerialAdapter &adapter : ListSerialAdapters()) {
         ports.push_back(adapter.port);
     }
+    // Windows names "com1" and "COM1" alike; no Linux system has device
+    // paths that differ in case alone.
+    const auto lower = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        return text;
+    };
     std::vector<std::string> unique;
     std::vector<std::string> devices;
     for (std::string &port : ports) {
-        std::string device = SerialDevicePath(port);
+        std::string device = lower(SerialDevicePath(port));
         if (std::find(devices.begin(), devices.end(), device) == devices.end()) {
             devices.push_back(std::move(device));
             unique.push_back(std::move(port));
@@ -360,8 +367,7 @@ int SerialReader::PollCard()
     if (status == reply::kDone) {
         return serial_connect::kReady;
     }
-    return status == reply::kNoCardQ || status == reply::kNoCardS ? serial_connect::kNoCard
-                                                                  : serial_connect::kNoReader;
+    return status == reply::kNoCardQ || status == reply::kNoCardS ? serial_connect::kNoCard : serial_connect::kNoReader;
 }
 
 bool SerialReader::CardLock()
