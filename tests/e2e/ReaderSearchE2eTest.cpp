@@ -186,15 +186,15 @@ TEST_P(ReaderForOneRunE2e, UsesOnlyTheReaderGivenAndStoresNothing)
     EXPECT_EQ(ReadFile(settings), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReaderForOneRunE2e,
-    ::testing::Values(OverrideCase{"PortFindsTheReader", {"--port", "PTY"}, 0},
-                      OverrideCase{"SerialOnThatPort", {"--reader", "serial", "--port", "PTY"}, 0},
-                      OverrideCase{"OnlyTheGivenPort", {"--port", "com1"}, 1},
-                      OverrideCase{"OnlyTheGivenReader", {"--reader", "usb"}, 1},
-                      OverrideCase{"UnknownReader", {"--reader", "floppy"}, 2},
-                      OverrideCase{"PortOfAVendorReader", {"--reader", "gc481", "--port", "PTY"}, 2}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, ReaderForOneRunE2e,
+                         ::testing::Values(OverrideCase{"PortFindsTheReader", {"--port", "PTY"}, 0},
+                                           OverrideCase{"SerialOnThatPort", {"--reader", "serial", "--port", "PTY"}, 0},
+                                           OverrideCase{"OnlyTheGivenPort", {"--port", "com1"}, 1},
+                                           OverrideCase{"OnlyTheGivenReader", {"--reader", "usb"}, 1},
+                                           OverrideCase{"UnknownReader", {"--reader", "floppy"}, 2},
+                                           OverrideCase{
+                                               "PortOfAVendorReader", {"--reader", "gc481", "--port", "PTY"}, 2}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(ReaderSearchE2e, ReadersListsEveryPlaceAndWhoAnswers)
 {

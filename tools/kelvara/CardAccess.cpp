@@ -303,15 +303,16 @@ private:
 std::string DescribeReader()
 {
     const int given = ReaderModeOverride();
-    const int mode = given != reader_override::kNone ? given : ReadSettingInt(setting::kPortMode, setting::kPortModeDefault);
+    const int mode =
+        given != reader_override::kNone ? given : ReadSettingInt(setting::kPortMode, setting::kPortModeDefault);
     const bool known = mode >= 0 && mode < static_cast<int>(std::size(kReaderNames));
     std::string text =
         std::string(known ? kReaderNames[mode] : "unknown reader") + " (PortMode " + std::to_string(mode) + ")";
     if (mode == kUsbMode)
         return text;
     const std::string givenPort = PortOverride();
-    const std::string port = !givenPort.empty() ? givenPort
-                                                : ReadSettingText(setting::kComPortName, setting::kComPortNameDefault);
+    const std::string port =
+        !givenPort.empty() ? givenPort : ReadSettingText(setting::kComPortName, setting::kComPortNameDefault);
     const int speed = ReadSettingInt(setting::kBaudRateMax, setting::kBaudRateMaxDefault);
     text += ", port " + DescribePort(port);
     if (speed >= 0 && speed < static_cast<int>(kLineSpeeds.size()))

@@ -63,8 +63,8 @@ int WaitForCard(Session &session, int seconds)
         return kFailed;
     }
     const int timeoutMs = seconds == kWaitForever ? kMaxWaitSeconds * 1000 : seconds * 1000;
-    session.Log(1, "waiting for a card" +
-                    (seconds == kWaitForever ? std::string() : " for " + std::to_string(seconds) + " s"));
+    session.Log(
+        1, "waiting for a card" + (seconds == kWaitForever ? std::string() : " for " + std::to_string(seconds) + " s"));
     const int r = KelvaraWaitForCard(timeoutMs);
     if (r == 1) {
         std::fprintf(stderr, "kelvara: check: no card in the %s within %d s\n", DescribeReader().c_str(), seconds);

@@ -118,12 +118,12 @@ nlohmann::json Json(const Answer &a)
 
 std::string Text(const Answer &a)
 {
-    std::string text = a.state == "card"       ? "answers: card ready"
-        : a.state == "no card"                 ? "answers: no card"
-        : a.state == "other"                   ? "answers with another status"
-        : a.state == "silent"                  ? "no answer"
-        : a.state == "unopened"                ? "cannot be opened"
-                                               : "not found";
+    std::string text = a.state == "card" ? "answers: card ready"
+        : a.state == "no card"           ? "answers: no card"
+        : a.state == "other"             ? "answers with another status"
+        : a.state == "silent"            ? "no answer"
+        : a.state == "unopened"          ? "cannot be opened"
+                                         : "not found";
     if (!a.detail.empty())
         text += " (" + a.detail + ")";
     return text;
@@ -178,11 +178,10 @@ int ListReaders(Session &session)
         entry.update({{"reader", "usb"}, {"mode", ReaderModeByName("usb")}, {"device", UsbPlace()}});
         readers.push_back(entry);
         if (!json)
-            std::printf("%s: %s: %s\n", Heading(ReaderModeByName("usb"), "USB_V626 reader").c_str(),
-                        UsbPlace().c_str(), Text(answer).c_str());
+            std::printf("%s: %s: %s\n", Heading(ReaderModeByName("usb"), "USB_V626 reader").c_str(), UsbPlace().c_str(),
+                        Text(answer).c_str());
     }
-    const auto vendor = [&](const char *name, const char *title, const std::string &library, bool loads,
-                            auto &reader) {
+    const auto vendor = [&](const char *name, const char *title, const std::string &library, bool loads, auto &reader) {
         const Answer answer = ProbeVendor(reader, loads);
         any = any || Answered(answer);
         nlohmann::json entry = Json(answer);
@@ -196,8 +195,8 @@ int ListReaders(Session &session)
         DynamicLibrary library;
         const bool loads = library.LoadInstalled(vendor_library::kGc481Name);
         Gc481Reader reader;
-        vendor("gc481", "GC481 reader", std::string(vendor_library::kGc481Name) + " (the system's library path)",
-               loads, reader);
+        vendor("gc481", "GC481 reader", std::string(vendor_library::kGc481Name) + " (the system's library path)", loads,
+               reader);
     }
     if (wanted("mcs")) {
         DynamicLibrary library;

@@ -106,7 +106,10 @@ int Parse(const std::vector<std::string> &words, Parsed &parsed, bool &exitNow)
 }
 
 // Two commands of one chain giving different values of one option.
-bool Clash(const std::string &mine, const std::string &theirs) { return !mine.empty() && !theirs.empty() && mine != theirs; }
+bool Clash(const std::string &mine, const std::string &theirs)
+{
+    return !mine.empty() && !theirs.empty() && mine != theirs;
+}
 
 // Hands --reader and --port to the library through its environment: they
 // hold for this process only and the stored settings stay as they are.
