@@ -1,8 +1,7 @@
-// USB serial adapters on Windows: the COM ports of HKLM\HARDWARE\DEVICEMAP\
-// SERIALCOMM whose driver is not the built-in serial port's (\Device\SerialN);
-// the driver's device name (\Device\VCP0, \Device\USBSER000, ...) is all the
-// description the map gives.
-#include "kelvara/services/SerialAdapters.h"
+// USB serial adapters on Windows: the COM ports of the registry's serial map
+// (HKLM HARDWARE\DEVICEMAP\SERIALCOMM) whose driver is not the built-in
+// serial port's (\Device\SerialN); the driver's device name (\Device\VCP0,
+// \Device\USBSER000, ...) is all the description the map gives.
 
 #include "common/win32/WindowsHeaders.h"
 

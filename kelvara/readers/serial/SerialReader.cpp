@@ -253,6 +253,7 @@ std::vector<std::string> SerialReader::Candidates()
     std::vector<std::string> ports = {ReadSettingText(setting::kComPortName, setting::kComPortNameDefault), "com1",
                                       "com2"};
     // Asked afresh each time: an adapter plugged in again has a new name.
+    // Built-in ports keep theirs, and asking every port would talk to modems.
     for (const SerialAdapter &adapter : ListSerialAdapters()) {
         ports.push_back(adapter.port);
     }
