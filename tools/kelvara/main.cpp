@@ -134,8 +134,9 @@ int UseReaderForRun(const Options &options)
     }
     const std::string name(ReaderModeName(mode));
 #ifdef _WIN32
-    const bool set = _putenv_s(kReaderVariable, name.c_str()) == 0 &&
-        (options.port.empty() || _putenv_s(kPortVariable, options.port.c_str()) == 0);
+    // _putenv copies its text; the msvcrt.dll of old systems has no _putenv_s.
+    const bool set = _putenv((std::string(kReaderVariable) + "=" + name).c_str()) == 0 &&
+        (options.port.empty() || _putenv((std::string(kPortVariable) + "=" + options.port).c_str()) == 0);
 #else
     const bool set = ::setenv(kReaderVariable, name.c_str(), 1) == 0 &&
         (options.port.empty() || ::setenv(kPortVariable, options.port.c_str(), 1) == 0);
