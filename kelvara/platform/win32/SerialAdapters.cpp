@@ -2,6 +2,7 @@
 // (HKLM HARDWARE\DEVICEMAP\SERIALCOMM) whose driver is not the built-in
 // serial port's (\Device\SerialN); the driver's device name (\Device\VCP0,
 // \Device\USBSER000, ...) is all the description the map gives.
+#include "kelvara/services/SerialAdapters.h"
 
 #include "common/win32/WindowsHeaders.h"
 
