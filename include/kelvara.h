@@ -54,6 +54,14 @@ int KELVARA_CALL TS_GetBitTable(const char *outputPath); /* 1 written, 0 otherwi
  * the buffer was too small. */
 int KelvaraReadIcFilesBounded(const char *localDirectory, const char *cardPattern, char *out, int outSize, int *needed);
 
+/* Finds the reader (as TS_CheckKelvara does, without asking the user
+ * anything) and waits up to timeoutMs milliseconds, counted once the reader
+ * answered, for a card: the reader is asked with its own status request
+ * every 200 ms. 0 a card is present, 1 none came in time, -1 no reader or a
+ * negative timeoutMs. 0 returns at once when the card is already there.
+ * The reader stays connected afterwards. */
+int KelvaraWaitForCard(int timeoutMs);
+
 /* The handler setters below all follow one rule. Each takes effect for the
  * next call of the library; a setter called while another thread is inside
  * the library waits until that call returns; a setter called from inside a

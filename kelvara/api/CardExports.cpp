@@ -177,6 +177,15 @@ int KelvaraReadIcFilesBounded(const char *localDirectory, const char *cardPatter
     });
 }
 
+int KelvaraWaitForCard(int timeoutMs)
+{
+    return RunExport(-1, [&] {
+        if (timeoutMs < 0)
+            return -1;
+        return CardApp::Instance().WaitForCard(timeoutMs);
+    });
+}
+
 int KELVARA_CALL TS_WriteIcFiles(const char *cardDirectory, const char *localFiles)
 {
     return RunExport(-1, [&] {

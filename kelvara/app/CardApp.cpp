@@ -26,16 +26,27 @@ CardApp::~CardApp()
     }
 }
 
-bool CardApp::CheckReader()
+ReaderManager *CardApp::EnsureReader()
 {
-    MessageBoxService &box = SystemMessageBox();
     if (!reader_) {
         reader_.reset(new (std::nothrow) ReaderManager());
         fileSystem_.BindReader(reader_.get());
-        if (!reader_) {
-            box.Show("内存不足!", kNoticeTitle, mb::kOk | mb::kIconError | mb::kSystemModal);
-            return false;
-        }
+    }
+    return reader_.get();
+}
+
+int CardApp::WaitForCard(int timeoutMs)
+{
+    ReaderManager *reader = EnsureReader();
+    return reader != nullptr ? reader->WaitForCard(timeoutMs) : -1;
+}
+
+bool CardApp::CheckReader()
+{
+    MessageBoxService &box = SystemMessageBox();
+    if (EnsureReader() == nullptr) {
+        box.Show("内存不足!", kNoticeTitle, mb::kOk | mb::kIconError | mb::kSystemModal);
+        return false;
     }
     for (;;) {
         const int r = reader_->Connect();

@@ -33,6 +33,9 @@ public:
     // user to insert the card or to retry until a card is ready or the user
     // cancels. The manager stays even when this fails.
     bool CheckReader();
+    // ReaderManager::WaitForCard on the reader manager, created when there
+    // is none; asks the user nothing.
+    int WaitForCard(int timeoutMs);
     // Reads 16 bytes of the last page once, then closes every reader.
     void ReleaseReader();
 
@@ -61,6 +64,9 @@ public:
     void SetIndexInMemory(bool current) { indexInMemory_ = current; }
 
 private:
+    // The reader manager, created when there is none; null when memory ran out.
+    ReaderManager *EnsureReader();
+
     CardFileSystem fileSystem_;
     std::unique_ptr<ReaderManager> reader_;
     std::unique_ptr<NoticeDialog> progress_;

@@ -3,9 +3,11 @@
 
 #include "kelvara/card/CardLayout.h"
 #include "kelvara/services/MessagePump.h"
+#include "kelvara/services/ReaderOverrides.h"
 #include "kelvara/services/Settings.h"
 #include "kelvara/ui/NoticeDialog.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -47,7 +49,7 @@ int ReaderManager::Found(int mode, int result)
 {
     mode_ = mode;
     HideNotice();
-    WriteSettingInt(setting::kPortMode, mode);
+    RecordFound(setting::kPortMode, mode);
     return result;
 }
 
@@ -73,6 +75,15 @@ int ReaderManager::Connect()
 {
     ShowNotice();
     SetNoticeText("正在连接读卡器\r\n请稍候...");
+    if (const int given = ReaderModeOverride(); given != reader_override::kNone) {
+        // Only the reader asked for; an unknown name selects none.
+        mode_ = given;
+        const int r = BackEnd(given) != nullptr ? TryMode(given) : 0;
+        if (r != 0)
+            return Found(given, r);
+        HideNotice();
+        return 0;
+    }
     mode_ = ReadSettingInt(setting::kPortMode, setting::kPortModeDefault);
 
     // The stored reader first, without the texts of the search below.
@@ -99,6 +110,27 @@ int ReaderManager::Connect()
     }
     HideNotice();
     return 0;
+}
+
+int ReaderManager::WaitForCard(int timeoutMs)
+{
+    int r = Connect();
+    const std::int64_t deadline = clock_->NowMs() + std::max(timeoutMs, 0);
+    for (;;) {
+        if (r == connect_result::kNoReader)
+            return -1;
+        if (r != connect_result::kNoCard)
+            return 0;
+        const std::int64_t left = deadline - clock_->NowMs();
+        if (left <= 0)
+            return 1;
+        clock_->SleepMs(int(std::min<std::int64_t>(kPollMs, left)));
+        PumpMessages();
+        ReaderBackEnd *reader = Active();
+        r = reader != nullptr ? reader->PollCard() : connect_result::kNoReader;
+        if (r == connect_result::kNoReader)
+            r = Connect(); // unplugged, or plugged in again under another name
+    }
 }
 
 template <class Operation>

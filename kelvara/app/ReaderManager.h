@@ -42,7 +42,17 @@ public:
     // is tried. Blocks for as long as the back-ends scan. Returns 0 (no
     // reader), 1 (reader, no card), 2 (ready) or 100 (USB card unusable);
     // any non-zero code selects that back-end and is stored as PortMode.
+    // With a reader given for the run (ReaderOverrides.h) only that reader
+    // is tried and PortMode is left as stored.
     int Connect();
+
+    // Connects, then while the reader has no ready card asks it again every
+    // kPollMs until `timeoutMs` has passed (counted from when the reader
+    // answered; finding it takes as long as the search). A reader that stops
+    // answering is searched for once more. 0 card present (an unusable USB
+    // card counts: using it says why), 1 timed out, -1 no reader. Shows the
+    // connection notice while searching, never a message box.
+    int WaitForCard(int timeoutMs);
 
     // Whole or partial page transfers through the selected back-end: up to
     // three attempts, 50 ms apart except on the USB reader. Transfers that
@@ -63,6 +73,10 @@ public:
 private:
     static constexpr int kAttempts = 3;
     static constexpr int kPauseMs = 50;
+    // A status request of the serial reader takes a few milliseconds at
+    // 115200 bit/s; five a second notice a card at once and keep the line
+    // mostly idle.
+    static constexpr int kPollMs = 200;
 
     // The back-end of a reader mode; null for a mode no reader has.
     ReaderBackEnd *BackEnd(int mode);

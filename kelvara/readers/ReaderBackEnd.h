@@ -21,6 +21,8 @@
 //   CardExit     HasCardCommands() is true.
 //   GetVersion   the reader's version text into 51 bytes, on readers whose
 //                HasVersion() is true.
+//   PollCard     asks the connected reader about its card, as briefly as its
+//                protocol allows: 2 ready, 1 no ready card, 0 no answer.
 #pragma once
 
 #include <cstdint>
@@ -55,6 +57,8 @@ public:
         (void)text;
         return false;
     }
+    // Readers without a status request of their own search again.
+    virtual int PollCard() { return Connect(); }
     // Whether a failed transfer waits a little before the next attempt (the
     // USB reader's driver has its own time-outs).
     virtual bool PausesBetweenAttempts() const { return true; }

@@ -145,6 +145,8 @@ protected:
         ResetHostEnvironment();
         SetHostEnvironment("KELVARA_SETTINGS", settings);
         SetHostEnvironment("WQN_USB_READER", "");
+        // No USB serial adapter but those a test plugs in (UsbSerialAdapters).
+        SetHostEnvironment("WQN_DEVICE_ROOT", scratch.File("devices"));
         for (int n = 1; n <= 6; ++n)
             MapPort(n, scratch.File("no-port-" + std::to_string(n)));
         ClearSettings();

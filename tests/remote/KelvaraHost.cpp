@@ -28,6 +28,7 @@
 //   ReadIcFilesBounded DIRECTORY PATTERN SIZE
 //                             a buffer of SIZE bytes -> result, text after,
 //                             needed
+//   WaitForCard MS            -> result
 //   WriteIcFiles DIRECTORY FILES / DelIcFiles PATTERN / DirIcFiles PATH /
 //   GetBitTable PATH          -> result
 //   settings-dump             -> name, type, value of every stored setting
@@ -331,6 +332,8 @@ void AddCommands(Host &host)
         const int r = TS_ReadIcFiles(Host::Text(args, 0).c_str(), Host::Text(args, 1).c_str(), names.Data());
         return Tokens{Result(r), names.Checked()};
     });
+    host.Add("WaitForCard",
+             [](const Tokens &args) { return Tokens{Result(KelvaraWaitForCard(int(Host::Number(args, 0))))}; });
     host.Add("ReadIcFilesBounded", [](const Tokens &args) {
         const auto size = static_cast<std::size_t>(std::max(0L, Host::Number(args, 2)));
         std::vector<char> bytes(size + GuardedBuffer::kGuardBytes, char(GuardedBuffer::kGuard));

@@ -215,6 +215,8 @@ int KelvaraReadIcFilesBounded(const char *localDirectory, const char *cardPatter
     return Number(r, 0, -1);
 }
 
+int KelvaraWaitForCard(int timeoutMs) { return Number(Call({"WaitForCard", std::to_string(timeoutMs)}), 0, -1); }
+
 int TS_WriteIcFiles(const char *cardDirectory, const char *localFiles)
 {
     return Number(Call({"WriteIcFiles", Text(cardDirectory), Path(localFiles)}), 0, -1);

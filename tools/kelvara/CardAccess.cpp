@@ -7,6 +7,7 @@
 #include "kelvara/readers/protocol/LineSpeeds.h"
 #include "kelvara/readers/serial/SerialPort.h"
 #include "kelvara/services/Progress.h"
+#include "kelvara/services/ReaderOverrides.h"
 #include "kelvara/services/Settings.h"
 #include "kelvara/storage/CardFileSystem.h"
 #include "sim/card/FlashCard.h"
@@ -301,13 +302,17 @@ private:
 
 std::string DescribeReader()
 {
-    const int mode = ReadSettingInt(setting::kPortMode, setting::kPortModeDefault);
+    const int given = ReaderModeOverride();
+    const int mode =
+        given != reader_override::kNone ? given : ReadSettingInt(setting::kPortMode, setting::kPortModeDefault);
     const bool known = mode >= 0 && mode < static_cast<int>(std::size(kReaderNames));
     std::string text =
         std::string(known ? kReaderNames[mode] : "unknown reader") + " (PortMode " + std::to_string(mode) + ")";
     if (mode == kUsbMode)
         return text;
-    const std::string port(ReadSettingText(setting::kComPortName, setting::kComPortNameDefault));
+    const std::string givenPort = PortOverride();
+    const std::string port =
+        !givenPort.empty() ? givenPort : ReadSettingText(setting::kComPortName, setting::kComPortNameDefault);
     const int speed = ReadSettingInt(setting::kBaudRateMax, setting::kBaudRateMaxDefault);
     text += ", port " + DescribePort(port);
     if (speed >= 0 && speed < static_cast<int>(kLineSpeeds.size()))
@@ -318,7 +323,9 @@ std::string DescribeReader()
 std::string NoReaderReason()
 {
     // The library tries the stored reader first, then every kind in turn; the
-    // serial reader the stored port, then com1 and com2.
+    // serial reader the stored port, then com1, com2 and the adapters'.
+    if (ReaderOverridden())
+        return "no reader with a card ready: tried only the " + DescribeReader() + " (--reader, --port)";
     std::string text = "no reader with a card ready: tried the " + DescribeReader() +
         ", then the USB, serial, GC481 and MCS-C readers; the serial reader also on";
     const std::string stored(ReadSettingText(setting::kComPortName, setting::kComPortNameDefault));
@@ -329,7 +336,8 @@ std::string NoReaderReason()
         text += std::string(first ? " " : " and ") + DescribePort(port);
         first = false;
     }
-    return text + " (kelvara settings; WQN_COMn names the device of COMn)";
+    return text + " and the USB serial adapters' ports (kelvara readers; kelvara settings; WQN_COMn names the " +
+        "device of COMn)";
 }
 
 std::unique_ptr<CardAccess> MakeLibraryCard() { return std::make_unique<LibraryCard>(); }

@@ -3,7 +3,10 @@
 #include "tools/kelvara/CardAccess.h"
 #include "tools/kelvara/Tool.h"
 
+#include <climits>
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 namespace kelvara::tool {
 namespace {
@@ -48,8 +51,38 @@ int Version(Session &session)
     return kOk;
 }
 
-int Check(Session &session)
+// --wait without a number: as long as the library can count.
+constexpr int kWaitForever = -1;
+// The library's limit in milliseconds, in whole seconds.
+constexpr int kMaxWaitSeconds = INT_MAX / 1000;
+
+int WaitForCard(Session &session, int seconds)
 {
+    if (session.Offline()) {
+        std::fprintf(stderr, "kelvara: check --wait needs a reader; --image works on a card image\n");
+        return kFailed;
+    }
+    const int timeoutMs = seconds == kWaitForever ? kMaxWaitSeconds * 1000 : seconds * 1000;
+    session.Log(
+        1, "waiting for a card" + (seconds == kWaitForever ? std::string() : " for " + std::to_string(seconds) + " s"));
+    const int r = KelvaraWaitForCard(timeoutMs);
+    if (r == 1) {
+        std::fprintf(stderr, "kelvara: check: no card in the %s within %d s\n", DescribeReader().c_str(), seconds);
+        return kFailed;
+    }
+    if (r != 0) {
+        std::fprintf(stderr, "kelvara: check: %s\n", NoReaderReason().c_str());
+        return kFailed;
+    }
+    return kOk;
+}
+
+int Check(Session &session, const std::optional<int> &waitSeconds)
+{
+    if (waitSeconds) {
+        if (const int r = WaitForCard(session, *waitSeconds); r != kOk)
+            return r;
+    }
     if (session.Card().Check() == 0)
         return kOk;
     std::string why;
@@ -65,9 +98,19 @@ int Check(Session &session)
 
 void AddReaderCommands(CLI::App &app, Step &step)
 {
-    app.add_subcommand("check", "find the reader and wait for a card (with --image: open the image)")
-        ->group(kGroup)
-        ->callback([&step] { step = Check; });
+    auto *check = app.add_subcommand("check", "find the reader and wait for a card (with --image: open the image)")
+                      ->group(kGroup);
+    auto wait = std::make_shared<std::optional<int>>();
+    check
+        ->add_option_function<int>(
+            "--wait", [wait](const int &seconds) { *wait = seconds; },
+            "wait up to SECONDS (none: without end) for a card, asking the reader every 200 ms and nothing "
+            "of the user; exit 1 when none came")
+        ->type_name("[SECONDS]")
+        ->expected(0, 1)
+        ->default_str(std::to_string(kWaitForever))
+        ->check(CLI::Range(kWaitForever, kMaxWaitSeconds));
+    check->callback([&step, wait] { step = [wait](Session &s) { return Check(s, *wait); }; });
     app.add_subcommand("release", "end the connection")->group(kGroup)->callback([&step] {
         step = [](Session &s) {
             if (!s.Offline())

@@ -39,6 +39,8 @@ struct Options {
     bool json = false;
     int verbosity = 0; // -v 1, -vv 2
     std::string image; // work on this card image instead of the card
+    std::string reader; // --reader: the reader mode for this run only
+    std::string port; // --port: the serial reader's port for this run only
 };
 
 class CardAccess;
@@ -93,6 +95,7 @@ void AddFileCommands(CLI::App &app, Step &step); // format, isformat, put, get, 
 void AddPageCommands(CLI::App &app, Step &step); // read-page, write-page, image dump|restore
 void AddCheckCommands(CLI::App &app, Step &step); // fsck, map
 void AddTraceCommands(CLI::App &app, Step &step); // trace
+void AddReaderListCommand(CLI::App &app, Step &step); // readers
 // settings show|set; returns the group, so more settings commands (an
 // interactive editor) can join it from their own file.
 CLI::App &AddSettingsCommands(CLI::App &app, Step &step);

@@ -4,6 +4,7 @@
 // asked on the terminal (or cancelled when there is none), and the
 // connection and progress notices show on a status line.
 #include "kelvara.h"
+#include "kelvara/services/ReaderOverrides.h"
 #include "tools/common/CommandChain.h"
 #include "tools/kelvara/StatusLine.h"
 #include "tools/kelvara/Terminal.h"
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -33,6 +35,8 @@ const char kFooter[] = "Card paths keep their backslashes (quote them: '\\tax\\a
                        "Environment:\n"
                        "  WQN_COMn          the device of COMn (e.g. WQN_COM1=/dev/ttyUSB0)\n"
                        "  KELVARA_SETTINGS  the settings file\n"
+                       "  KELVARA_READER    the reader for this run, as --reader\n"
+                       "  KELVARA_PORT      the serial reader's port for this run, as --port\n"
                        "  KELVARA_TRACE     write every frame to this file (kelvara trace FILE shows it)\n"
                        "\n"
                        "Exit codes:\n"
@@ -62,7 +66,15 @@ std::unique_ptr<CLI::App> MakeParser(Options &options, Step &step)
     app->add_flag("--json", options.json, "print results as JSON, one document a line (docs/kelvara-json.md)");
     app->add_option("--image", options.image, "work on a card image file instead of the card in the reader")
         ->type_name("FILE");
+    app->add_option("--reader", options.reader,
+                    "use this reader for this run only, without editing the settings: serial, usb, gc481, mcs or "
+                    "the PortMode number 0-3")
+        ->type_name("MODE");
+    app->add_option("--port", options.port,
+                    "the serial reader's port for this run only (comN or a device path; implies --reader serial)")
+        ->type_name("PATH");
     AddReaderCommands(*app, step);
+    AddReaderListCommand(*app, step);
     AddFileCommands(*app, step);
     AddPageCommands(*app, step);
     AddCheckCommands(*app, step);
@@ -93,6 +105,49 @@ int Parse(const std::vector<std::string> &words, Parsed &parsed, bool &exitNow)
     return kOk;
 }
 
+// Two commands of one chain giving different values of one option.
+bool Clash(const std::string &mine, const std::string &theirs)
+{
+    return !mine.empty() && !theirs.empty() && mine != theirs;
+}
+
+// Hands --reader and --port to the library through its environment: they
+// hold for this process only and the stored settings stay as they are.
+int UseReaderForRun(const Options &options)
+{
+    if (options.reader.empty() && options.port.empty())
+        return kOk;
+    if (!options.image.empty()) {
+        std::fprintf(stderr, "kelvara: --reader and --port choose a reader; --image works without one\n");
+        return kUsage;
+    }
+    const int mode = options.reader.empty() ? ReaderModeByName("serial") : ReaderModeByName(options.reader);
+    if (mode < 0) {
+        std::fprintf(stderr, "kelvara: --reader: '%s' names no reader (serial, usb, gc481, mcs or 0-3)\n",
+                     options.reader.c_str());
+        return kUsage;
+    }
+    if (!options.port.empty() && mode != ReaderModeByName("serial")) {
+        std::fprintf(stderr, "kelvara: --port names a port of the serial reader, not of the %s reader\n",
+                     std::string(ReaderModeName(mode)).c_str());
+        return kUsage;
+    }
+    const std::string name(ReaderModeName(mode));
+#ifdef _WIN32
+    // _putenv copies its text; the msvcrt.dll of old systems has no _putenv_s.
+    const bool set = _putenv((std::string(kReaderVariable) + "=" + name).c_str()) == 0 &&
+        (options.port.empty() || _putenv((std::string(kPortVariable) + "=" + options.port).c_str()) == 0);
+#else
+    const bool set = ::setenv(kReaderVariable, name.c_str(), 1) == 0 &&
+        (options.port.empty() || ::setenv(kPortVariable, options.port.c_str(), 1) == 0);
+#endif
+    if (!set) {
+        std::fprintf(stderr, "kelvara: --reader/--port: the environment cannot be set\n");
+        return kFailed;
+    }
+    return kOk;
+}
+
 int Run(int argc, char **argv)
 {
     // Every command of the chain is checked before the first one runs.
@@ -109,6 +164,14 @@ int Run(int argc, char **argv)
             std::fprintf(stderr, "kelvara: one command line works on one card image\n");
             return kUsage;
         }
+        if (Clash(o.reader, options.reader) || Clash(o.port, options.port)) {
+            std::fprintf(stderr, "kelvara: one command line uses one reader (--reader, --port)\n");
+            return kUsage;
+        }
+        if (!o.reader.empty())
+            options.reader = o.reader;
+        if (!o.port.empty())
+            options.port = o.port;
         options.batch = options.batch || o.batch;
         options.json = options.json || o.json;
         options.verbosity = std::max(options.verbosity, o.verbosity);
@@ -117,6 +180,8 @@ int Run(int argc, char **argv)
         steps.push_back(std::move(parsed));
     }
 
+    if (const int status = UseReaderForRun(options); status != kOk)
+        return status;
     SetInteractive(!options.batch && ::isatty(0) != 0);
     KelvaraSetMessageBoxHandler(AskOnTerminal, nullptr);
     InstallStatusLine(); // the connection and the progress notice

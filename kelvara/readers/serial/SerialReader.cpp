@@ -4,10 +4,14 @@
 #include "kelvara/card/CardLayout.h"
 #include "kelvara/readers/protocol/FrameTrace.h"
 #include "kelvara/services/MessagePump.h"
+#include "kelvara/services/ReaderOverrides.h"
+#include "kelvara/services/SerialAdapters.h"
 #include "kelvara/services/Settings.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <vector>
 
 namespace kelvara {
 namespace {
@@ -133,6 +137,37 @@ int SerialReader::SetSpeed(std::uint8_t speedIndex)
     return Exchange(BaudRateFrame(speedIndex), answer);
 }
 
+int SerialReader::ProbePort(std::string_view port, std::uint32_t &baud)
+{
+    const std::uint8_t stored = StoredByte(setting::kBaudRateIndex, setting::kBaudRateIndexDefault);
+    std::vector<std::uint8_t> order;
+    if (stored <= kHighestSpeedIndex) {
+        order.push_back(stored);
+    }
+    for (int idx = kHighestSpeedIndex; idx >= 0; --idx) {
+        if (idx != stored) {
+            order.push_back(std::uint8_t(idx));
+        }
+    }
+    int result = kProbeSilent;
+    for (const std::uint8_t idx : order) {
+        const int opened = OpenAt(port, idx);
+        if (opened == open_result::kNotOpened) {
+            result = kProbeNotOpened;
+            break;
+        }
+        const int code = opened == open_result::kOpened ? QueryStatus() : reply::kFailed;
+        if (Answered(code)) {
+            baud = kLineSpeeds[idx];
+            result = code;
+            break;
+        }
+    }
+    port_.ClosePort();
+    connected_ = false;
+    return result;
+}
+
 int SerialReader::ScanSpeeds(std::string_view port)
 {
     for (std::uint8_t idx = 1; idx <= kHighestSpeedIndex; ++idx) {
@@ -141,7 +176,7 @@ int SerialReader::ScanSpeeds(std::string_view port)
         }
         const int code = QueryStatus();
         if (Answered(code)) {
-            WriteSettingInt(setting::kBaudRateIndex, idx);
+            RecordFound(setting::kBaudRateIndex, idx);
             return 1;
         }
         if (code == reply::kFailed) {
@@ -167,7 +202,7 @@ int SerialReader::Negotiate(std::string_view port, std::uint8_t maxIndex)
         }
         if (opened == open_result::kOpened) {
             if (idx == 0) {
-                WriteSettingInt(setting::kBaudRateIndex, 0);
+                RecordFound(setting::kBaudRateIndex, 0);
                 return 1;
             }
             const int code = SetSpeed(idx);
@@ -178,7 +213,7 @@ int SerialReader::Negotiate(std::string_view port, std::uint8_t maxIndex)
                 Delay(kSettleDelayMs);
                 const int status = QueryStatus();
                 if (Answered(status)) {
-                    WriteSettingInt(setting::kBaudRateIndex, idx);
+                    RecordFound(setting::kBaudRateIndex, idx);
                     return 1;
                 }
                 if (status == reply::kFailed) {
@@ -209,15 +244,40 @@ int SerialReader::ConnectAtPort(std::string_view port)
     return Negotiate(port, maxIndex);
 }
 
+std::vector<std::string> SerialReader::Candidates()
+{
+    const std::string given = PortOverride();
+    if (!given.empty()) {
+        return {given};
+    }
+    std::vector<std::string> ports = {ReadSettingText(setting::kComPortName, setting::kComPortNameDefault), "com1",
+                                      "com2"};
+    // Asked afresh each time: an adapter plugged in again has a new name.
+    // Built-in ports keep theirs, and asking every port would talk to modems.
+    for (const SerialAdapter &adapter : ListSerialAdapters()) {
+        ports.push_back(adapter.port);
+    }
+    // Windows names "com1" and "COM1" alike; no Linux system has device
+    // paths that differ in case alone.
+    const auto lower = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        return text;
+    };
+    std::vector<std::string> unique;
+    std::vector<std::string> devices;
+    for (std::string &port : ports) {
+        std::string device = lower(SerialDevicePath(port));
+        if (std::find(devices.begin(), devices.end(), device) == devices.end()) {
+            devices.push_back(std::move(device));
+            unique.push_back(std::move(port));
+        }
+    }
+    return unique;
+}
+
 int SerialReader::Connect()
 {
-    const std::string stored = ReadSettingText(setting::kComPortName, setting::kComPortNameDefault);
-    const std::string candidates[] = {stored, "com1", "com2"};
-    for (std::size_t i = 0; i < std::size(candidates); ++i) {
-        const std::string &candidate = candidates[i];
-        if (i > 0 && candidate == stored) {
-            continue;
-        }
+    for (const std::string &candidate : Candidates()) {
         if (ConnectAtPort(candidate) != 1) {
             continue;
         }
@@ -232,7 +292,7 @@ int SerialReader::Connect()
             continue;
         }
         connected_ = true;
-        WriteSettingText(setting::kComPortName, candidate);
+        RecordFound(setting::kComPortName, candidate);
         return result;
     }
     connected_ = false;
@@ -297,6 +357,18 @@ bool SerialReader::WriteBlock(int page, int offset, int length, const std::uint8
     }
     ReplyAssembler second(5);
     return Await(frame, second) == reply::kDone;
+}
+
+int SerialReader::PollCard()
+{
+    if (!connected_ || !port_.IsOpen()) {
+        return serial_connect::kNoReader;
+    }
+    const int status = QueryStatus();
+    if (status == reply::kDone) {
+        return serial_connect::kReady;
+    }
+    return status == reply::kNoCardQ || status == reply::kNoCardS ? serial_connect::kNoCard : serial_connect::kNoReader;
 }
 
 bool SerialReader::CardLock()

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvara {
 
@@ -39,10 +40,11 @@ public:
     SerialReader(const SerialReader &) = delete;
     SerialReader &operator=(const SerialReader &) = delete;
 
-    // Looks for the reader on the stored ComPortName, then "com1", then
-    // "com2" (a later candidate equal to the first is skipped) and asks it
-    // for its card. Blocks for the search: a port without a reader costs
-    // about 1.6 s. Returns serial_connect::k...: 2 reader with a ready card,
+    // Looks for the reader on the stored ComPortName, then "com1", "com2" and
+    // the ports of the USB serial adapters plugged in now (a port whose
+    // device was tried already is skipped), and asks it for its card; with a
+    // port given for the run (KELVARA_PORT) on that port only. Blocks for the
+    // search: a port without a reader costs about 1.6 s. Returns serial_connect::k...: 2 reader with a ready card,
     // 1 reader without a ready card, 0 no reader. On 1 or 2 the port stays
     // open at the negotiated speed, IsConnected() becomes true and
     // ComPortName is written; on 0 IsConnected() becomes false.
@@ -60,6 +62,18 @@ public:
     // at 4800 bit/s); 0 otherwise, with the port closed. Writes
     // BaudRateIndex after a negotiation.
     int ConnectAtPort(std::string_view port);
+
+    // Whether a reader answers on `port`, changing nothing: one STAT at the
+    // stored speed, then at each speed from 115200 bit/s down, never BDRT,
+    // and the port closed again. The status code (reply::k..., 0 or more)
+    // with the speed in `baud`; kProbeSilent when nothing answered (about
+    // 1.6 s); kProbeNotOpened at once when the port cannot be opened.
+    static constexpr int kProbeSilent = -1;
+    static constexpr int kProbeNotOpened = -2;
+    int ProbePort(std::string_view port, std::uint32_t &baud);
+
+    // The ports Connect tries, in order.
+    static std::vector<std::string> Candidates();
 
     // STAT: the reply's status code (reply::k...), -1 if the frame cannot
     // be written.
@@ -79,6 +93,10 @@ public:
     // confirmed both phases. Fails without traffic for the same ranges as
     // ReadBlock and for more than 1024 bytes; length 0 succeeds at once.
     bool WriteBlock(int page, int offset, int length, const std::uint8_t *buffer) override;
+
+    // One STAT on the open port: 2 card ready, 1 no ready card, 0 no answer
+    // (or no port open).
+    int PollCard() override;
 
     // LOCK and EXIT: true when the reader answered 'P'.
     bool HasCardCommands() const override { return true; }

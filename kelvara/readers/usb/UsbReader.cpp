@@ -3,6 +3,7 @@
 
 #include "kelvara/card/CardLayout.h"
 #include "kelvara/readers/usb/UsbFrames.h"
+#include "kelvara/services/ReaderOverrides.h"
 #include "kelvara/services/Settings.h"
 
 #include <algorithm>
@@ -71,7 +72,7 @@ bool UsbReader::OpenDevice()
 {
     // WaitMS is kept for the settings dialog's sake; nothing here waits by it.
     if (ReadSettingInt(setting::kWaitMS, -1) < 0)
-        WriteSettingInt(setting::kWaitMS, setting::kWaitMSDefault);
+        RecordFound(setting::kWaitMS, setting::kWaitMSDefault);
     return channel_.Open() == 0;
 }
 
@@ -110,6 +111,24 @@ int UsbReader::Connect()
     }
     connected_ = result != 0 ? 1 : 0;
     return result;
+}
+
+int UsbReader::Probe()
+{
+    const int s = Reconnect();
+    channel_.Close();
+    connected_ = 0;
+    return s;
+}
+
+int UsbReader::PollCard()
+{
+    if (connected_ == 0)
+        return 0;
+    const int s = QueryStatus();
+    if (s == 0)
+        return 2;
+    return s == 1 || s == 2 ? 1 : 0;
 }
 
 int UsbReader::CheckCard(int result)

@@ -75,6 +75,16 @@ public:
     bool CardExit() override;
     bool PausesBetweenAttempts() const override { return false; }
 
+    // One status request on the open device: 2 card ready, 1 no ready card
+    // ('Q' or 'S'), 0 no answer or another letter. The blank-card test of
+    // Connect is left to the Connect that uses the card.
+    int PollCard() override;
+
+    // Whether the reader answers, changing nothing: opens the device, asks
+    // for the card once and closes it again. The status (0 card ready, 1 or
+    // 2 no ready card, 3 or more another letter), -1 when nothing answered.
+    int Probe();
+
 private:
     static constexpr std::size_t kBufferSize = 512;
     using Buffer = std::array<std::uint8_t, kBufferSize>;

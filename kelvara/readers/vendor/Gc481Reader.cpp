@@ -4,6 +4,7 @@
 
 #include "kelvara/readers/vendor/VendorPage.h"
 #include "kelvara/services/MessagePump.h"
+#include "kelvara/services/ReaderOverrides.h"
 #include "kelvara/services/Settings.h"
 #include "kelvara/services/Trace.h"
 
@@ -90,7 +91,7 @@ int Gc481Reader::Connect()
             continue;
         }
         connected_ = 1;
-        WriteSettingInt(setting::kComPortID, port);
+        RecordFound(setting::kComPortID, port);
         return result;
     }
     Close();
@@ -106,7 +107,7 @@ bool Gc481Reader::OpenAtSpeed(int port)
         if (h == gc481::kOpenFailed)
             return false;
         handle_ = h;
-        WriteSettingInt(setting::kBaudRateIndex, index);
+        RecordFound(setting::kBaudRateIndex, index);
         return true;
     };
     const int first =

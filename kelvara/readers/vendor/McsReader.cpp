@@ -4,6 +4,7 @@
 
 #include "kelvara/readers/vendor/VendorPage.h"
 #include "kelvara/services/MessagePump.h"
+#include "kelvara/services/ReaderOverrides.h"
 #include "kelvara/services/Settings.h"
 #include "kelvara/services/Trace.h"
 
@@ -95,7 +96,7 @@ int McsReader::Connect()
             continue;
         }
         connected_ = 1;
-        WriteSettingInt(setting::kComPortID, port);
+        RecordFound(setting::kComPortID, port);
         return result;
     }
     Close();
@@ -108,7 +109,7 @@ bool McsReader::OpenAtSpeed(int port)
         const std::uint32_t baud = kLineSpeeds[std::size_t(index)];
         if (trace::Vendor("mcs", "MCS_InitComm", {"port", port, "speed", long(baud)},
                           [&] { return initComm_(static_cast<std::uint8_t>(port), baud); }) == 0) {
-            WriteSettingInt(setting::kBaudRateIndex, index);
+            RecordFound(setting::kBaudRateIndex, index);
             return true;
         }
         exitComm_();
