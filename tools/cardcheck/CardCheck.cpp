@@ -571,8 +571,11 @@ private:
     {
         std::list<FileEntry> entries;
         r_.indexLoads = chainComplete_ && CardFileSystem::ParseIndexText(text_, entries);
-        for (std::size_t at : restorable_)
+        for (std::size_t at : restorable_) {
             r_.findings[at].mendable = r_.indexLoads;
+            if (!r_.indexLoads)
+                r_.findings[at].text += ", but the index does not load even with it, so it is left as it is";
+        }
     }
 
     // Who owns each page: the index chain first, then the files in index order.
