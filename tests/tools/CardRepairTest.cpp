@@ -222,10 +222,7 @@ TEST(CardRepair, SalvageCopiesWhatTheIndexStillNames)
             const CardReport r = check::CheckCard(pages);
             ScratchDirectory dir;
             const check::SalvageResult result = check::SalvageFiles(pages, r, dir.path().string());
-            EXPECT_EQ(result.saved.size(), 3u);
-            EXPECT_TRUE(result.skipped.empty());
             ASSERT_EQ(result.holes.size(), 1u);
-            EXPECT_EQ(result.holes[0].file, "\\tax\\return.xml");
             EXPECT_EQ(result.holes[0].page, bad);
             EXPECT_EQ(result.holes[0].first, 258);
             EXPECT_EQ(result.holes[0].last, 515);
@@ -299,8 +296,6 @@ TEST(CardRepair, SalvageSavesFilesWhoseNamesClashLocally)
         check::ImagePages image(s.card.Image());
         const check::SalvageResult result = check::SalvageFiles(image, r, dir.path().string());
         EXPECT_TRUE(result.ok);
-        EXPECT_EQ(result.saved.size(), 3u);
-        EXPECT_TRUE(result.skipped.empty());
         for (const auto &[local, from] : c.saved)
             EXPECT_EQ(ReadLocal(dir.path() / local), s.contents[from]) << local;
         ASSERT_EQ(result.renamed.size(), 1u);
@@ -321,11 +316,9 @@ TEST(CardRepair, SalvageShortensACardNameTooLongForALocalOne)
     check::ImagePages image(s.card.Image());
     const check::SalvageResult result = check::SalvageFiles(image, r, dir.path().string());
     EXPECT_TRUE(result.ok);
-    EXPECT_EQ(result.saved.size(), 4u);
     ASSERT_EQ(result.renamed.size(), 1u);
     const std::filesystem::path saved(result.renamed[0].local);
-    EXPECT_EQ(saved.filename(), "long.txt");
-    EXPECT_EQ(saved.parent_path().parent_path(), dir.path());
+    EXPECT_EQ(saved, dir.path() / saved.parent_path().filename() / "long.txt");
     EXPECT_LE(saved.parent_path().filename().string().size(), 255u);
     EXPECT_EQ(saved.parent_path().filename().string().rfind(directory.substr(0, 200), 0), 0u);
     EXPECT_EQ(ReadLocal(saved), "kept");
