@@ -259,6 +259,8 @@ TEST_F(ToolOnImages, FailuresSayWhyAndChangeNothing)
         {{"settings", "set", "ComPortID", "6"}, 2, "ComPortID is 0 to 5"},
         {{"settings", "set", "BaudRateIndex", "-1"}, 2, "BaudRateIndex is 0 to 6"},
         {{"settings", "set", "BaudRateMax", "7"}, 2, "BaudRateMax is 0 to 6"},
+        {{"trace", File("card.img")}, 1, "card.img holds no trace lines"},
+        {{"--json", "trace", "--stats", File("card.img")}, 1, "card.img holds no trace lines"},
     };
     const std::string before = Bytes(image);
     for (const Case &c : cases) {

@@ -2,7 +2,10 @@
 #include "tools/kelvara/Tool.h"
 #include "tools/kelvara/TraceReport.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -88,47 +91,60 @@ void PrintStats(const TraceStats &s)
 // a time), so a trace of any size needs only a line's worth of memory.
 int ShowTrace(Session &session, const TraceArguments &args)
 {
+    std::error_code ec;
+    if (std::filesystem::is_directory(args.file, ec)) {
+        std::fprintf(stderr, "kelvara: cannot read %s: it is a directory\n", args.file.c_str());
+        return kFailed;
+    }
     std::ifstream in(args.file, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "kelvara: cannot read %s\n", args.file.c_str());
+        std::fprintf(stderr, "kelvara: cannot read %s: %s\n", args.file.c_str(), std::strerror(errno));
         return kFailed;
     }
     const bool json = session.options().json;
     TraceReader reader(in);
     TraceLine line;
-    if (args.stats) {
-        TraceStatsBuilder builder;
-        while (reader.Next(line))
+    TraceStatsBuilder builder;
+    // The table and the JSON document open at the first trace line, so a
+    // file without one prints nothing.
+    while (reader.Next(line)) {
+        const bool first = reader.Lines() == 1;
+        if (args.stats) {
             builder.Add(line);
+        } else if (json) {
+            const std::string element = LineJson(line).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+            std::fputs(first ? "{\"lines\":[" : ",", stdout);
+            std::fwrite(element.data(), 1, element.size(), stdout);
+        } else {
+            if (first)
+                PrintHeading();
+            PrintRow(line, session.options().verbosity >= 1);
+        }
+    }
+    if (json && !args.stats && reader.Lines() > 0)
+        std::fputs("]}\n", stdout);
+    const bool failed = in.bad();
+    if (failed)
+        std::fprintf(stderr, "kelvara: %s could not be read to its end: %s\n", args.file.c_str(), std::strerror(errno));
+    if (reader.Malformed() > 0)
+        std::fprintf(
+            stderr,
+            "kelvara: %s: %lld line%s left out: not trace lines, or numbers no trace holds (the first is line %lld)\n",
+            args.file.c_str(), reader.Malformed(), reader.Malformed() == 1 ? "" : "s", reader.FirstMalformed());
+    // A file without a single trace line is not a trace, even an empty one.
+    if (reader.Lines() == 0) {
+        std::fprintf(stderr, "kelvara: %s holds no trace lines\n", args.file.c_str());
+        return kFailed;
+    }
+    if (args.stats && !failed) {
         TraceStats stats = builder.Finish();
         stats.malformed = reader.Malformed();
         if (json)
             session.PrintJson(StatsJson(stats));
         else
             PrintStats(stats);
-    } else if (json) {
-        std::fputs("{\"lines\":[", stdout);
-        for (bool first = true; reader.Next(line); first = false) {
-            const std::string element = LineJson(line).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-            std::fputs(first ? "" : ",", stdout);
-            std::fwrite(element.data(), 1, element.size(), stdout);
-        }
-        std::fputs("]}\n", stdout);
-    } else {
-        PrintHeading();
-        while (reader.Next(line))
-            PrintRow(line, session.options().verbosity >= 1);
     }
-    if (in.bad()) {
-        std::fprintf(stderr, "kelvara: %s could not be read to its end\n", args.file.c_str());
-        return kFailed;
-    }
-    if (reader.Malformed() > 0)
-        std::fprintf(
-            stderr,
-            "kelvara: %s: %lld line%s left out: not trace lines, or numbers no trace holds (the first is line %lld)\n",
-            args.file.c_str(), reader.Malformed(), reader.Malformed() == 1 ? "" : "s", reader.FirstMalformed());
-    return kOk;
+    return failed ? kFailed : kOk;
 }
 
 } // namespace

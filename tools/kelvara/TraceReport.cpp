@@ -236,8 +236,10 @@ bool TraceReader::Next(TraceLine &line)
             ++run_;
             continue;
         }
-        if (!tooLong && Parse(raw, line))
+        if (!tooLong && Parse(raw, line)) {
+            ++lines_;
             return true;
+        }
         if (malformed_++ == 0)
             firstMalformed_ = number_;
     }

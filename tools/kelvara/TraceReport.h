@@ -59,6 +59,7 @@ public:
     explicit TraceReader(std::istream &in);
     // The next trace line; false at the end of the stream.
     bool Next(TraceLine &line);
+    long long Lines() const { return lines_; } // trace lines given so far
     long long Malformed() const { return malformed_; }
     long long FirstMalformed() const { return firstMalformed_; } // its line number, from 1; 0 when none
 
@@ -69,6 +70,7 @@ private:
     std::istream &in_;
     int run_ = 0;
     long long number_ = 0;
+    long long lines_ = 0;
     long long malformed_ = 0;
     long long firstMalformed_ = 0;
 };
