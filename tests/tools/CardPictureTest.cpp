@@ -154,14 +154,29 @@ TEST(CardPicture, DamageIsMarkedOnlyWhereItIs)
 
 TEST(CardPicture, NamesThatAreNotXmlStayWellFormed)
 {
-    SampleCard s;
-    const std::vector<int> pages = s.PagesOf("\\tax\\receipts.bin");
-    s.RenameRecord(1, "\\<b>&\"x'\x01\xFF\xC3\xA9.bin");
-    const check::CardReport report = s.Check();
-    ASSERT_TRUE(report.Clean());
-    const std::map<int, Cell> cells = Cells(check::DrawCard(report, {"a <title> & more", true}));
-    ASSERT_EQ(cells.size(), 2048u);
-    EXPECT_EQ(cells.at(pages[0]).attributes.at("data-file"), "\\<b>&\"x'\\x01\\xFF\xC3\xA9.bin");
+    const struct {
+        std::string name;
+        std::string shown;
+    } cases[] = {
+        {"\\<b>&\"x'\x01\xFF\xC3\xA9.bin", "\\<b>&\"x'\\x01\\xFF\xC3\xA9.bin"},
+        {"\\a\xEF\xBF\xBE.bin", "\\a\xEF\xBF\xBD.bin"}, // U+FFFE
+        {"\\a\xEF\xBF\xBF", "\\a\xEF\xBF\xBD"}, // U+FFFF
+        {"\\a\xED\xA0\x80", "\\a\\xED\\xA0\\x80"}, // a lone surrogate
+        {"\\a\xC0\xAF", "\\a\\xC0\\xAF"}, // an overlong '/'
+        {"\\a\tb\x1F\x7F\xC2\x85", "\\a\\x09b\\x1F\\x7F\\xC2\\x85"}, // C0, DEL, C1
+        {"\\a\xEF\xBF\xBD\xF4\x8F\xBF\xBF", "\\a\xEF\xBF\xBD\xF4\x8F\xBF\xBF"}, // U+FFFD, U+10FFFF
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.shown);
+        SampleCard s;
+        const std::vector<int> pages = s.PagesOf("\\tax\\receipts.bin");
+        s.RenameRecord(1, c.name);
+        const check::CardReport report = s.Check();
+        ASSERT_TRUE(report.Clean());
+        const std::map<int, Cell> cells = Cells(check::DrawCard(report, {"a <title> & " + c.name, true}));
+        ASSERT_EQ(cells.size(), 2048u);
+        EXPECT_EQ(cells.at(pages[0]).attributes.at("data-file"), c.shown);
+    }
 }
 
 TEST(CardPicture, ACardWithoutBitTableIsDrawnAsUnknown)

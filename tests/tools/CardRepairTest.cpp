@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 namespace kelvara::testing {
 namespace {
@@ -44,12 +45,20 @@ TEST(CardRepair, EveryHostileCardIsMendedAsFarAsTheCardProves)
         SampleCard s;
         h.damage(s);
         const std::vector<std::uint8_t> before = s.card.Image();
+        const CardReport found = s.Check();
         const RepairPlan plan = Plan(s);
         const auto outcomes = check::ApplyRepair(s.card, plan);
         ASSERT_EQ(outcomes.size(), plan.writes.size());
         for (const auto &o : outcomes)
             EXPECT_TRUE(o.written && o.verified) << "page " << o.page;
         const CardReport after = s.Check();
+        for (const check::Finding &f : found.findings) {
+            if (!f.mendable)
+                continue;
+            EXPECT_TRUE(std::none_of(after.findings.begin(), after.findings.end(),
+                                     [&](const check::Finding &a) { return a.text == f.text; }))
+                << "called mendable, left by the repair: " << f.text;
+        }
         if (h.repairExit == 4) {
             EXPECT_TRUE(plan.writes.empty());
             EXPECT_EQ(s.card.Image(), before) << "nothing on the card proves a mend, so nothing is written";
@@ -200,19 +209,28 @@ TEST(CardRepair, SalvageCopiesWhatTheIndexStillNames)
         EXPECT_TRUE(result.skipped.empty());
     }
     {
-        // A damaged data page keeps its file out; the others are copied.
-        SampleCard s;
-        HostileCard("data-page-bad-checksum").damage(s);
-        const CardReport r = s.Check();
-        ScratchDirectory dir;
-        check::ImagePages pages(s.card.Image());
-        const check::SalvageResult result = check::SalvageFiles(pages, r, dir.path().string());
-        EXPECT_EQ(result.saved.size(), 2u);
-        ASSERT_EQ(result.skipped.size(), 1u);
-        EXPECT_EQ(result.skipped[0],
-                  "\\tax\\return.xml: page " + std::to_string(s.PagesOf("\\tax\\return.xml")[1]) + " is damaged");
-        EXPECT_FALSE(std::filesystem::exists(dir.path() / "tax" / "return.xml"));
-        EXPECT_EQ(ReadLocal(dir.path() / "notes.txt"), s.contents["\\notes.txt"]);
+        // A damaged data page is written as zeros, and said so.
+        for (const bool unreadable : {false, true}) {
+            SCOPED_TRACE(unreadable ? "unreadable" : "bad checksum");
+            SampleCard s;
+            const int bad = s.PagesOf("\\tax\\return.xml")[1];
+            if (!unreadable)
+                s.card.CorruptPage(bad, 9);
+            check::ImagePages pages(s.card.Image());
+            if (unreadable)
+                pages.MarkUnreadable(bad);
+            const CardReport r = check::CheckCard(pages);
+            ScratchDirectory dir;
+            const check::SalvageResult result = check::SalvageFiles(pages, r, dir.path().string());
+            ASSERT_EQ(result.holes.size(), 1u);
+            EXPECT_EQ(result.holes[0].page, bad);
+            EXPECT_EQ(result.holes[0].first, 258);
+            EXPECT_EQ(result.holes[0].last, 515);
+            EXPECT_EQ(result.holes[0].why, unreadable ? "cannot be read" : "has a bad checksum");
+            std::string expected = s.contents["\\tax\\return.xml"];
+            std::fill_n(expected.begin() + 258, 258, '\0');
+            EXPECT_EQ(ReadLocal(dir.path() / "tax" / "return.xml"), expected);
+        }
     }
     {
         // A record whose page list cannot be decoded names no content.
@@ -236,18 +254,74 @@ TEST(CardRepair, SalvageNamesStayInsideTheDirectory)
     EXPECT_EQ(check::SalvagePath("\\\\"), "unnamed");
     EXPECT_EQ(check::SalvagePath(""), "unnamed");
     EXPECT_EQ(check::SalvagePath(std::string("\\x\x01y", 4)), "x_y");
+}
 
-    // Two card files under one name (the index allows it) both survive.
+// Card names a local directory cannot hold side by side: every file is
+// saved, the ones under another name are reported.
+TEST(CardRepair, SalvageSavesFilesWhoseNamesClashLocally)
+{
+    struct Case {
+        const char *name;
+        int record; // renamed to `to`, keeping its pages
+        std::string to;
+        std::map<std::string, std::string> saved; // local path -> card path whose content it holds
+        std::string renamed; // the card path saved under another name
+        std::string as; // and that name
+    } cases[] = {
+        {"two files of one name",
+         1,
+         "\\notes.txt",
+         {{"notes.txt", "\\tax\\receipts.bin"}, {"notes.txt.1", "\\notes.txt"}},
+         "\\notes.txt",
+         "notes.txt.1"},
+        {"a file where a directory goes",
+         0,
+         "\\tax",
+         {{"tax", "\\tax\\return.xml"}, {"tax.1/receipts.bin", "\\tax\\receipts.bin"}},
+         "\\tax\\receipts.bin",
+         "tax.1/receipts.bin"},
+        {"a directory where a file goes",
+         2,
+         "\\tax",
+         {{"tax/return.xml", "\\tax\\return.xml"}, {"tax.1", "\\notes.txt"}},
+         "\\tax",
+         "tax.1"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SampleCard s;
+        s.RenameRecord(c.record, c.to);
+        const CardReport r = s.Check();
+        ScratchDirectory dir;
+        check::ImagePages image(s.card.Image());
+        const check::SalvageResult result = check::SalvageFiles(image, r, dir.path().string());
+        EXPECT_TRUE(result.ok);
+        for (const auto &[local, from] : c.saved)
+            EXPECT_EQ(ReadLocal(dir.path() / local), s.contents[from]) << local;
+        ASSERT_EQ(result.renamed.size(), 1u);
+        EXPECT_EQ(result.renamed[0].file, c.renamed);
+        EXPECT_EQ(result.renamed[0].local, (dir.path() / c.as).string());
+    }
+}
+
+TEST(CardRepair, SalvageShortensACardNameTooLongForALocalOne)
+{
     SampleCard s;
-    s.RenameRecord(1, "\\notes.txt");
+    const std::string directory(300, 'd');
+    WriteLocal(s.local.path() / "long.txt", "kept");
+    ASSERT_EQ(fs_calls::WriteIcFiles(s.fs, "\\" + directory + "\\", (s.local.path() / "long.txt").string()), 0);
     const CardReport r = s.Check();
     ASSERT_TRUE(r.Clean());
     ScratchDirectory dir;
     check::ImagePages image(s.card.Image());
     const check::SalvageResult result = check::SalvageFiles(image, r, dir.path().string());
-    ASSERT_EQ(result.saved.size(), 3u);
-    EXPECT_EQ(ReadLocal(dir.path() / "notes.txt"), s.contents["\\tax\\receipts.bin"]);
-    EXPECT_EQ(ReadLocal(dir.path() / "notes.txt.1"), s.contents["\\notes.txt"]);
+    EXPECT_TRUE(result.ok);
+    ASSERT_EQ(result.renamed.size(), 1u);
+    const std::filesystem::path saved(result.renamed[0].local);
+    EXPECT_EQ(saved, dir.path() / saved.parent_path().filename() / "long.txt");
+    EXPECT_LE(saved.parent_path().filename().string().size(), 255u);
+    EXPECT_EQ(saved.parent_path().filename().string().rfind(directory.substr(0, 200), 0), 0u);
+    EXPECT_EQ(ReadLocal(saved), "kept");
 }
 
 } // namespace

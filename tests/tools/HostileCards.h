@@ -215,6 +215,16 @@ inline std::vector<Hostile> HostileCards()
              text[star] = '_';
              s.RewriteIndex(text);
          }},
+        {"bare-record-and-index-page-damaged", Kind::DamagedPage, "is intact and can restore it", 5,
+         [](SampleCard &s) {
+             // The file system loads a record without its "*", so the damaged
+             // page is restored although the record stays a finding.
+             std::string text = s.IndexText();
+             const std::size_t star = text.find('*', s.RecordOffset(1));
+             text[star] = '_';
+             s.RewriteIndex(text);
+             s.card.CorruptPage(s.IndexPage(), 40);
+         }},
         {"chain-loops", Kind::BrokenChain, "loops back to page", 4,
          [](SampleCard &s) {
              const int page = s.IndexPage();

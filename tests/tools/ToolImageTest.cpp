@@ -194,6 +194,39 @@ TEST_F(ToolOnImages, RepairSavesTheFilesOfADamagedIndexFirst)
     EXPECT_EQ(Bytes(image), before);
 }
 
+// A salvage that has to rename a file or fill a page with zeros says so,
+// in text and in JSON, and the mend goes on (-y and -p repair as --repair).
+TEST_F(ToolOnImages, RepairGoesOnPastFilesSalvagedInPart)
+{
+    SampleCard s;
+    s.RenameRecord(0, "\\tax"); // a file where the directory of receipts.bin goes
+    const int bad = s.PagesOf("\\notes.txt")[0];
+    s.card.CorruptPage(bad, 5);
+    s.card.CorruptPage(s.IndexPage(), 3);
+    ASSERT_TRUE(s.card.SaveImage(image));
+    const std::string damaged = Bytes(image);
+
+    ToolRun run = OnImage({"fsck", "-y", "--backup", File("a.img"), "--salvage", File("text")});
+    EXPECT_EQ(run.status, 5) << run.out << run.err; // the index page mended, the data page left
+    EXPECT_NE(run.out.find("renamed: \\tax\\receipts.bin saved as " + File("text/tax.1/receipts.bin")),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(
+        run.out.find("zero-filled: \\notes.txt: page " + std::to_string(bad) + " (bytes 0 to 257) has a bad checksum"),
+        std::string::npos)
+        << run.out;
+
+    WriteLocal(image, damaged);
+    run = OnImage({"--json", "fsck", "-p", "--backup", File("b.img"), "--salvage", File("json")});
+    EXPECT_EQ(run.status, 5) << run.err;
+    const nlohmann::json salvage = nlohmann::json::parse(run.out)["salvage"];
+    ASSERT_EQ(salvage["renamed"].size(), 1u) << run.out;
+    EXPECT_EQ(salvage["renamed"][0]["saved"], File("json/tax.1/receipts.bin"));
+    ASSERT_EQ(salvage["zero_filled"].size(), 1u) << run.out;
+    EXPECT_EQ(salvage["zero_filled"][0]["page"], bad);
+    EXPECT_EQ(salvage["zero_filled"][0]["bytes"], nlohmann::json::array({0, 257}));
+}
+
 // Every failure names the object and the cause, a command that finds
 // nothing to do fails, and none of them changes the image.
 TEST_F(ToolOnImages, FailuresSayWhyAndChangeNothing)
@@ -226,6 +259,8 @@ TEST_F(ToolOnImages, FailuresSayWhyAndChangeNothing)
         {{"settings", "set", "ComPortID", "6"}, 2, "ComPortID is 0 to 5"},
         {{"settings", "set", "BaudRateIndex", "-1"}, 2, "BaudRateIndex is 0 to 6"},
         {{"settings", "set", "BaudRateMax", "7"}, 2, "BaudRateMax is 0 to 6"},
+        {{"trace", File("card.img")}, 1, "card.img holds no trace lines"},
+        {{"--json", "trace", "--stats", File("card.img")}, 1, "card.img holds no trace lines"},
     };
     const std::string before = Bytes(image);
     for (const Case &c : cases) {

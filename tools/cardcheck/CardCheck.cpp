@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <list>
 #include <map>
 #include <set>
 
@@ -252,6 +253,7 @@ public:
             return;
         Chain();
         Records();
+        Loads();
         Ownership();
         DataPages();
         Bitmap();
@@ -421,6 +423,7 @@ private:
                 }
             } else if (link.backupSound) {
                 chosen = backup;
+                restorable_.push_back(r_.findings.size());
                 Add(Kind::DamagedPage,
                     name + " " + StateWords(p) + "; its backup in page " + std::to_string(link.backup) +
                         " is intact and can restore it",
@@ -560,6 +563,21 @@ private:
         }
     }
 
+    // Whether the file system's own load takes the index as read (it accepts
+    // records this check reports, such as a name stored without its "*").
+    // A page read from its backup may be restored only then, as the repair
+    // plan does, so that is when such a finding is mendable.
+    void Loads()
+    {
+        std::list<FileEntry> entries;
+        r_.indexLoads = chainComplete_ && CardFileSystem::ParseIndexText(text_, entries);
+        for (std::size_t at : restorable_) {
+            r_.findings[at].mendable = r_.indexLoads;
+            if (!r_.indexLoads)
+                r_.findings[at].text += ", but the index does not load even with it, so it is left as it is";
+        }
+    }
+
     // Who owns each page: the index chain first, then the files in index order.
     void Ownership()
     {
@@ -692,6 +710,7 @@ private:
     CardReport &r_;
     PageCrc crc_;
     std::string text_;
+    std::vector<std::size_t> restorable_; // findings of index pages a sound backup can restore
     std::vector<std::pair<std::size_t, int>> pieces_; // where each index page's bytes start in text_
     bool chainComplete_ = false;
     bool indexCut_ = false;

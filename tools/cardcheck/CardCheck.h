@@ -144,6 +144,7 @@ struct ChainLink {
 struct CardReport {
     bool formatted = false; // a sound bit table with the format marker was found
     bool indexSound = false; // the whole chain read and every record parsed: ownership is known
+    bool indexLoads = false; // the whole chain read and the file system's own load accepts its text
     int bitTableFrom = -1; // page the bit table was taken from (0 or 2047), -1 none
     std::array<std::uint8_t, card::kBitmapBytes> bitmap{}; // as on the card (bytes 254-255 included)
     std::uint16_t firstIndexPage = 0;

@@ -47,11 +47,18 @@ const char *RoleColour(Role role)
     return "#ffffff";
 }
 
-// XML text: the five special characters escaped, the rest made printable.
+// XML text: the five special characters escaped, the rest made printable,
+// and U+FFFE and U+FFFF, which XML forbids although they are printable
+// UTF-8, replaced by U+FFFD.
 std::string Xml(const std::string &text)
 {
+    std::string printable = Printable(text);
+    for (std::size_t at = 0; (at = printable.find("\xEF\xBF", at)) != std::string::npos; at += 3) {
+        if (at + 2 < printable.size() && (printable[at + 2] == '\xBE' || printable[at + 2] == '\xBF'))
+            printable[at + 2] = '\xBD';
+    }
     std::string out;
-    for (char c : Printable(text)) {
+    for (char c : printable) {
         switch (c) {
         case '&':
             out += "&amp;";

@@ -4,6 +4,7 @@
 #include "kelvara/card/PageCrc.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -90,8 +91,10 @@ RepairPlan PlanRepair(PageSource &pages)
 
     // Index pages and their backups. A damaged index page is restored only
     // when the index, read with its backup's content (as the file system
-    // reads it), holds together as a whole; otherwise the backup may belong
-    // to a chain whose save was interrupted.
+    // reads it), loads; otherwise the backup may belong to a chain whose save
+    // was interrupted. Records the check reports but the load accepts (a
+    // bare name) do not stop it: the load reads that backup already, so
+    // writing it back changes nothing the file system sees.
     std::vector<int> declined;
     for (const ChainLink &link : before.chain) {
         if (link.primarySound && link.backup >= 0 && !link.backupSame) {
@@ -99,7 +102,7 @@ RepairPlan PlanRepair(PageSource &pages)
                         "page " + std::to_string(link.backup) + " (the backup of index page " +
                             std::to_string(link.page) + ") rewritten from it");
         } else if (!link.primarySound && link.backupSound) {
-            if (before.indexSound)
+            if (before.indexLoads)
                 overlay.Put(link.page, overlay.Page(link.backup),
                             "index page " + std::to_string(link.page) + " restored from its backup in page " +
                                 std::to_string(link.backup));
@@ -172,9 +175,12 @@ std::vector<WriteOutcome> ApplyRepair(PageDevice &device, const RepairPlan &plan
     return outcomes;
 }
 
-std::string SalvagePath(const std::string &cardPath)
+namespace {
+
+// The card path's parts, each made safe as a local name.
+std::vector<std::string> SalvageParts(const std::string &cardPath)
 {
-    std::string out;
+    std::vector<std::string> parts;
     std::size_t start = 0;
     while (start <= cardPath.size()) {
         std::size_t end = cardPath.find('\\', start);
@@ -191,11 +197,102 @@ std::string SalvagePath(const std::string &cardPath)
         }
         if (part == "." || part == "..")
             part = "_";
-        if (!out.empty())
-            out += '/';
-        out += part;
+        parts.push_back(part);
     }
-    return out.empty() ? std::string("unnamed") : out;
+    if (parts.empty())
+        parts.emplace_back("unnamed");
+    return parts;
+}
+
+// Local file systems take names of at most 255 bytes; a longer part keeps
+// its start (cut between characters), a hash of the whole and a short
+// extension, so that two long names stay apart.
+constexpr std::size_t kLongestName = 255;
+
+std::string Shortened(const std::string &part)
+{
+    if (part.size() <= kLongestName)
+        return part;
+    std::uint32_t hash = 2166136261u; // FNV-1a
+    for (char c : part)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "~%08X", static_cast<unsigned>(hash));
+    const std::size_t dot = part.rfind('.');
+    const std::string extension = dot != std::string::npos && part.size() - dot <= 16 ? part.substr(dot) : "";
+    std::size_t keep = 200;
+    while (keep > 0 && (static_cast<unsigned char>(part[keep]) & 0xC0) == 0x80)
+        --keep;
+    return part.substr(0, keep) + tag + extension;
+}
+
+void Note(std::string &why, const std::string &reason)
+{
+    if (why.find(reason) == std::string::npos)
+        why += (why.empty() ? "" : "; ") + reason;
+}
+
+// Where a salvaged file goes: its card path, with a directory that cannot be
+// made (a local file has its name) and a file name that is taken numbered
+// ".1", ".2", ... Directories are made on the way; nothing existing is
+// followed or overwritten.
+struct Placement {
+    std::filesystem::path path; // empty when no place could be made
+    std::string why; // why the path is not the card path, or why there is none
+};
+
+Placement Place(const std::filesystem::path &root, const std::vector<std::string> &parts)
+{
+    namespace fs = std::filesystem;
+    Placement p{root, {}};
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const bool last = i + 1 == parts.size();
+        const std::string part = Shortened(parts[i]);
+        if (part != parts[i])
+            Note(p.why, "the card name is longer than a local name may be");
+        std::string name = part;
+        for (int n = 1;; ++n) {
+            const fs::path candidate = p.path / name;
+            std::error_code ec;
+            const fs::file_status status = fs::symlink_status(candidate, ec);
+            if (!fs::exists(status)) {
+                if (last || fs::create_directory(candidate, ec))
+                    break;
+                return {{}, candidate.string() + ": " + ec.message()};
+            }
+            if (!last && fs::is_directory(status))
+                break;
+            if (n > 9999)
+                return {{}, candidate.string() + ": every numbered name is taken"};
+            name = part + "." + std::to_string(n);
+        }
+        if (name != part)
+            Note(p.why, last ? "a local file of that name exists" : "a local file is where its directory would be");
+        p.path /= name;
+    }
+    return p;
+}
+
+// What keeps a data page's bytes out of a salvaged file, or nullptr.
+const char *DataPageDamage(const std::uint8_t *bytes, unsigned marks)
+{
+    if (bytes == nullptr || (marks & damage::kUnreadable) != 0)
+        return "cannot be read";
+    if ((marks & damage::kBadChecksum) != 0)
+        return "has a bad checksum";
+    if ((marks & damage::kBadLength) != 0)
+        return "has a length no data page can hold";
+    return nullptr;
+}
+
+} // namespace
+
+std::string SalvagePath(const std::string &cardPath)
+{
+    std::string out;
+    for (const std::string &part : SalvageParts(cardPath))
+        out += (out.empty() ? "" : "/") + part;
+    return out;
 }
 
 SalvageResult SalvageFiles(PageSource &pages, const CardReport &report, const std::string &directory)
@@ -208,6 +305,8 @@ SalvageResult SalvageFiles(PageSource &pages, const CardReport &report, const st
         result.ok = false;
         return result;
     }
+    // A file that cannot be written is reported and the rest go on: the
+    // backup image written before any salvage holds every page.
     for (const FileReport &file : report.files) {
         const std::string name = Printable(file.name);
         if (!file.pagesKnown) {
@@ -215,35 +314,35 @@ SalvageResult SalvageFiles(PageSource &pages, const CardReport &report, const st
             continue;
         }
         std::string content;
-        bool sound = true;
-        for (std::uint16_t page : file.pages) {
+        for (const std::uint16_t page : file.pages) {
             const std::uint8_t *bytes = pages.Page(page);
-            const unsigned bad = damage::kUnreadable | damage::kBadChecksum | damage::kBadLength;
-            if (bytes == nullptr || (report.pages[page].damage & bad) != 0) {
-                result.skipped.push_back(name + ": page " + std::to_string(page) + " is damaged");
-                sound = false;
-                break;
+            const char *why = DataPageDamage(bytes, report.pages[page].damage);
+            if (why == nullptr) {
+                content.append(reinterpret_cast<const char *>(bytes), Get16(bytes + kDataLengthOffset));
+                continue;
             }
-            content.append(reinterpret_cast<const char *>(bytes), Get16(bytes + kDataLengthOffset));
+            // Its length cannot be trusted either: a whole page of zeros, as
+            // the check counts a damaged page's bytes.
+            const auto first = static_cast<long long>(content.size());
+            content.append(kDataBytes, '\0');
+            result.holes.push_back({name, page, first, first + kDataBytes - 1, why});
         }
-        if (!sound)
+        const Placement place = Place(fs::path(directory), SalvageParts(file.name));
+        if (place.path.empty()) {
+            result.skipped.push_back(name + ": " + place.why);
             continue;
-        fs::path target = fs::path(directory) / fs::path(SalvagePath(file.name));
-        // Two card files may map to one local name (names differing in case,
-        // or in characters made safe): the later one gets a number.
-        const fs::path wanted = target;
-        for (int n = 1; fs::exists(target, ec); ++n)
-            target = fs::path(wanted.string() + "." + std::to_string(n));
-        fs::create_directories(target.parent_path(), ec);
+        }
+        const fs::path &target = place.path;
         std::ofstream out(target, std::ios::binary | std::ios::trunc);
         out.write(content.data(), static_cast<std::streamsize>(content.size()));
         out.close();
         if (!out) {
-            result.ok = false;
             result.skipped.push_back(name + ": " + target.string() + " could not be written");
             continue;
         }
         result.saved.push_back(target.string());
+        if (!place.why.empty())
+            result.renamed.push_back({name, target.string(), place.why});
     }
     return result;
 }

@@ -3,7 +3,7 @@
 //
 // The plan only ever:
 // - restores a damaged bit-table or index page from its intact backup (an
-//   index page only when the restored chain then reads as a whole),
+//   index page only when the file system then loads the index),
 // - rewrites a damaged or differing backup from its intact primary,
 // - rebuilds the bitmap from a wholly readable index: leaked pages become
 //   free, pages a file owns become used.
@@ -47,11 +47,26 @@ std::vector<WriteOutcome> ApplyRepair(PageDevice &device, const RepairPlan &plan
 
 // Copies every file whose record could be read into `directory`, each under
 // its card path (card directories become local ones; unsafe names are made
-// safe). Files with damaged data pages are not copied.
+// safe). A damaged data page is written as zeros and reported; a name that
+// is taken or too long locally is changed and reported.
+struct SalvageRename {
+    std::string file; // card path
+    std::string local; // the local path it was saved under
+    std::string why;
+};
+struct SalvageHole {
+    std::string file; // card path
+    int page = 0;
+    long long first = 0; // the file's bytes that are zeros in the copy
+    long long last = 0;
+    std::string why; // "has a bad checksum", ...
+};
 struct SalvageResult {
     std::vector<std::string> saved; // local paths written
     std::vector<std::string> skipped; // card paths not copied, with the reason
-    bool ok = true; // false when the directory or a file could not be written
+    std::vector<SalvageRename> renamed;
+    std::vector<SalvageHole> holes;
+    bool ok = true; // false when the directory itself could not be made
 };
 SalvageResult SalvageFiles(PageSource &pages, const CardReport &report, const std::string &directory);
 

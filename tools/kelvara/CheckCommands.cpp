@@ -73,14 +73,28 @@ int Salvage(Session &session, PageSource &pages, const CardReport &report, const
 {
     const SalvageResult saved = SalvageFiles(pages, report, directory);
     if (session.options().json) {
-        doc["salvage"] = {{"directory", directory}, {"saved", saved.saved}, {"skipped", saved.skipped}};
+        nlohmann::json renamed = nlohmann::json::array(), holes = nlohmann::json::array();
+        for (const SalvageRename &r : saved.renamed)
+            renamed.push_back({{"file", r.file}, {"saved", r.local}, {"why", r.why}});
+        for (const SalvageHole &h : saved.holes)
+            holes.push_back({{"file", h.file}, {"page", h.page}, {"bytes", {h.first, h.last}}, {"why", h.why}});
+        doc["salvage"] = {{"directory", directory},
+                          {"saved", saved.saved},
+                          {"skipped", saved.skipped},
+                          {"renamed", renamed},
+                          {"zero_filled", holes}};
     } else {
         std::printf("salvaged %zu file(s) into %s\n", saved.saved.size(), directory.c_str());
+        for (const SalvageRename &r : saved.renamed)
+            std::printf("  renamed: %s saved as %s (%s)\n", r.file.c_str(), r.local.c_str(), r.why.c_str());
+        for (const SalvageHole &h : saved.holes)
+            std::printf("  zero-filled: %s: page %d (bytes %lld to %lld) %s\n", h.file.c_str(), h.page, h.first, h.last,
+                        h.why.c_str());
         for (const std::string &s : saved.skipped)
             std::printf("  not salvaged: %s\n", s.c_str());
     }
     if (!saved.ok) {
-        std::fprintf(stderr, "kelvara: the files could not all be salvaged into %s\n", directory.c_str());
+        std::fprintf(stderr, "kelvara: cannot make the salvage directory %s\n", directory.c_str());
         return kCheckFailed;
     }
     return kOk;
@@ -229,9 +243,9 @@ void AddCheckCommands(CLI::App &app, Step &step)
     fsck->group(kGroup);
     CLI::Option *dryRun = fsck->add_flag("-n,--dry-run", a->dryRun, "only report (the default): nothing is written");
     CLI::Option *repair = fsck->add_flag(
-        "--repair", a->repair,
+        "-y,-p,--repair", a->repair,
         "write a backup image, salvage what a damaged index still names, then restore pages from intact backups, "
-        "rebuild the bitmap from the index and free leaked pages; check again");
+        "rebuild the bitmap from the index and free leaked pages; check again (-y and -p as in e2fsck)");
     dryRun->excludes(repair);
     fsck->add_option("--backup", a->backup, "backup image to write before repairing (default kelvara-backup-TIME.img)")
         ->type_name("FILE");

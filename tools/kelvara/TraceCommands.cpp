@@ -2,7 +2,10 @@
 #include "tools/kelvara/Tool.h"
 #include "tools/kelvara/TraceReport.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -42,6 +45,7 @@ nlohmann::json StatsJson(const TraceStats &s)
     }
     return {{"lines", s.lines},
             {"runs", s.runs},
+            {"malformed", s.malformed},
             {"seconds", s.seconds},
             {"page_reads", s.pageReads},
             {"page_writes", s.pageWrites},
@@ -53,63 +57,94 @@ nlohmann::json StatsJson(const TraceStats &s)
             {"operations", operations}};
 }
 
-void PrintTable(const std::vector<TraceLine> &lines, bool withBytes)
+void PrintHeading() { std::printf("%3s %12s  %-8s %-3s %s\n", "run", "seconds", "back-end", "dir", "summary"); }
+
+void PrintRow(const TraceLine &line, bool withBytes)
 {
-    std::printf("%3s %12s  %-8s %-3s %s\n", "run", "seconds", "back-end", "dir", "summary");
-    for (const TraceLine &line : lines) {
-        std::printf("%3d %12.6f  %-8s %-3c %s", line.run, line.seconds, line.backend.c_str(), line.direction,
-                    line.summary.c_str());
-        if (withBytes && !line.hex.empty())
-            std::printf("  [%s]", line.hex.c_str());
-        std::printf("\n");
-    }
+    std::printf("%3d %12.6f  %-8s %-3c %s", line.run, line.seconds, line.backend.c_str(), line.direction,
+                line.summary.c_str());
+    if (withBytes && !line.hex.empty())
+        std::printf("  [%s]", line.hex.c_str());
+    std::printf("\n");
 }
 
 void PrintStats(const TraceStats &s)
 {
-    std::printf("lines: %d in %d run%s, %.3f s\n", s.lines, s.runs, s.runs == 1 ? "" : "s", s.seconds);
-    std::printf("page transfers: %d read%s (%lld bytes), %d write%s (%lld bytes), %d failed\n", s.pageReads,
+    std::printf("lines: %lld in %lld run%s, %.3f s\n", s.lines, s.runs, s.runs == 1 ? "" : "s", s.seconds);
+    if (s.malformed > 0)
+        std::printf("malformed lines left out: %lld\n", s.malformed);
+    std::printf("page transfers: %lld read%s (%lld bytes), %lld write%s (%lld bytes), %lld failed\n", s.pageReads,
                 s.pageReads == 1 ? "" : "s", s.bytesRead, s.pageWrites, s.pageWrites == 1 ? "" : "s", s.bytesWritten,
                 s.failedTransfers);
-    std::printf("retries: %d\n", s.retries);
-    std::printf("time-outs: %d\n", s.timeouts);
+    std::printf("retries: %lld\n", s.retries);
+    std::printf("time-outs: %lld\n", s.timeouts);
     std::printf("%-8s %-22s %7s %11s %9s %9s\n", "back-end", "operation", "count", "total ms", "mean ms", "max ms");
     for (const auto &[key, t] : s.operations) {
         const std::size_t space = key.find(' ');
-        std::printf("%-8s %-22s %7d %11.1f %9.2f %9.2f\n", key.substr(0, space).c_str(), key.substr(space + 1).c_str(),
-                    t.count, t.totalMs, t.count > 0 ? t.totalMs / t.count : 0.0, t.maxMs);
+        std::printf("%-8s %-22s %7lld %11.1f %9.2f %9.2f\n", key.substr(0, space).c_str(),
+                    key.substr(space + 1).c_str(), t.count, t.totalMs,
+                    t.count > 0 ? t.totalMs / static_cast<double>(t.count) : 0.0, t.maxMs);
     }
 }
 
+// Each line is printed as it is read (the JSON document too, one element at
+// a time), so a trace of any size needs only a line's worth of memory.
 int ShowTrace(Session &session, const TraceArguments &args)
 {
-    std::ifstream in(args.file, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "kelvara: cannot read %s\n", args.file.c_str());
+    std::error_code ec;
+    if (std::filesystem::is_directory(args.file, ec)) {
+        std::fprintf(stderr, "kelvara: cannot read %s: it is a directory\n", args.file.c_str());
         return kFailed;
     }
-    const std::string text = ReadWholeFile(args.file);
-    int skipped = 0;
-    const std::vector<TraceLine> lines = ParseTrace(text, skipped);
-    if (skipped > 0)
-        session.Log(1, std::to_string(skipped) + " lines of " + args.file + " are not trace lines");
-    if (args.stats) {
-        const TraceStats stats = ComputeTraceStats(lines);
-        if (session.options().json)
+    std::ifstream in(args.file, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "kelvara: cannot read %s: %s\n", args.file.c_str(), std::strerror(errno));
+        return kFailed;
+    }
+    const bool json = session.options().json;
+    TraceReader reader(in);
+    TraceLine line;
+    TraceStatsBuilder builder;
+    // The table and the JSON document open at the first trace line, so a
+    // file without one prints nothing.
+    while (reader.Next(line)) {
+        const bool first = reader.Lines() == 1;
+        if (args.stats) {
+            builder.Add(line);
+        } else if (json) {
+            const std::string element = LineJson(line).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+            std::fputs(first ? "{\"lines\":[" : ",", stdout);
+            std::fwrite(element.data(), 1, element.size(), stdout);
+        } else {
+            if (first)
+                PrintHeading();
+            PrintRow(line, session.options().verbosity >= 1);
+        }
+    }
+    if (json && !args.stats && reader.Lines() > 0)
+        std::fputs("]}\n", stdout);
+    const bool failed = in.bad();
+    if (failed)
+        std::fprintf(stderr, "kelvara: %s could not be read to its end: %s\n", args.file.c_str(), std::strerror(errno));
+    if (reader.Malformed() > 0)
+        std::fprintf(
+            stderr,
+            "kelvara: %s: %lld line%s left out: not trace lines, or numbers no trace holds (the first is line %lld)\n",
+            args.file.c_str(), reader.Malformed(), reader.Malformed() == 1 ? "" : "s", reader.FirstMalformed());
+    // A file without a single trace line is not a trace, even an empty one.
+    if (reader.Lines() == 0) {
+        std::fprintf(stderr, "kelvara: %s holds no trace lines\n", args.file.c_str());
+        return kFailed;
+    }
+    if (args.stats && !failed) {
+        TraceStats stats = builder.Finish();
+        stats.malformed = reader.Malformed();
+        if (json)
             session.PrintJson(StatsJson(stats));
         else
             PrintStats(stats);
-        return kOk;
     }
-    if (session.options().json) {
-        nlohmann::json all = nlohmann::json::array();
-        for (const TraceLine &line : lines)
-            all.push_back(LineJson(line));
-        session.PrintJson({{"lines", all}});
-    } else {
-        PrintTable(lines, session.options().verbosity >= 1);
-    }
-    return kOk;
+    return failed ? kFailed : kOk;
 }
 
 } // namespace
@@ -121,7 +156,9 @@ void AddTraceCommands(CLI::App &app, Step &step)
                           ->group("Diagnostics");
     trace->add_option("FILE", args->file, "the trace file")->required();
     trace->add_flag("--stats", args->stats, "page transfers, retries, time-outs and the time of each operation");
-    trace->footer("-v adds each line's bytes. The format is described in docs/trace.md.");
+    trace->footer(
+        "-v adds each line's bytes. Malformed lines are left out and counted on standard error. The format is "
+        "described in docs/trace.md.");
     trace->callback([&step, args] { step = [args](Session &s) { return ShowTrace(s, *args); }; });
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <sstream>
 
 namespace kelvara::tool {
@@ -147,13 +148,11 @@ private:
     void Transfer(const std::string &backend, const std::string &kind, const std::string &identity, long long length,
                   bool succeeded)
     {
-        if (kind == "read") {
-            ++stats_.pageReads;
-            stats_.bytesRead += succeeded ? length : 0;
-        } else {
-            ++stats_.pageWrites;
-            stats_.bytesWritten += succeeded ? length : 0;
-        }
+        long long &bytes = kind == "read" ? stats_.bytesRead : stats_.bytesWritten;
+        ++(kind == "read" ? stats_.pageReads : stats_.pageWrites);
+        if (succeeded && length > 0)
+            bytes = length > std::numeric_limits<long long>::max() - bytes ? std::numeric_limits<long long>::max()
+                                                                           : bytes + length;
         if (!succeeded)
             ++stats_.failedTransfers;
         LastTransfer &last = last_[backend];
@@ -168,90 +167,182 @@ private:
     std::string lastVendorWrite_;
 };
 
+// A trace line is a few hundred bytes; one longer than this is not one.
+constexpr std::size_t kLongestLine = 64 * 1024;
+// No transfer moves more than this, and no trace covers more seconds (or
+// microseconds in one call): larger numbers are not from a tracer.
+constexpr long long kLargestLength = std::numeric_limits<std::int32_t>::max();
+constexpr double kLargestTime = 1e12;
+
+// A decimal number of digits with an optional fraction, as the tracers
+// write times and durations (no sign, no exponent, no "inf").
+bool PlainNumber(const std::string &text, double limit, double &value)
+{
+    std::size_t digits = 0, dots = 0;
+    for (char c : text) {
+        digits += c >= '0' && c <= '9' ? 1 : 0;
+        dots += c == '.' ? 1 : 0;
+    }
+    if (digits == 0 || dots > 1 || digits + dots != text.size() || text[0] == '.')
+        return false;
+    value = std::strtod(text.c_str(), nullptr);
+    return value <= limit;
+}
+
 } // namespace
 
-std::vector<TraceLine> ParseTrace(std::string_view text, int &skipped)
+TraceReader::TraceReader(std::istream &in)
+    : in_(in)
 {
-    std::vector<TraceLine> lines;
-    skipped = 0;
-    int run = 0;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string raw(text.substr(at, end - at));
-        at = end + 1;
+}
+
+bool TraceReader::ReadRaw(std::string &raw, bool &tooLong)
+{
+    raw.clear();
+    tooLong = false;
+    bool any = false;
+    char buffer[4096];
+    for (;;) {
+        in_.getline(buffer, sizeof buffer);
+        const auto got = static_cast<std::size_t>(in_.gcount());
+        if (got == 0 && in_.fail())
+            break; // the end of the stream
+        any = true;
+        const bool newline = !in_.fail() && !in_.eof(); // got counts it
+        const std::size_t length = newline ? got - 1 : got;
+        if (!tooLong && raw.size() + length <= kLongestLine)
+            raw.append(buffer, length);
+        else
+            tooLong = true;
+        if (!in_.fail() || in_.eof())
+            break; // the newline, or the last line without one
+        in_.clear(); // the buffer is full and the line goes on
+    }
+    if (any)
+        ++number_;
+    return any;
+}
+
+bool TraceReader::Next(TraceLine &line)
+{
+    std::string raw;
+    bool tooLong = false;
+    while (ReadRaw(raw, tooLong)) {
         if (!raw.empty() && raw.back() == '\r')
             raw.pop_back();
-        if (raw.empty())
+        if (raw.empty() && !tooLong)
             continue;
-        if (raw[0] == '#') {
-            ++run;
-            continue;
-        }
-        TraceLine line;
-        line.run = run;
-        const std::size_t bar = raw.find(" | ");
-        if (bar != std::string::npos) {
-            line.hex = raw.substr(bar + 3);
-            raw.erase(bar);
-        }
-        std::istringstream in(raw);
-        std::string time, direction;
-        if (!(in >> time >> line.backend >> direction) || direction.size() != 1 ||
-            std::string_view("<>=").find(direction[0]) == std::string_view::npos) {
-            ++skipped;
+        if (!tooLong && raw[0] == '#') {
+            ++run_;
             continue;
         }
-        char *parsedEnd = nullptr;
-        line.seconds = std::strtod(time.c_str(), &parsedEnd);
-        if (parsedEnd == time.c_str() || *parsedEnd != '\0') {
-            ++skipped;
-            continue;
+        if (!tooLong && Parse(raw, line)) {
+            ++lines_;
+            return true;
         }
-        line.direction = direction[0];
-        std::getline(in >> std::ws, line.summary);
-        std::istringstream words(line.summary);
-        words >> line.operation;
-        for (std::string word; words >> word;) {
-            const std::size_t eq = word.find('=');
-            if (eq != std::string::npos)
-                line.fields[word.substr(0, eq)] = word.substr(eq + 1);
-        }
-        lines.push_back(std::move(line));
+        if (malformed_++ == 0)
+            firstMalformed_ = number_;
     }
+    return false;
+}
+
+bool TraceReader::Parse(std::string &raw, TraceLine &line) const
+{
+    line = {};
+    line.run = run_;
+    const std::size_t bar = raw.find(" | ");
+    if (bar != std::string::npos) {
+        line.hex = raw.substr(bar + 3);
+        raw.erase(bar);
+    }
+    std::istringstream in(raw);
+    std::string time, direction;
+    if (!(in >> time >> line.backend >> direction) || direction.size() != 1 ||
+        std::string_view("<>=").find(direction[0]) == std::string_view::npos)
+        return false;
+    if (!PlainNumber(time, kLargestTime, line.seconds))
+        return false;
+    line.direction = direction[0];
+    std::getline(in >> std::ws, line.summary);
+    std::istringstream words(line.summary);
+    words >> line.operation;
+    for (std::string word; words >> word;) {
+        const std::size_t eq = word.find('=');
+        if (eq != std::string::npos)
+            line.fields[word.substr(0, eq)] = word.substr(eq + 1);
+    }
+    // The numbers the figures add up.
+    double number = 0;
+    const auto length = line.fields.find("length");
+    if (length != line.fields.end() && !PlainNumber(length->second, static_cast<double>(kLargestLength), number))
+        return false;
+    if (length != line.fields.end() && length->second.find('.') != std::string::npos)
+        return false;
+    const auto us = line.fields.find("us");
+    return us == line.fields.end() || PlainNumber(us->second, kLargestTime * 1e6, number);
+}
+
+struct TraceStatsBuilder::State {
+    TraceStats stats;
+    Accumulator acc{stats};
+    int run = -1;
+    double first = 0;
+    double last = 0;
+};
+
+TraceStatsBuilder::TraceStatsBuilder()
+    : state_(std::make_unique<State>())
+{
+}
+
+TraceStatsBuilder::~TraceStatsBuilder() = default;
+
+void TraceStatsBuilder::Add(const TraceLine &line)
+{
+    State &s = *state_;
+    if (line.run != s.run) {
+        s.acc.EndRun();
+        s.stats.seconds += s.last - s.first;
+        ++s.stats.runs;
+        s.run = line.run;
+        s.first = line.seconds;
+    }
+    s.last = line.seconds;
+    ++s.stats.lines;
+    if (line.direction == '>')
+        s.acc.Sent(line);
+    else if (line.direction == '<')
+        s.acc.Received(line);
+    else
+        s.acc.Call(line);
+}
+
+TraceStats TraceStatsBuilder::Finish()
+{
+    State &s = *state_;
+    s.acc.EndRun();
+    if (s.run >= 0)
+        s.stats.seconds += s.last - s.first;
+    return s.stats;
+}
+
+std::vector<TraceLine> ParseTrace(std::string_view text, long long &malformed)
+{
+    std::istringstream in{std::string(text)};
+    TraceReader reader(in);
+    std::vector<TraceLine> lines;
+    for (TraceLine line; reader.Next(line);)
+        lines.push_back(std::move(line));
+    malformed = reader.Malformed();
     return lines;
 }
 
 TraceStats ComputeTraceStats(const std::vector<TraceLine> &lines)
 {
-    TraceStats stats;
-    Accumulator acc(stats);
-    int run = -1;
-    double first = 0;
-    double last = 0;
-    for (const TraceLine &line : lines) {
-        if (line.run != run) {
-            acc.EndRun();
-            stats.seconds += last - first;
-            ++stats.runs;
-            run = line.run;
-            first = line.seconds;
-        }
-        last = line.seconds;
-        ++stats.lines;
-        if (line.direction == '>')
-            acc.Sent(line);
-        else if (line.direction == '<')
-            acc.Received(line);
-        else
-            acc.Call(line);
-    }
-    acc.EndRun();
-    if (run >= 0)
-        stats.seconds += last - first;
-    return stats;
+    TraceStatsBuilder builder;
+    for (const TraceLine &line : lines)
+        builder.Add(line);
+    return builder.Finish();
 }
 
 } // namespace kelvara::tool

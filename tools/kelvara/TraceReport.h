@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,29 +26,70 @@ struct TraceLine {
 };
 
 struct OperationTimes {
-    int count = 0;
+    long long count = 0;
     double totalMs = 0;
     double maxMs = 0;
 };
 
+// Counts that cannot overflow: the byte totals stop at the largest value
+// rather than wrap.
 struct TraceStats {
-    int lines = 0;
-    int runs = 0;
-    int pageReads = 0;
-    int pageWrites = 0;
+    long long lines = 0;
+    long long runs = 0;
+    long long malformed = 0; // lines left out: not trace lines, or numbers no trace holds
+    long long pageReads = 0;
+    long long pageWrites = 0;
     long long bytesRead = 0;
     long long bytesWritten = 0;
-    int failedTransfers = 0; // page transfers that did not end in success
-    int retries = 0; // a failed page transfer repeated at once
-    int timeouts = 0;
+    long long failedTransfers = 0; // page transfers that did not end in success
+    long long retries = 0; // a failed page transfer repeated at once
+    long long timeouts = 0;
     double seconds = 0; // covered by the lines, summed over the runs
     // Keyed by "backend operation".
     std::map<std::string, OperationTimes> operations;
 };
 
-// Parses `text`; lines that are not trace lines are counted in `skipped`.
-std::vector<TraceLine> ParseTrace(std::string_view text, int &skipped);
+// A trace read line by line from a stream, so that memory stays bounded by
+// the longest line however long the trace is. Lines that are not trace
+// lines, are longer than any trace line, or carry a time, a length or a
+// duration no trace writes (negative, not a number, out of range) are left
+// out and counted.
+class TraceReader {
+public:
+    explicit TraceReader(std::istream &in);
+    // The next trace line; false at the end of the stream.
+    bool Next(TraceLine &line);
+    long long Lines() const { return lines_; } // trace lines given so far
+    long long Malformed() const { return malformed_; }
+    long long FirstMalformed() const { return firstMalformed_; } // its line number, from 1; 0 when none
 
+private:
+    bool ReadRaw(std::string &raw, bool &tooLong); // false at the end
+    bool Parse(std::string &raw, TraceLine &line) const;
+
+    std::istream &in_;
+    int run_ = 0;
+    long long number_ = 0;
+    long long lines_ = 0;
+    long long malformed_ = 0;
+    long long firstMalformed_ = 0;
+};
+
+// The figures, added up a line at a time.
+class TraceStatsBuilder {
+public:
+    TraceStatsBuilder();
+    ~TraceStatsBuilder();
+    void Add(const TraceLine &line);
+    TraceStats Finish(); // once, after the last line
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The same over a whole text (for tests and small traces).
+std::vector<TraceLine> ParseTrace(std::string_view text, long long &malformed);
 TraceStats ComputeTraceStats(const std::vector<TraceLine> &lines);
 
 } // namespace kelvara::tool
