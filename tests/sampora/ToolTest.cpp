@@ -64,6 +64,8 @@ protected:
     sampora_test::SimProcess sim_;
     ScratchDirectory scratch_{"sampora-tool"};
     std::optional<ScopedEnv> com1_;
+    // The messages checked here are the English ones.
+    ScopedEnv language_{"LC_ALL", "C"};
 };
 
 TEST_F(SamporaTool, ChainedCommandsShareOneSessionAndPrintHex)
@@ -117,7 +119,7 @@ TEST_F(SamporaTool, ExitCodesAndMessagesTellFailuresApart)
             ASSERT_EQ(sim_.Command(c.simCommand), "ok") << c.simCommand;
         }
         com1_->Set(c.device != nullptr ? std::string(c.device) : sim_.SlavePath());
-        const ToolRun run = RunProgram(SAMPORA_TOOL_PATH, c.args, scratch_.path(), {{"LANGUAGE", "C"}});
+        const ToolRun run = RunProgram(SAMPORA_TOOL_PATH, c.args, scratch_.path());
         const std::string what = c.args.empty() ? "(no command)" : c.args.front();
         EXPECT_EQ(run.status, c.exitCode) << what << "\n" << run.err;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << what << ": " << run.err;
@@ -170,8 +172,8 @@ TEST_F(SamporaTool, SettingsComeFromTheFirstPlaceThatHasThem)
             write(xdg / "sampora" / "sampora.ini", 4);
         if (c.home)
             write(home / ".config" / "sampora" / "sampora.ini", 5);
-        std::map<std::string, std::string> environment = {
-            {"HOME", home.string()}, {"XDG_CONFIG_HOME", c.xdg ? xdg.string() : ""}, {"LANGUAGE", "C"}};
+        std::map<std::string, std::string> environment = {{"HOME", home.string()},
+                                                          {"XDG_CONFIG_HOME", c.xdg ? xdg.string() : ""}};
         for (int port = 2; port <= 5; ++port)
             environment["WQN_COM" + std::to_string(port)] =
                 port == c.port ? sim_.SlavePath() : (root / "no-tty").string();

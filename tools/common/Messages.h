@@ -20,7 +20,8 @@ namespace wqn::tools {
 inline constexpr char kTextDomain[] = "wqn-tools";
 
 // Takes the locale from the environment and binds the catalogues: the
-// installed ones, or those under $KELVARA_LOCALEDIR (the build tree's, for
+// installed ones (under the install prefix given at build time, as gettext
+// programs do), or those under $KELVARA_LOCALEDIR (the build tree's, for
 // tests and for running the tools from the build tree). Numbers keep the C
 // locale, so scripts read them the same everywhere.
 inline void InitMessages()
