@@ -135,3 +135,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/kelvara.1 ${PROJECT_SOURCE_DIR}/docs/sa
 install(FILES ${PROJECT_SOURCE_DIR}/docs/kelvara-json.md ${PROJECT_SOURCE_DIR}/docs/trace.md
               ${PROJECT_SOURCE_DIR}/docs/card-format.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Documentation)
+
+# The tools' message catalogues (po/), when the build made them.
+if(TARGET wqn-tools-catalogues)
+  install(DIRECTORY ${WQN_TOOLS_LOCALE_DIR}/ DESTINATION ${CMAKE_INSTALL_LOCALEDIR} COMPONENT Tools)
+endif()

@@ -14,9 +14,12 @@
  *   0, 2..255   the reader's status byte, passed on; outputs are left untouched
  *
  * On Linux the reader's port COMn is the path in the environment variable
- * WQN_COMn, else /dev/ttyS<n-1>. Settings come from "sampora.ini" in the
- * current directory, section [reader]: port (1), baud (9600), paritybit (0;
- * 79 'O' or 111 'o' selects odd parity), databit (8), stopbit (1 or 2).
+ * WQN_COMn, else /dev/ttyS<n-1>. Settings come from the file named by the
+ * environment variable SAMPORA_SETTINGS, else "sampora.ini" in the current
+ * directory, else (Linux) $XDG_CONFIG_HOME/sampora/sampora.ini (default
+ * ~/.config/sampora/sampora.ini); section [reader]: port (1), baud (9600),
+ * paritybit (0; 79 'O' or 111 'o' selects odd parity), databit (8),
+ * stopbit (1 or 2).
  */
 #ifndef SAMPORA_H
 #define SAMPORA_H
@@ -37,9 +40,9 @@
 extern "C" {
 #endif
 
-/* Reads sampora.ini, opens and configures the port, starts the worker.
+/* Reads the settings, opens and configures the port, starts the worker.
  * 0 on success; -1 when the port number is not 1..6 or the port cannot be
- * opened. */
+ * opened (errno, on Windows GetLastError, then tells why). */
 SAMPORA_API short SAMPORA_CALL Init(void);
 
 /* Stops the worker, closes the port. Always 0 (also without Init). */

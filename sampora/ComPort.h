@@ -6,8 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace sampora {
+
+// The device COM<port> opens: on Linux the path in $WQN_COM<port>, else
+// /dev/ttyS<port-1>; on Windows "COM<port>".
+std::string PortDeviceName(unsigned port);
 
 class ComPort {
 public:
@@ -19,7 +24,8 @@ public:
     // Opens COM<line.port> for exclusive use with reads that never block and
     // applies the line settings (speed, data bits, parity, stop bits, binary
     // transfer). Blocks for no longer than the open itself. False when the
-    // port cannot be opened; the port number is checked by the caller.
+    // port cannot be opened (errno, or GetLastError on Windows, then tells
+    // why); the port number is checked by the caller.
     bool Open(const LineSettings &line);
 
     // Closes the port; harmless when it is not open.

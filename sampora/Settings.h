@@ -1,5 +1,5 @@
-// The reader's port settings, read from "sampora.ini" in the current
-// directory (section "reader"), and their translation into line settings.
+// The reader's port settings, read from the settings file (section "reader"),
+// and their translation into line settings.
 #pragma once
 
 #include <cstdint>
@@ -35,10 +35,16 @@ LineSettings ToLineSettings(const ReaderSettings &settings);
 // True when the port number's low byte names COM1 to COM6.
 bool IsValidPortNumber(unsigned port);
 
-// Reads the settings from "sampora.ini" in the current directory; missing
-// file, section or key give the defaults. Implemented per OS (the Windows
-// build asks GetPrivateProfileIntA, the Linux build parses the file with
-// ProfileInt below).
+// The settings file: the path in $SAMPORA_SETTINGS when set; else
+// "sampora.ini" in the current directory when it exists; else, on Linux,
+// sampora/sampora.ini under $XDG_CONFIG_HOME (default ~/.config). Empty when
+// no place is left (the defaults apply then). Implemented per OS.
+std::string SettingsFilePath();
+
+// Reads the settings from SettingsFilePath(); missing file, section or key
+// give the defaults. Implemented per OS (the Windows build asks
+// GetPrivateProfileIntA, the Linux build parses the file with ProfileInt
+// below).
 ReaderSettings LoadReaderSettings();
 
 // Looks up an integer in INI text the way GetPrivateProfileIntA does:

@@ -11,6 +11,8 @@ apt-get install -y -q --no-install-recommends \
   cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
   python3 wine64 default-jdk-headless junit4
+# The tools' messages in the user's language: msgfmt compiles po/ (libintl is in libc).
+apt-get install -y -q --no-install-recommends gettext
 # The command-line tools (CLI11, nlohmann-json) and their tests (libxml2 reads the card map back).
 apt-get install -y -q --no-install-recommends libcli11-dev nlohmann-json3-dev libxml2-dev
 # The fuzz job: clang with libFuzzer and the sanitizer runtimes, and llvm-cov.

@@ -10,6 +10,7 @@
 #include "kelvara/card/CardLayout.h"
 #include "kelvara/card/PageCrc.h"
 #include "kelvara/services/MessageBox.h"
+#include "kelvara/services/PromptTexts.h"
 #include "kelvara/ui/ReaderSettingsDialog.h"
 
 #include <cstring>
@@ -81,7 +82,7 @@ int KELVARA_CALL TS_ReadBlock(int page, int offset, int length, unsigned char *b
         if (crc != 0 && buffer != nullptr) {
             const std::uint32_t computed = PageCrc().ComputeCrc(buffer, card::kCheckedBytes);
             if (computed != card::Get32(buffer + card::kCrcOffset))
-                SystemMessageBox().Show("CRC校验出错!", kNoticeTitle, mb::kOk | mb::kIconInformation);
+                SystemMessageBox().Show(prompt::kCrcError, kNoticeTitle, mb::kOk | mb::kIconInformation);
         }
         return 0;
     });

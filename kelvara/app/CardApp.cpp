@@ -1,6 +1,8 @@
 // The application object and its connection prompts.
 #include "kelvara/app/CardApp.h"
 
+#include "kelvara/services/PromptTexts.h"
+
 #include <new>
 
 namespace kelvara {
@@ -45,25 +47,25 @@ bool CardApp::CheckReader()
 {
     MessageBoxService &box = SystemMessageBox();
     if (EnsureReader() == nullptr) {
-        box.Show("内存不足!", kNoticeTitle, mb::kOk | mb::kIconError | mb::kSystemModal);
+        box.Show(prompt::kOutOfMemory, kNoticeTitle, mb::kOk | mb::kIconError | mb::kSystemModal);
         return false;
     }
     for (;;) {
         const int r = reader_->Connect();
         if (reader_->Mode() == reader_mode::kUsb && r == connect_result::kCardUnusable) {
-            box.Show("卡可能插反或没有初始化!", kNoticeTitle, mb::kOk | mb::kIconInformation | mb::kSystemModal);
+            box.Show(prompt::kCardReversed, kNoticeTitle, mb::kOk | mb::kIconInformation | mb::kSystemModal);
             return false;
         }
         if (r == connect_result::kReady)
             return true;
         if (r == connect_result::kNoCard) {
-            if (box.Show("请将IC卡插入读卡器中!", kNoticeTitle,
-                         mb::kOkCancel | mb::kIconInformation | mb::kSystemModal) != mb::kIdOk)
+            if (box.Show(prompt::kInsertCard, kNoticeTitle, mb::kOkCancel | mb::kIconInformation | mb::kSystemModal) !=
+                mb::kIdOk)
                 return false;
             continue;
         }
-        if (box.Show("连接读卡器失败,USB设备请重新拔插连接线,重试？", kNoticeTitle,
-                     mb::kRetryCancel | mb::kIconQuestion | mb::kSystemModal) != mb::kIdRetry)
+        if (box.Show(prompt::kConnectFailed, kNoticeTitle, mb::kRetryCancel | mb::kIconQuestion | mb::kSystemModal) !=
+            mb::kIdRetry)
             return false;
     }
 }

@@ -3,6 +3,7 @@
 
 #include "kelvara/card/CardLayout.h"
 #include "kelvara/services/MessagePump.h"
+#include "kelvara/services/PromptTexts.h"
 #include "kelvara/services/ReaderOverrides.h"
 #include "kelvara/services/Settings.h"
 #include "kelvara/ui/NoticeDialog.h"
@@ -57,13 +58,13 @@ int ReaderManager::TryMode(int mode)
 {
     switch (mode) {
     case reader_mode::kGc481:
-        SetNoticeText("正在连接GC481读卡器\r\n请稍候...");
+        SetNoticeText(prompt::kConnectingGc481);
         // The GC481 library opens the port itself: let go of any port the
         // serial search may have left in a state it cannot open.
         serial_.ResetPorts();
         break;
     case reader_mode::kMcs:
-        SetNoticeText("正在连接MCS-C读卡器\r\n请稍候...");
+        SetNoticeText(prompt::kConnectingMcs);
         break;
     default:
         break;
@@ -74,7 +75,7 @@ int ReaderManager::TryMode(int mode)
 int ReaderManager::Connect()
 {
     ShowNotice();
-    SetNoticeText("正在连接读卡器\r\n请稍候...");
+    SetNoticeText(prompt::kConnecting);
     if (const int given = ReaderModeOverride(); given != reader_override::kNone) {
         // Only the reader asked for; an unknown name selects none.
         mode_ = given;
@@ -98,7 +99,7 @@ int ReaderManager::Connect()
 
     // Then the maker's readers, and the vendors' readers with the stored
     // one's partner first (a stored vendor reader was tried above).
-    SetNoticeText("正在连接Wqn读卡器\r\n请稍候...");
+    SetNoticeText(prompt::kConnectingWqn);
     std::vector<int> order = {reader_mode::kUsb, reader_mode::kSerial};
     if (mode_ != reader_mode::kGc481)
         order.push_back(reader_mode::kGc481);

@@ -1,6 +1,8 @@
 // Whole-page transfers with checksums, backups and the retry prompts.
 #include "kelvara/storage/CardFileSystem.h"
 
+#include "kelvara/services/PromptTexts.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -14,20 +16,20 @@ bool CardFileSystem::AskCardError(CardError kind)
     constexpr unsigned kOkStyle = mb::kOk | mb::kIconQuestion | mb::kSystemModal;
     switch (kind) {
     case CardError::ReadError:
-        return box_->Show("读卡出错! 重试?", kNoticeTitle, kRetryStyle) == mb::kIdRetry;
+        return box_->Show(prompt::kReadError, kNoticeTitle, kRetryStyle) == mb::kIdRetry;
     case CardError::WriteError:
-        return box_->Show("写卡出错! 重试?", kNoticeTitle, kRetryStyle) == mb::kIdRetry;
+        return box_->Show(prompt::kWriteError, kNoticeTitle, kRetryStyle) == mb::kIdRetry;
     case CardError::CrcError:
-        box_->Show("CRC校验出错!", kNoticeTitle, kOkStyle);
+        box_->Show(prompt::kCrcError, kNoticeTitle, kOkStyle);
         return false;
     case CardError::NoSpace:
-        box_->Show("IC卡空间不足!", kNoticeTitle, kOkStyle);
+        box_->Show(prompt::kNoSpace, kNoticeTitle, kOkStyle);
         return true;
     case CardError::PathTooLong:
-        box_->Show("IC卡文件路径过长!", kNoticeTitle, kOkStyle);
+        box_->Show(prompt::kPathTooLong, kNoticeTitle, kOkStyle);
         return false;
     case CardError::DamagedCard:
-        box_->Show("IC卡格式信息损坏,请先修复!", kNoticeTitle, kOkStyle);
+        box_->Show(prompt::kDamagedCard, kNoticeTitle, kOkStyle);
         return false;
     }
     return false;

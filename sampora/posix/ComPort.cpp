@@ -51,14 +51,6 @@ private:
     int fd_ = -1;
 };
 
-std::string DevicePath(unsigned port)
-{
-    const std::string variable = "WQN_COM" + std::to_string(port);
-    if (const char *path = std::getenv(variable.c_str()); path != nullptr && *path != '\0')
-        return path;
-    return "/dev/ttyS" + std::to_string(port - 1);
-}
-
 int TcSetAttr(int fd, const termios &tio)
 {
     int r;
@@ -82,6 +74,14 @@ void Configure(int fd, const LineSettings &line)
 
 } // namespace
 
+std::string PortDeviceName(unsigned port)
+{
+    const std::string variable = "WQN_COM" + std::to_string(port);
+    if (const char *path = std::getenv(variable.c_str()); path != nullptr && *path != '\0')
+        return path;
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
 struct ComPort::Impl {
     Fd fd;
 };
@@ -95,7 +95,7 @@ ComPort::~ComPort() { Close(); }
 bool ComPort::Open(const LineSettings &line)
 {
     Close();
-    const std::string path = DevicePath(line.port);
+    const std::string path = PortDeviceName(line.port);
     int raw;
     do
         raw = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -104,8 +104,12 @@ bool ComPort::Open(const LineSettings &line)
         return false;
     Fd fd(raw);
     // No sharing: others cannot open the port while it is ours.
-    if (::ioctl(fd.get(), TIOCEXCL) != 0 && errno != ENOTTY)
+    if (::ioctl(fd.get(), TIOCEXCL) != 0 && errno != ENOTTY) {
+        const int reason = errno;
+        fd.Reset();
+        errno = reason; // the caller reports why
         return false;
+    }
     Configure(fd.get(), line);
     impl_->fd = std::move(fd);
     return true;

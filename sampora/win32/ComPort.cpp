@@ -19,13 +19,14 @@ ComPort::ComPort()
 }
 ComPort::~ComPort() { Close(); }
 
+std::string PortDeviceName(unsigned port) { return "COM" + std::to_string(port); }
+
 bool ComPort::Open(const LineSettings &line)
 {
     Close();
-    char name[16];
-    std::snprintf(name, sizeof name, "COM%u", line.port);
-    HANDLE h =
-        ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
+    const std::string name = PortDeviceName(line.port);
+    HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_RANDOM_ACCESS, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
 

@@ -2,21 +2,11 @@
 // of 16 bytes, the reader's key store and a SAM. Pure: a command payload
 // goes in, a reply payload (status byte and data) comes out.
 //
-// Status codes of the simulated reader:
-//   1  success
-//   2  no card in the field
-//   3  card not selected (OpenCard first; CloseCard deselects)
-//   4  authentication failed: the reader's key for the sector and selector
-//      (0 key A, 1 key B) differs from the card's
-//   5  bad parameter (payload length, block or sector out of range, a
-//      sector trailer or the maker's block 0 given to WriteBlock)
-//   6  SAM not selected (SelectSAMCatalog first)
-//   7  unknown command
-//   8  deep operations not allowed (AllowDeep first)
-//   9  no such card file: the file number is not the directory entry of
-//      the sector named by the index
-//  10  nothing to resend yet
+// It answers with the status bytes of sampora/ReaderStatus.h (their meanings
+// are there too).
 #pragma once
+
+#include "sampora/ReaderStatus.h"
 
 #include <array>
 #include <cstdint>
@@ -26,18 +16,8 @@ namespace sampora_sim {
 
 using Bytes = std::vector<std::uint8_t>;
 
-enum Status : std::uint8_t {
-    kOk = 1,
-    kNoCard = 2,
-    kNotSelected = 3,
-    kAuthFailed = 4,
-    kBadParameter = 5,
-    kNoSam = 6,
-    kUnknownCommand = 7,
-    kDeepNotAllowed = 8,
-    kNoSuchFile = 9,
-    kNothingToResend = 10,
-};
+using Status = sampora::status::ReaderStatus;
+using enum sampora::status::ReaderStatus;
 
 struct Answer {
     Bytes payload; // status byte, then data

@@ -26,19 +26,16 @@ namespace {
 using sampora_sim::Bytes;
 using Clock = std::chrono::steady_clock;
 
-const char kHelp[] = R"(usage: sampora-sim [--absent] [--uid HEX8]
+const char kHelpTop[] = R"(usage: sampora-sim [--absent] [--uid HEX8]
 
 Simulates the Sampora reader with a contactless card (16 sectors x 4 blocks
 of 16 bytes, transport keys FF FF FF FF FF FF) and a SAM on a pty. The first
 line printed is the pty path for WQN_COMn.
 
 Reader status codes:
-  1 success                  6 SAM not selected (SelectSAMCatalog first)
-  2 no card in the field     7 unknown command
-  3 card not selected        8 deep operations not allowed (AllowDeep first)
-  4 authentication failed    9 no such card file (see SetMAD)
-  5 bad parameter           10 nothing to resend yet
+)";
 
+const char kHelp[] = R"(
 Card files: SetMAD(a, b, s) makes a*256+b the file number of sector s;
 ReadCardFile/WriteCardFile take that file number and the sector as index.
 RestoreCard answers: sectors restored, first sector, count, last sector.
@@ -448,6 +445,10 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
+            std::fputs(kHelpTop, stdout);
+            for (const sampora::status::Meaning &m : sampora::status::kMeanings)
+                if (m.code > 0)
+                    std::printf("  %2d %s\n", m.code, m.text);
             std::fputs(kHelp, stdout);
             return 0;
         }

@@ -31,6 +31,12 @@ foreach(path
   endif()
 endforeach()
 
+# The tools' message catalogues, when the build made them.
+set(catalogue zh_CN/LC_MESSAGES/wqn-tools.mo)
+if(EXISTS ${BUILD_DIR}/locale/${catalogue} AND NOT EXISTS ${prefix}/share/locale/${catalogue})
+  message(FATAL_ERROR "not installed: share/locale/${catalogue}")
+endif()
+
 # The installed tools find the installed libraries by themselves.
 run(${prefix}/bin/kelvara --version)
 if(NOT last_output MATCHES "^kelvara [0-9]")

@@ -447,5 +447,44 @@ TEST_F(ToolOnImages, VerboseSaysWhatHappens)
     EXPECT_NE(two.err.find("running image dump"), std::string::npos) << two.err;
 }
 
+// The library's prompts are Chinese: beside each the tool prints its meaning
+// in the user's language, and under a Chinese locale the prompt stands alone.
+// The tool's own messages follow the locale too.
+TEST_F(ToolOnImages, PromptsAreExplainedInTheUsersLanguage)
+{
+#ifndef WQN_TOOLS_LOCALE_DIR
+    GTEST_SKIP() << "built without gettext";
+#else
+    ASSERT_EQ(OnImage({"format"}).status, 0);
+    const std::string local = File("a.xml");
+    WriteLocal(local, "<a/>");
+    // A card path so long the file's index record cannot hold it.
+    const std::string longDirectory = "\\" + std::string(4100, 'd');
+    const std::string prompt = "[提示] IC卡文件路径过长!";
+    struct Case {
+        std::map<std::string, std::string> environment;
+        std::string shown; // the prompt's line
+        std::string failed;
+    };
+    const Case cases[] = {
+        {{{"LC_ALL", "C"}, {"LANGUAGE", ""}},
+         prompt + " — The file path is too long for the IC card.\n",
+         "kelvara: put failed\n"},
+        {{{"LC_ALL", "zh_CN.UTF-8"}, {"LANGUAGE", ""}}, prompt + "\n", "kelvara: put 失败\n"},
+        {{{"LC_ALL", "C.UTF-8"}, {"LANGUAGE", "zh_CN"}}, prompt + "\n", "kelvara: put 失败\n"},
+    };
+    for (const Case &c : cases) {
+        std::map<std::string, std::string> environment = c.environment;
+        environment["KELVARA_LOCALEDIR"] = WQN_TOOLS_LOCALE_DIR;
+        const ToolRun run = RunProgram(KELVARA_TOOL_PATH, {"--batch", "--image", image, "put", longDirectory, local},
+                                       dir.path(), environment);
+        const std::string where = c.environment.begin()->second + " " + c.environment.rbegin()->second;
+        EXPECT_EQ(run.status, 1) << where << "\n" << run.err;
+        EXPECT_NE(run.err.find(c.shown), std::string::npos) << where << "\n" << run.err;
+        EXPECT_NE(run.err.find(c.failed), std::string::npos) << where << "\n" << run.err;
+    }
+#endif
+}
+
 } // namespace
 } // namespace kelvara::testing

@@ -2,6 +2,7 @@
 #include "tools/kelvara/StatusLine.h"
 
 #include "kelvara.h"
+#include "tools/kelvara/LibraryPrompts.h"
 
 #include <unistd.h>
 
@@ -52,7 +53,8 @@ StatusLine g_line;
 
 void Draw(StatusLine::Notice notice, int op, const char *text)
 {
-    g_line.Apply(notice, op, text);
+    const std::string explained = text != nullptr ? Explained(text) : std::string();
+    g_line.Apply(notice, op, text != nullptr ? explained.c_str() : nullptr);
     if (!::isatty(2))
         return; // a status line only makes sense on a terminal
     std::fprintf(stderr, "\r\033[K%s", g_line.Text().c_str());

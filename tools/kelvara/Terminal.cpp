@@ -1,6 +1,9 @@
 // Prompts and the notice on the terminal.
 #include "tools/kelvara/Terminal.h"
 
+#include "tools/common/Messages.h"
+#include "tools/kelvara/LibraryPrompts.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,17 +23,18 @@ int AskOnTerminal(void *, const char *text, const char *caption, unsigned type)
     const unsigned buttons = type & 0xF;
     // On a terminal the question replaces the status line; in a pipe or a
     // file the line stays clean of escape codes.
+    const std::string shown = Explained(text != nullptr ? text : "");
     std::fprintf(stderr, "%s[%s] %s\n", ::isatty(2) ? "\r\033[K" : "", caption != nullptr ? caption : "",
-                 text != nullptr ? text : "");
+                 shown.c_str());
     if (buttons == mb::kOk)
         return mb::kIdOk;
     if (!g_interactive) {
-        std::fprintf(stderr, "  (no terminal: cancelled)\n");
+        std::fprintf(stderr, "%s", _("  (no terminal: cancelled)\n"));
         return mb::kIdCancel;
     }
     const bool retry = buttons == mb::kRetryCancel;
     for (;;) {
-        std::fprintf(stderr, retry ? "  [r]etry or [c]ancel? " : "  [o]k or [c]ancel? ");
+        std::fprintf(stderr, "%s", retry ? _("  [r]etry or [c]ancel? ") : _("  [o]k or [c]ancel? "));
         char line[32] = "";
         if (std::fgets(line, sizeof line, stdin) == nullptr)
             return mb::kIdCancel;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "kelvara/card/PageDevice.h"
+#include "tools/common/ExitCodes.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -24,11 +25,12 @@ class DevicePages;
 
 namespace kelvara::tool {
 
+// The codes both tools share, and fsck's own.
 enum Exit {
-    kOk = 0,
-    kFailed = 1, // the operation failed (fsck: damage was repaired)
-    kUsage = 2,
-    kNotWritten = 3, // an output file could not be written
+    kOk = wqn::tools::kExitOk,
+    kFailed = wqn::tools::kExitFailed, // the operation failed (fsck: damage was repaired)
+    kUsage = wqn::tools::kExitUsage,
+    kNotWritten = wqn::tools::kExitNotWritten, // an output file could not be written
     kDamageLeft = 4, // fsck: damage found and not (all) repaired
     kCheckFailed = 8, // fsck: the card could not be checked or mended as asked
 };

@@ -6,6 +6,7 @@
 #include "kelvara.h"
 #include "kelvara/services/ReaderOverrides.h"
 #include "tools/common/CommandChain.h"
+#include "tools/common/Messages.h"
 #include "tools/kelvara/StatusLine.h"
 #include "tools/kelvara/Terminal.h"
 #include "tools/kelvara/Tool.h"
@@ -38,6 +39,8 @@ const char kFooter[] = "Card paths keep their backslashes (quote them: '\\tax\\a
                        "  KELVARA_READER    the reader for this run, as --reader\n"
                        "  KELVARA_PORT      the serial reader's port for this run, as --port\n"
                        "  KELVARA_TRACE     write every frame to this file (kelvara trace FILE shows it)\n"
+                       "  KELVARA_LOCALEDIR the message catalogues (LANGUAGE, LC_ALL: the language; the\n"
+                       "                    library's Chinese prompts are explained beside them)\n"
                        "\n"
                        "Exit codes:\n"
                        "  0  done\n"
@@ -99,7 +102,7 @@ int Parse(const std::vector<std::string> &words, Parsed &parsed, bool &exitNow)
             parsed.name += " " + inner->get_name();
     }
     if (!parsed.step) {
-        std::fprintf(stderr, "kelvara: no command (kelvara --help)\n");
+        std::fprintf(stderr, "%s", _("kelvara: no command (kelvara --help)\n"));
         return kUsage;
     }
     return kOk;
@@ -197,7 +200,7 @@ int Run(int argc, char **argv)
             continue;
         }
         if ((status == kFailed || status == kNotWritten) && parsed.name != "fsck")
-            std::fprintf(stderr, "kelvara: %s failed\n", parsed.name.c_str());
+            std::fprintf(stderr, _("kelvara: %s failed\n"), parsed.name.c_str());
         return status;
     }
     return repaired ? kFailed : kOk;
@@ -208,6 +211,7 @@ int Run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    wqn::tools::InitMessages();
     try {
         return kelvara::tool::Run(argc, argv);
     } catch (const std::exception &e) {
