@@ -65,6 +65,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <thread>
 #include <vector>
 
 namespace wqn::host {
@@ -264,7 +265,13 @@ Tokens HandlerChurn(const Tokens &args)
         tag->foreign = 0;
     }
     std::atomic<bool> done{false};
+    std::atomic<bool> swapping{false};
     int failedConnections = 0;
+    // A pair is set before the threads start and the calls wait for the first
+    // swap: on a busy machine the swapping thread may otherwise start only
+    // after every call has been made, and no handler is ever called.
+    KelvaraSetNoticeHandler(&TaggedNotice<&g_tagA>, &g_tagA);
+    KelvaraSetMessageBoxHandler(&TaggedBox<&g_tagA>, &g_tagA);
     platform::RunTogether(
         [&] {
             while (!done.load()) {
@@ -272,9 +279,12 @@ Tokens HandlerChurn(const Tokens &args)
                 KelvaraSetMessageBoxHandler(&TaggedBox<&g_tagA>, &g_tagA);
                 KelvaraSetNoticeHandler(&TaggedNotice<&g_tagB>, &g_tagB);
                 KelvaraSetMessageBoxHandler(&TaggedBox<&g_tagB>, &g_tagB);
+                swapping.store(true);
             }
         },
         [&] {
+            while (!swapping.load())
+                std::this_thread::yield();
             for (long round = 0; round < rounds; ++round) {
                 TS_ReleaseKelvara();
                 if (TS_CheckKelvara() != 0) // the connection notice
