@@ -1,6 +1,6 @@
 # The Windows distribution: `cmake --build --preset mingw-i686 --target
 # package` (or mingw-x86_64) makes a zip in the build tree with
-#   bin/          Kelvara.dll, Sampora.dll
+#   bin/          Kelvara.dll, Sampora.dll and the tools kelvara.exe, sampora.exe
 #   include/      kelvara.h, sampora.h
 #   lib/          Kelvara.def, Sampora.def, the import libraries for MSVC
 #                 (Kelvara.lib, Sampora.lib) and for mingw

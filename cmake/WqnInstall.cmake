@@ -113,6 +113,14 @@ endif()
 wqn_install_library(Kelvara kelvara ${PROJECT_SOURCE_DIR}/include/kelvara.h "${_wqn_kelvara_def}")
 wqn_install_library(Sampora sampora ${PROJECT_SOURCE_DIR}/include/sampora.h "${_wqn_sampora_def}")
 
+# Linux: versioned libraries (libkelvara.so.1 -> libkelvara.so.1.0): the
+# SONAME changes only when a caller built against the old one would break.
+if(NOT WIN32)
+  foreach(target kelvara sampora)
+    set_target_properties(${target} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+  endforeach()
+endif()
+
 foreach(vendor gcic32 mcs_sr)
   if(TARGET ${vendor})
     install(TARGETS ${vendor}
@@ -120,12 +128,12 @@ foreach(vendor gcic32 mcs_sr)
             LIBRARY DESTINATION ${WQN_INSTALL_VENDOR_SIM_DIR} COMPONENT Simulators)
   endif()
 endforeach()
-if(WIN32)
-  return() # the tools and reader simulators run on Linux
-endif()
-
 wqn_install_program(kelvara-tool Tools)
 wqn_install_program(sampora-tool Tools)
+if(WIN32)
+  return() # the reader simulators, man pages and completions are for Linux
+endif()
+
 foreach(sim kelvara-serial-sim kelvara-usb-sim sampora-sim)
   wqn_install_program(${sim} Simulators)
 endforeach()
@@ -135,6 +143,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/kelvara.1 ${PROJECT_SOURCE_DIR}/docs/sa
 install(FILES ${PROJECT_SOURCE_DIR}/docs/kelvara-json.md ${PROJECT_SOURCE_DIR}/docs/trace.md
               ${PROJECT_SOURCE_DIR}/docs/card-format.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Documentation)
+
+# Bash completion: one script serves both tools (it reads their --help).
+foreach(tool kelvara sampora)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/completion/wqn-tools.bash DESTINATION
+          ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${tool} COMPONENT Tools)
+endforeach()
 
 # The tools' message catalogues (po/), when the build made them.
 if(TARGET wqn-tools-catalogues)

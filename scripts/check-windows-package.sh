@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows distribution zips (target `package` of the presets
-# mingw-i686 and mingw-x86_64), checks what they hold (each DLL the one its
-# preset built, of its width), and links a small C
+# mingw-i686 and mingw-x86_64), checks what they hold (each DLL and tool the
+# one its preset built, of its width), and links a small C
 # program against each archive's import libraries, the MSVC ones and the
 # mingw ones: the program must then import the functions by their plain
 # names from Kelvara.dll and Sampora.dll.
@@ -28,6 +28,8 @@ for pair in i686:win32 x86_64:win64; do
   want="$name/README-windows.md
 $name/bin/Kelvara.dll
 $name/bin/Sampora.dll
+$name/bin/kelvara.exe
+$name/bin/sampora.exe
 $name/include/kelvara.h
 $name/include/sampora.h
 $name/lib/Kelvara.def
@@ -38,6 +40,7 @@ $name/lib/libKelvara.dll.a
 $name/lib/libSampora.dll.a
 $name/simulators/Gcic32.dll
 $name/simulators/MCS_SR.DLL"
+  want=$(sort <<<"$want")
   got=$(cmake -E tar tf "$zip" | grep -v '/$' | sort)
   if [ "$got" != "$want" ]; then
     echo "check-windows-package: $zip holds other files:"
@@ -50,6 +53,7 @@ $name/simulators/MCS_SR.DLL"
   # those scripts/wine32-tests.sh runs the ABI test against).
   if [ "$arch" = i686 ]; then format=pei-i386; else format=pei-x86-64; fi
   for pair in bin/Kelvara.dll:kelvara/Kelvara.dll bin/Sampora.dll:sampora/Sampora.dll \
+              bin/kelvara.exe:tools/kelvara/kelvara.exe bin/sampora.exe:tools/sampora/sampora.exe \
               simulators/Gcic32.dll:sim/gc481/gcic32/Gcic32.dll simulators/MCS_SR.DLL:sim/mcs/MCS_SR.DLL; do
     packed=$work/$name/${pair%%:*}
     if ! "$arch-w64-mingw32-objdump" -f "$packed" | grep -q "file format $format"; then

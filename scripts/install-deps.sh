@@ -13,6 +13,9 @@ apt-get install -y -q --no-install-recommends \
   python3 wine64 default-jdk-headless junit4
 # The tools' messages in the user's language: msgfmt compiles po/ (libintl is in libc).
 apt-get install -y -q --no-install-recommends gettext
+# The Debian package (scripts/deb-test.sh): dpkg-shlibdeps, and bash
+# completion to try the package's completion in.
+apt-get install -y -q --no-install-recommends dpkg-dev file bash-completion
 # The command-line tools (CLI11, nlohmann-json) and their tests (libxml2 reads the card map back).
 apt-get install -y -q --no-install-recommends libcli11-dev nlohmann-json3-dev libxml2-dev
 # The fuzz job: clang with libFuzzer and the sanitizer runtimes, and llvm-cov.

@@ -17,8 +17,8 @@
 #
 #   scripts/wine-tests.sh                 everything
 #   scripts/wine-tests.sh SUITE...        only these: storage sim vendor usb
-#                                         host screen serial threads java
-#                                         readers sampora
+#                                         host screen tools serial threads
+#                                         java readers sampora
 #   WQN_WINE_KEEP=1 scripts/wine-tests.sh keep the prefix (its path is shown)
 #   WQN_WINE_ONLY=PATTERN / WQN_WINE_SKIP=PATTERN
 #                                         run only / leave out the end-to-end
@@ -42,7 +42,7 @@ wineserver=$(dirname "$wine")/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
 
 suites=("$@")
-[ ${#suites[@]} = 0 ] && suites=(storage sim vendor usb host screen serial threads java readers sampora)
+[ ${#suites[@]} = 0 ] && suites=(storage sim vendor usb host screen tools serial threads java readers sampora)
 wants() { [[ " ${suites[*]} " == *" $1 "* ]]; }
 
 # What the suites need: the Windows programs and the Linux test programs.
@@ -140,7 +140,9 @@ run() { # name, command...
   shift
   t0=$(date +%s)
   echo "== $name"
-  if ! timeout 1200 "$@"; then
+  if declare -F "$1" >/dev/null; then
+    "$@" || { echo "wine-tests: $name FAILED"; status=1; }
+  elif ! timeout 1200 "$@"; then
     echo "wine-tests: $name FAILED"
     status=1
   fi
@@ -156,6 +158,33 @@ wants usb && run usb "$wine" "$(exe tests/readers/usb/usb_win32_tests.exe)" --gt
 wants host && run host "$wine" "$(exe tests/platform/win32/win32_view_tests.exe)" --gtest_brief=1
 # Kelvara.dll's windows on the screen, photographed into $WQN_SCREENSHOTS.
 wants screen && run screen "$wine" "$(exe tests/platform/win32/win32_screen_tests.exe)" --gtest_brief=1
+# kelvara.exe and sampora.exe as the Windows zip ships them: a file onto a
+# new card image and back, the reader listing (the COM ports of the registry
+# and the vendor libraries, none answering here; --port for one run), the
+# Sampora reader's port from --config, the versions.
+tools_suite() {
+  local dir=$work/tools kelvara sampora
+  kelvara=$(exe tools/kelvara/kelvara.exe)
+  sampora=$(exe tools/sampora/sampora.exe)
+  mkdir -p "$dir/back" && cd "$dir" || return 1
+  printf '<return year="2025"><tax>8120</tax></return>\r\n' > return.xml
+  "$wine" "$kelvara" --batch --image card.img format -- put '\tax' return.xml -- get back '\tax\return.xml' -- ls &&
+    cmp return.xml back/return.xml &&
+    { "$wine" "$kelvara" --batch --json readers > readers.json || true; } &&
+    grep -q '"COM1"' readers.json &&
+    { "$wine" "$kelvara" --batch --port COM4 --json readers > port.json || true; } &&
+    grep -q '"COM4"' port.json &&
+    printf '[reader]\r\nport=5\r\nbaud=9600\r\n' > s.ini &&
+    { "$wine" "$sampora" --config s.ini open-reader 2> sampora.err; [ $? = 1 ]; } &&
+    grep -q 'COM5' sampora.err &&
+    "$wine" "$kelvara" --version | grep -q '^kelvara 1' &&
+    "$wine" "$sampora" --version | grep -q '^sampora 1'
+  local result=$?
+  cd "$root"
+  [ $result = 0 ] || { echo "tools: what the tools printed:"; cat "$dir"/*.json "$dir"/*.err 2>/dev/null; }
+  return $result
+}
+wants tools && run tools tools_suite
 # The end-to-end programs are Linux programs driving the Windows hosts:
 # name, program, the tests it runs there, the tests it leaves out.
 e2e() {
