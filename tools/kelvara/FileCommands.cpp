@@ -549,7 +549,8 @@ bool LocalDirectoryOf(const std::string &directory, const std::string &base, con
                       std::string &local)
 {
     local = directory;
-    const std::string below = SplitCardPath(path).first.substr(std::min(base.size(), path.size()));
+    const std::string cardDirectory = SplitCardPath(path).first;
+    const std::string below = cardDirectory.substr(std::min(base.size(), cardDirectory.size()));
     std::size_t start = below.empty() || below.front() != '\\' ? 0 : 1;
     while (start < below.size()) {
         std::size_t slash = name_text::Find(below, "\\", start);
