@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Checks the built libraries' export tables and what they need:
 #   - Kelvara.dll (both widths) and libkelvara.so export exactly the TS_
-#     functions, KelvaraReadIcFilesBounded, KelvaraWaitForCard, KelvaraRenameIcFile, the handler setters and the 14
-#     JNI functions, under their undecorated names (the JNI ones decorated
-#     in the 32-bit DLL);
+#     functions, KelvaraReadIcFilesBounded, KelvaraWaitForCard,
+#     KelvaraRenameIcFile, the handler setters and the 14 JNI functions,
+#     under their undecorated names (the JNI ones decorated in the 32-bit
+#     DLL);
 #   - Sampora.dll (32-bit) its 21 cdecl functions undecorated
 #     (scripts/check-sampora-exports.sh);
 #   - the simulated vendor DLLs Gcic32.dll and MCS_SR.DLL their vendors'

@@ -362,6 +362,7 @@ TEST_F(ToolOnImages, FileCommandsAsMtoolsUsersExpectThem)
         {{"ls", "\\*.*"}, 0, t + "\\tax\\return.xml\n" + t + "\\tax\\receipts.bin\n" + t + "\\notes.txt\n", ""},
         {{"ls", "\\tax\\*.*"}, 0, t + "\\tax\\return.xml\n" + t + "\\tax\\receipts.bin\n", ""},
         {{"ls", "\\tax\\*.txt"}, 1, "", "no file on the card matches '\\tax\\*.txt'"},
+        {{"ls", "\\*.xml"}, 1, "", "no file on the card matches '\\*.xml'"}, // not the files of \tax
         {{"ls", "\\t?x\\*.xml"}, 2, "", "the wildcards * and ? stand only in its last part"},
         {{"cat", "\\notes.txt"}, 0, Pattern(10, 3), ""},
         {{"cat", "\\tax\\r*", "\\notes.txt"}, 0, Pattern(600, 1) + Pattern(300, 2) + Pattern(10, 3), ""},
