@@ -667,7 +667,8 @@ int Cat(Session &session, const std::vector<std::string> &patterns)
         }
         const std::string local = scratch.path() + "/" + names;
         const std::string content = ReadWholeFile(local);
-        std::filesystem::remove(local);
+        std::error_code ec;
+        std::filesystem::remove(local, ec); // the scratch directory goes at the end anyway
         if (std::fwrite(content.data(), 1, content.size(), stdout) != content.size() || std::fflush(stdout) != 0) {
             Say("cat", std::string("standard output: ") + std::strerror(errno));
             return kFailed;
