@@ -62,6 +62,15 @@ int KelvaraReadIcFilesBounded(const char *localDirectory, const char *cardPatter
  * The reader stays connected afterwards. */
 int KelvaraWaitForCard(int timeoutMs);
 
+/* Gives the card file `from` the path `to` (e.g. "\\tax\\a.xml" to
+ * "\\old\\a.xml"; both are lower-cased as every card path is). Only the
+ * file's index record is rewritten, no data page is copied; a power cut
+ * leaves either name in force, never both or none. 0 renamed; -1 when the
+ * card is not formatted, `from` does not exist, `to` exists already, `to`
+ * is no path a file can take (a backslash first, no "*", no empty part, a
+ * file name after the last backslash), or the index cannot be written. */
+int KelvaraRenameIcFile(const char *from, const char *to);
+
 /* The handler setters below all follow one rule. Each takes effect for the
  * next call of the library; a setter called while another thread is inside
  * the library waits until that call returns; a setter called from inside a

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Checks the built libraries' export tables and what they need:
 #   - Kelvara.dll (both widths) and libkelvara.so export exactly the TS_
-#     functions, KelvaraReadIcFilesBounded, KelvaraWaitForCard, the handler setters and the 14
-#     JNI functions, under their undecorated names (the JNI ones decorated
-#     in the 32-bit DLL);
+#     functions, KelvaraReadIcFilesBounded, KelvaraWaitForCard,
+#     KelvaraRenameIcFile, the handler setters and the 14 JNI functions,
+#     under their undecorated names (the JNI ones decorated in the 32-bit
+#     DLL);
 #   - Sampora.dll (32-bit) its 21 cdecl functions undecorated
 #     (scripts/check-sampora-exports.sh);
 #   - the simulated vendor DLLs Gcic32.dll and MCS_SR.DLL their vendors'
@@ -16,6 +17,7 @@ cd "$(dirname "$0")/.."
 kelvara_names="KelvaraReadIcFilesBounded KelvaraSetMessageBoxHandler KelvaraSetNoticeHandler KelvaraSetProgressHandler KelvaraSetProgressNoticeHandler
 KelvaraSetSettingsDialogHandler
 KelvaraWaitForCard
+KelvaraRenameIcFile
 TS_CheckKelvara TS_DelIcFiles TS_DirIcFiles
 TS_FileTime TS_Format TS_GetBitTable TS_GetVersion TS_IcCardExit TS_IcCardLock TS_IsFormat TS_ReadBlock
 TS_ReadIcFiles TS_ReleaseKelvara TS_SetPortSpeed TS_Test TS_WriteBlock TS_WriteIcFiles"

@@ -202,6 +202,13 @@ int KELVARA_CALL TS_DelIcFiles(const char *cardPattern)
     });
 }
 
+int KelvaraRenameIcFile(const char *from, const char *to)
+{
+    return RunExport(-1, [&] {
+        return WithFileSystem(-1, [&](CardFileSystem &fs) { return fs_calls::RenameIcFile(fs, Text(from), Text(to)); });
+    });
+}
+
 int KELVARA_CALL TS_IsFormat(void)
 {
     return RunExport(-1, [] { return WithFileSystem(-1, [](CardFileSystem &fs) { return fs_calls::IsFormat(fs); }); });

@@ -55,6 +55,13 @@ int DelIcFiles(CardFileSystem &fs, std::string_view cardPattern)
     return fs.SaveIndex() ? 0 : -1;
 }
 
+int RenameIcFile(CardFileSystem &fs, std::string_view from, std::string_view to)
+{
+    if (!fs.LoadIndex() || !fs.IsFormatted())
+        return -1;
+    return fs.RenameFile(LowerText(from), LowerText(to)) ? 0 : -1;
+}
+
 int DirIcFiles(CardFileSystem &fs, const std::string &outputPath)
 {
     if (!fs.LoadIndex() || !fs.IsFormatted())

@@ -86,6 +86,15 @@ public:
     bool WriteFiles(std::string_view cardDirectory, const std::string &localFiles);
     bool ReadFiles(const std::string &localDirectory, std::string_view pattern);
     bool DeleteFiles(std::string_view pattern);
+    // Gives the file `from` the path `to` and saves the index: only its
+    // record changes, no data page is written. False when `from` is missing,
+    // `to` exists or is no valid card path, or the save fails (the directory
+    // in memory and on the card then still holds `from`).
+    bool RenameFile(std::string_view from, std::string_view to);
+    // A path a file can be stored under: a backslash first, no empty
+    // directory, no "*" (it separates name and time in a record), and a file
+    // name that is not empty, "." or "..".
+    static bool IsValidCardPath(std::string_view path);
     // Whether a file of `size` bytes fits at `cardPath` (a file already
     // there is replaced).
     bool HasSpace(std::string_view cardPath, long long size) const;

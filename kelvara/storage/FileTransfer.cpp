@@ -20,7 +20,10 @@ namespace {
 template <typename F>
 class OnExit {
 public:
-    explicit OnExit(F undo) : undo_(std::move(undo)) {}
+    explicit OnExit(F undo)
+        : undo_(std::move(undo))
+    {
+    }
     ~OnExit() { undo_(); }
     OnExit(const OnExit &) = delete;
     OnExit &operator=(const OnExit &) = delete;
@@ -292,6 +295,37 @@ bool CardFileSystem::DeleteFilesUnder(std::string_view prefix)
 }
 
 bool CardFileSystem::DeleteOneFile(std::string_view cardPath) { return RemoveEntry(cardPath, deletedPages_); }
+
+bool CardFileSystem::RenameFile(std::string_view from, std::string_view to)
+{
+    const auto entry = FindEntry(from);
+    if (entry == fileEntries_.end() || FindEntry(to) != fileEntries_.end() || !IsValidCardPath(to))
+        return false;
+    const std::size_t length = entry->recordLength - entry->name.size() + to.size();
+    if (length > static_cast<std::size_t>(kMaxRecordLength)) {
+        AskCardError(CardError::PathTooLong);
+        return false;
+    }
+    // Only the record changes: the new chain holds it under its new name, the
+    // data pages stay where they are, and until page 0 is written the old
+    // chain (with the old name) is the one in force.
+    FileEntry old = *entry;
+    entry->name = std::string(to);
+    entry->recordLength = static_cast<std::uint16_t>(length);
+    if (SaveIndex())
+        return true;
+    *entry = std::move(old);
+    return false;
+}
+
+bool CardFileSystem::IsValidCardPath(std::string_view path)
+{
+    if (path.empty() || path.front() != '\\' || path.find('*') != std::string_view::npos ||
+        name_text::Find(path, "\\\\") != name_text::npos)
+        return false;
+    const std::string name = FileNameOf(path);
+    return !name.empty() && name != "." && name != ".." && !name_text::EndsWith(path, '\\');
+}
 
 bool CardFileSystem::RemoveEntry(std::string_view cardPath, std::vector<std::uint16_t> &pages)
 {

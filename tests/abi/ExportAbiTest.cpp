@@ -115,6 +115,7 @@ std::vector<Export> Exports()
         {k, "TS_WriteBlock", S, {0, 0, 264, P(g_page), 1}, Result::k32, -1},
         {k, "TS_CheckKelvara", S, {}, Result::k32, -1},
         {k, "KelvaraWaitForCard", C, {0}, Result::k32, -1},
+        {k, "KelvaraRenameIcFile", C, {P("\\a.txt"), P("\\b.txt")}, Result::k32, -1},
         {k, "TS_IcCardLock", S, {}, Result::k32, 0},
         {k, "TS_IcCardExit", S, {}, Result::k32, 0},
         {k, "TS_GetVersion", S, {P(g_text)}, Result::kNone, 0},

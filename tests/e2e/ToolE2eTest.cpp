@@ -35,6 +35,13 @@ TEST_F(ToolE2e, CopiesFilesOntoTheCardAndBack)
     EXPECT_EQ(run.out, "return.xml\n");
     EXPECT_EQ(ReadFile(scratch.path() / "return.xml"), "<return/>");
 
+    // The rename through KelvaraRenameIcFile, the sizes through the raw pages.
+    run = RunTool(scratch, {"mv", "\\tax\\return.xml", "\\old\\", "--", "ls", "-l", "--", "cat", "\\old\\r*"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("         9  "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  \\old\\return.xml\n<return/>"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("\\tax\\"), std::string::npos) << run.out;
+
     run = RunTool(scratch, {"bitmap"});
     ASSERT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("pages free: 2029 of 2031 for files"), std::string::npos) << run.out;
@@ -76,7 +83,8 @@ std::vector<int> PageWrites(const std::string &log)
     std::vector<int> pages;
     for (const std::string &frame : ReceivedFrames(log)) {
         if (frame.rfind("57 52 54 45", 0) == 0) // "WRTE", then the page, low byte first
-            pages.push_back(std::stoi(frame.substr(12, 2), nullptr, 16) | std::stoi(frame.substr(15, 2), nullptr, 16) << 8);
+            pages.push_back(std::stoi(frame.substr(12, 2), nullptr, 16) |
+                            std::stoi(frame.substr(15, 2), nullptr, 16) << 8);
     }
     return pages;
 }

@@ -29,6 +29,7 @@
 //                             a buffer of SIZE bytes -> result, text after,
 //                             needed
 //   WaitForCard MS            -> result
+//   RenameIcFile FROM TO      -> result
 //   WriteIcFiles DIRECTORY FILES / DelIcFiles PATTERN / DirIcFiles PATH /
 //   GetBitTable PATH          -> result
 //   settings-dump             -> name, type, value of every stored setting
@@ -344,6 +345,9 @@ void AddCommands(Host &host)
     });
     host.Add("WaitForCard",
              [](const Tokens &args) { return Tokens{Result(KelvaraWaitForCard(int(Host::Number(args, 0))))}; });
+    host.Add("RenameIcFile", [](const Tokens &args) {
+        return Tokens{Result(KelvaraRenameIcFile(Host::Text(args, 0).c_str(), Host::Text(args, 1).c_str()))};
+    });
     host.Add("ReadIcFilesBounded", [](const Tokens &args) {
         const auto size = static_cast<std::size_t>(std::max(0L, Host::Number(args, 2)));
         std::vector<char> bytes(size + GuardedBuffer::kGuardBytes, char(GuardedBuffer::kGuard));

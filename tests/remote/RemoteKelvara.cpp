@@ -217,6 +217,11 @@ int KelvaraReadIcFilesBounded(const char *localDirectory, const char *cardPatter
 
 int KelvaraWaitForCard(int timeoutMs) { return Number(Call({"WaitForCard", std::to_string(timeoutMs)}), 0, -1); }
 
+int KelvaraRenameIcFile(const char *from, const char *to)
+{
+    return Number(Call({"RenameIcFile", Text(from), Text(to)}), 0, -1);
+}
+
 int TS_WriteIcFiles(const char *cardDirectory, const char *localFiles)
 {
     return Number(Call({"WriteIcFiles", Text(cardDirectory), Path(localFiles)}), 0, -1);

@@ -88,6 +88,7 @@ int TS_FileTime(const char *name, char *time);
 int TS_ReadIcFiles(const char *localDirectory, const char *cardPattern, char *readNames);
 int KelvaraReadIcFilesBounded(const char *localDirectory, const char *cardPattern, char *out, int outSize, int *needed);
 int KelvaraWaitForCard(int timeoutMs);
+int KelvaraRenameIcFile(const char *from, const char *to);
 int TS_WriteIcFiles(const char *cardDirectory, const char *localFiles);
 int TS_DelIcFiles(const char *cardPattern);
 int TS_IsFormat();

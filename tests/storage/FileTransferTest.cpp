@@ -535,5 +535,56 @@ TEST_F(FileTransfer, NoSpaceRefusalLeavesTheCardUnchanged)
     EXPECT_EQ(ReadLocal(out.path() / "tight"), Pattern(static_cast<std::size_t>(258 * fits)));
 }
 
+// A rename rewrites the index alone: the data pages are neither written nor
+// moved, and the file reads back under its new name only.
+TEST_F(FileTransfer, RenameRewritesOnlyTheIndex)
+{
+    ASSERT_EQ(Put("\\tax", "a.xml", Pattern(700, 7)), 0);
+    ASSERT_EQ(Put("", "b.txt", "B"), 0);
+    ASSERT_TRUE(fs.LoadIndex());
+    ASSERT_TRUE(fs.FindFilePages("\\tax\\a.xml"));
+    const std::vector<std::uint16_t> pages = fs.FilePages();
+    card.ResetCounters();
+    ASSERT_EQ(fs_calls::RenameIcFile(fs, "\\TAX\\a.xml", "\\Old\\2024\\A.xml"), 0);
+    for (int page : card.WriteLog())
+        EXPECT_EQ(std::count(pages.begin(), pages.end(), page), 0) << "data page " << page << " written";
+    ASSERT_TRUE(fs.LoadIndex());
+    EXPECT_EQ(fs.ListFiles(), "\\old\\2024\\a.xml*20240102030405,\\b.txt*20240102030405,");
+    ASSERT_TRUE(fs.FindFilePages("\\old\\2024\\a.xml"));
+    EXPECT_EQ(fs.FilePages(), pages);
+    std::string names;
+    ASSERT_EQ(Get("\\old\\2024\\a.xml", names), 0);
+    EXPECT_EQ(ReadLocal(out.path() / "a.xml"), Pattern(700, 7));
+}
+
+TEST_F(FileTransfer, RenameRefusesWithoutWritingAnything)
+{
+    const struct {
+        const char *from, *to, *why;
+    } cases[] = {
+        {"\\nope.txt", "\\c.txt", "missing source"},
+        {"\\a.txt", "\\B.TXT", "existing target"},
+        {"\\a.txt", "\\a.txt", "itself"},
+        {"\\a.txt", "c.txt", "no backslash first"},
+        {"\\a.txt", "\\d\\", "no file name"},
+        {"\\a.txt", "\\d\\\\c.txt", "empty directory"},
+        {"\\a.txt", "\\c*.txt", "star"},
+        {"\\a.txt", "\\d\\..", "dot dot"},
+        {"\\a.txt", "", "empty"},
+    };
+    ASSERT_EQ(fs_calls::RenameIcFile(fs, "\\a.txt", "\\c.txt"), -1) << "unformatted card";
+    ASSERT_EQ(Put("", "a.txt", "A"), 0);
+    ASSERT_EQ(Put("", "b.txt", "B"), 0);
+    const auto before = card.Image();
+    for (const auto &c : cases) {
+        EXPECT_EQ(fs_calls::RenameIcFile(fs, c.from, c.to), -1) << c.why;
+        EXPECT_EQ(card.Image(), before) << c.why;
+    }
+    box.SetFallback(mb::kIdOk);
+    EXPECT_EQ(fs_calls::RenameIcFile(fs, "\\a.txt", "\\" + std::string(4080, 'd')), -1) << "record too long";
+    EXPECT_EQ(box.Texts(), std::vector<std::string>{"IC卡文件路径过长!"});
+    EXPECT_EQ(card.Image(), before);
+}
+
 } // namespace
 } // namespace kelvara::testing

@@ -127,6 +127,12 @@ protected:
             Delete("\\dir\\*.*"),
             Replace("\\long", "b.bin", std::string(90, 'n') + "3"),
             Delete("\\a.txt"),
+            {"rename",
+             [](CardFileSystem &fs, const ScratchDirectory &) {
+                 // A longer name: the record moves on to the index's next page.
+                 return fs_calls::RenameIcFile(fs, "\\long\\" + std::string(90, 'n') + "0",
+                                               "\\moved\\" + std::string(120, 'm'));
+             }},
         };
     }
 

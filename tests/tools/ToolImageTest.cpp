@@ -90,6 +90,7 @@ TEST_F(ToolOnImages, JsonDocumentsParseAndAgreeWithEachOther)
     ASSERT_EQ(ls["files"].size(), 1u);
     EXPECT_EQ(ls["files"][0]["path"], "\\d\\a.bin");
     EXPECT_EQ(ls["files"][0]["stamp"].get<std::string>().size(), 14u);
+    EXPECT_EQ(ls["files"][0]["size"], 1000);
     EXPECT_EQ(df["files"], 1);
     EXPECT_EQ(df["bytes"]["files"], 1000);
     EXPECT_EQ(df["pages"]["files"], 4);
@@ -248,7 +249,7 @@ TEST_F(ToolOnImages, FailuresSayWhyAndChangeNothing)
         {{"get", File("missing"), "\\notes.txt"}, 3, "missing: No such file or directory"},
         {{"get", File("card.img"), "\\notes.txt"}, 3, "card.img: Not a directory"},
         {{"get", File("out"), "\\tax\\nope.xml"}, 1, "no file on the card matches '\\tax\\nope.xml'"},
-        {{"get", File("out"), "\\tax\\*.xml"}, 1, "no file on the card matches"},
+        {{"get", File("out"), "\\tax\\*.txt"}, 1, "no file on the card matches"},
         {{"get", File("out"), "\\nope\\*.*"}, 1, "no file on the card matches"},
         {{"rm", "\\tax\\nope.xml"}, 1, "no file on the card matches"},
         {{"rm", "taxa.xml"}, 2, "does not start with a backslash"},
@@ -320,6 +321,116 @@ TEST_F(ToolOnImages, GetNeverLosesAFileSilently)
             EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
         }
         EXPECT_EQ(std::filesystem::exists(out / "same.txt") ? ReadLocal(out / "same.txt") : "", c.after);
+    }
+}
+
+// The file commands mtools users reach for, each on a fresh copy of the
+// sample card (\tax\return.xml 600 bytes, \tax\receipts.bin 300, \notes.txt
+// 10, all written 2024-01-02 03:04:05); a row may chain commands to show
+// what the first one did.
+TEST_F(ToolOnImages, FileCommandsAsMtoolsUsersExpectThem)
+{
+    SampleCard s;
+    ASSERT_TRUE(s.card.SaveImage(image));
+    const std::string sample = Bytes(image);
+    WriteLocal(dir.path() / "stdin.bin", Pattern(1000, 9));
+    std::filesystem::create_directories(dir.path() / "tree" / "sub" / "deeper");
+    std::filesystem::create_directories(dir.path() / "empty");
+    WriteLocal(dir.path() / "tree" / "a.txt", "A");
+    WriteLocal(dir.path() / "tree" / "sub" / "b.txt", "B");
+    WriteLocal(dir.path() / "tree" / "sub" / "deeper" / "c.txt", "C");
+    const std::string t = "2024-01-02 03:04:05  ";
+    const std::string out = File("out");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out; // all of stdout
+        std::string says; // in stderr
+        std::map<std::string, std::string> local = {}; // files under out/ afterwards
+        std::string input = "/dev/null";
+    } cases[] = {
+        {{"ls", "-l"},
+         0,
+         "       600  " + t + "\\tax\\return.xml\n       300  " + t + "\\tax\\receipts.bin\n        10  " + t +
+             "\\notes.txt\n",
+         ""},
+        {{"ls", "\\tax\\re*"}, 0, t + "\\tax\\return.xml\n" + t + "\\tax\\receipts.bin\n", ""},
+        {{"ls", "-l", "\\TAX\\*.b?n", "\\*.txt"},
+         0,
+         "       300  " + t + "\\tax\\receipts.bin\n        10  " + t + "\\notes.txt\n",
+         ""},
+        {{"ls", "\\*.*"}, 0, t + "\\tax\\return.xml\n" + t + "\\tax\\receipts.bin\n" + t + "\\notes.txt\n", ""},
+        {{"ls", "\\tax\\*.*"}, 0, t + "\\tax\\return.xml\n" + t + "\\tax\\receipts.bin\n", ""},
+        {{"ls", "\\tax\\*.txt"}, 1, "", "no file on the card matches '\\tax\\*.txt'"},
+        {{"ls", "\\*.xml"}, 1, "", "no file on the card matches '\\*.xml'"}, // not the files of \tax
+        {{"ls", "\\t?x\\*.xml"}, 2, "", "the wildcards * and ? stand only in its last part"},
+        {{"cat", "\\notes.txt"}, 0, Pattern(10, 3), ""},
+        {{"cat", "\\tax\\r*", "\\notes.txt"}, 0, Pattern(600, 1) + Pattern(300, 2) + Pattern(10, 3), ""},
+        {{"cat", "\\nope*"}, 1, "", "no file on the card matches '\\nope*'"},
+        {{"get", out, "\\tax\\*.bin"}, 0, "receipts.bin\n", "", {{"receipts.bin", Pattern(300, 2)}}},
+        {{"get", "-d", out, "\\*.*"},
+         0,
+         "tax/return.xml\ntax/receipts.bin\nnotes.txt\n",
+         "",
+         {{"tax/return.xml", Pattern(600, 1)}, {"tax/receipts.bin", Pattern(300, 2)}, {"notes.txt", Pattern(10, 3)}}},
+        {{"get", out, "\\tax\\*.b"}, 1, "", "no file on the card matches '\\tax\\*.b'"},
+        {{"rm", "\\tax\\re*.xml", "--", "ls"}, 0, t + "\\tax\\receipts.bin\n" + t + "\\notes.txt\n", ""},
+        {{"rm", "\\?otes.txt", "--", "ls"}, 0, t + "\\tax\\return.xml\n" + t + "\\tax\\receipts.bin\n", ""},
+        {{"rm", "\\tax\\*.xm"}, 1, "", "no file on the card matches"},
+        {{"mv", "\\tax\\return.xml", "\\old\\R.xml", "--", "cat", "\\old\\r.xml", "--", "ls", "\\tax\\*.xml"},
+         1,
+         Pattern(600, 1),
+         "no file on the card matches '\\tax\\*.xml'"},
+        {{"mv", "\\notes.txt", "\\tax\\", "--", "ls"},
+         0,
+         t + "\\tax\\return.xml\n" + t + "\\tax\\receipts.bin\n" + t + "\\tax\\notes.txt\n",
+         ""},
+        {{"mv", "\\notes.txt", "\\tax\\Return.xml"}, 1, "", "'\\tax\\return.xml' exists already; nothing renamed"},
+        {{"mv", "\\nope.txt", "\\x.txt"}, 1, "", "no file on the card matches '\\nope.txt'"},
+        {{"mv", "\\notes.txt", "\\a*b"}, 2, "", "'\\a*b' is no path a card file can take"},
+        {{"mv", "\\*.txt", "\\x\\"}, 2, "", "mv renames one file"},
+        {{"put", "\\in", "-", "--name", "Std.bin", "--", "cat", "\\in\\std.bin"},
+         0,
+         Pattern(1000, 9),
+         "",
+         {},
+         File("stdin.bin")},
+        {{"put", "\\in", "-"}, 2, "", "standard input needs --name NAME"},
+        {{"put", "\\in", "-", "--name", "a/b"}, 2, "", "standard input needs --name NAME"},
+        {{"put", "-r", "\\t", File("tree"), "--", "cat", "\\t\\a.txt", "\\t\\sub\\b.txt", "\\t\\sub\\deeper\\c.txt"},
+         0,
+         "ABC",
+         ""},
+        {{"put", "-r", "\\t", File("empty")}, 1, "", "no file under " + File("empty")},
+        {{"put", "-r", "\\t", File("tree/a.txt")}, 1, "", "a.txt: not a directory"},
+    };
+    for (const Case &c : cases) {
+        std::string line;
+        for (const std::string &arg : c.args)
+            line += arg + " ";
+        SCOPED_TRACE(line);
+        WriteLocal(image, sample);
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directory(out);
+        std::vector<std::string> args{"--batch", "--image", image};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ToolRun run = RunProgram(KELVARA_TOOL_PATH, args, dir.path(), {}, c.input);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_TRUE(run.out == c.out) << run.out;
+        if (c.says.empty()) {
+            EXPECT_EQ(run.err, "");
+        } else {
+            EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        }
+        std::map<std::string, std::string> local;
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(out)) {
+            if (entry.is_regular_file())
+                local[entry.path().lexically_relative(out).generic_string()] = ReadLocal(entry.path());
+        }
+        EXPECT_EQ(local, c.local);
+        if (c.status == 2) {
+            EXPECT_TRUE(Bytes(image) == sample) << "a refused command line changed the image";
+        }
     }
 }
 

@@ -158,6 +158,10 @@ public:
         return r;
     }
     int Remove(const std::string &cardPattern) override { return TS_DelIcFiles(cardPattern.c_str()); }
+    int Rename(const std::string &from, const std::string &to) override
+    {
+        return KelvaraRenameIcFile(from.c_str(), to.c_str());
+    }
     int List(const std::string &outputPath) override { return TS_DirIcFiles(outputPath.c_str()); }
     int FileTime(const std::string &name, std::string &time) override
     {
@@ -234,6 +238,10 @@ public:
     int Remove(const std::string &cardPattern) override
     {
         return Ready() ? Writing([&] { return fs_calls::DelIcFiles(fs_, cardPattern); }) : -1;
+    }
+    int Rename(const std::string &from, const std::string &to) override
+    {
+        return Ready() ? Writing([&] { return fs_calls::RenameIcFile(fs_, from, to); }) : -1;
     }
     int List(const std::string &outputPath) override
     {

@@ -33,6 +33,7 @@ public:
     virtual int Put(const std::string &cardDirectory, const std::string &localFiles) = 0; // 0 / -1
     virtual int Get(const std::string &localDirectory, const std::string &cardPattern, std::string &names) = 0;
     virtual int Remove(const std::string &cardPattern) = 0; // 0 / -1
+    virtual int Rename(const std::string &from, const std::string &to) = 0; // 0 / -1
     virtual int List(const std::string &outputPath) = 0; // 1 / 0 / -1
     virtual int FileTime(const std::string &name, std::string &time) = 0; // 0 / -1
     virtual int Test() = 0; // 0 / -1

@@ -1,6 +1,7 @@
-// Commands on the card's files: format, copy in and out, delete, list, file
-// times, the bitmap and the space figures.
+// Commands on the card's files: format, copy in and out, show, rename,
+// delete, list, file times, the bitmap and the space figures.
 #include "kelvara/services/LocalFiles.h"
+#include "kelvara/services/NameText.h"
 #include "kelvara/storage/CardFileSystem.h"
 #include "tools/cardcheck/CardCheck.h"
 #include "tools/kelvara/CardAccess.h"
@@ -9,12 +10,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
+#include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace kelvara::tool {
@@ -35,8 +41,13 @@ void Say(const char *command, const std::string &text)
 // be found again.
 void CheckCardPath(const char *command, const std::string &path, bool emptyIsRoot)
 {
-    if ((path.empty() && emptyIsRoot) || (!path.empty() && path.front() == '\\'))
+    if ((path.empty() && emptyIsRoot) || (!path.empty() && path.front() == '\\')) {
+        const std::size_t slash = name_text::FindLastOf(path, "\\");
+        if (slash != name_text::npos && path.substr(0, slash).find_first_of("*?") != std::string::npos)
+            throw CLI::ValidationError(
+                command, "card path '" + path + "': the wildcards * and ? stand only in its last part, the file name");
         return;
+    }
     throw CLI::ValidationError(command,
                                "card path '" + path +
                                    "' does not start with a backslash; quote card paths in the shell, "
@@ -87,13 +98,66 @@ bool SameNoCase(const std::string &a, const std::string &b)
            });
 }
 
-// The files a card pattern names, as the library reads it: DIR\*.* is every
-// file under DIR (deeper ones too), anything else one path.
+// Whether `name` matches `pattern`, where * stands for any run of
+// characters and ? for one, ignoring case as the card does.
+bool WildcardMatch(const std::string &pattern, const std::string &name)
+{
+    const auto same = [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    };
+    std::size_t p = 0, n = 0, star = std::string::npos, resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = n;
+        } else if (star != std::string::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+// A card path split at its last backslash: the directory (no backslash at
+// its end, "" for the root) and the last part.
+std::pair<std::string, std::string> SplitCardPath(const std::string &path)
+{
+    const std::size_t slash = name_text::FindLastOf(path, "\\");
+    if (slash == name_text::npos)
+        return {"", path};
+    return {path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// DIR\*.* keeps the library's meaning; other patterns with * or ? are
+// matched here.
+bool IsWildcardPattern(const std::string &pattern)
+{
+    return pattern.find(kAllFiles) == std::string::npos && pattern.find_first_of("*?") != std::string::npos;
+}
+
+// The files a card pattern names: DIR\*.* is every file under DIR (deeper
+// ones too), as the library reads it; * and ? in the last part match the
+// files of that one directory; anything else is one path.
 std::vector<std::string> Matching(const std::vector<std::string> &paths, const std::string &pattern)
 {
     std::vector<std::string> found;
     const std::size_t all = pattern.find(kAllFiles);
+    const bool wildcards = IsWildcardPattern(pattern);
+    const auto [directory, last] = SplitCardPath(pattern);
     for (const std::string &path : paths) {
+        if (wildcards) {
+            const auto [pathDirectory, name] = SplitCardPath(path);
+            if (SameNoCase(pathDirectory, directory) && WildcardMatch(last, name))
+                found.push_back(path);
+            continue;
+        }
         if (all == std::string::npos) {
             if (SameNoCase(path, pattern))
                 found.push_back(path);
@@ -110,7 +174,7 @@ std::vector<std::string> Matching(const std::vector<std::string> &paths, const s
 std::string NoMatch(const std::string &pattern)
 {
     return "no file on the card matches '" + check::Printable(pattern) + "' (kelvara ls lists them; a pattern is " +
-        "a whole path or DIR\\*.*)";
+        "a whole path, DIR\\*.* or a file name with * and ?)";
 }
 
 // Why `directory` cannot take new files, or "".
@@ -166,8 +230,57 @@ std::string ShownTime(const std::string &t)
         ":" + t.substr(12, 2);
 }
 
-int Listing(Session &session, const std::string &file)
+// A scratch directory of its own, removed with everything in it at the end
+// of the scope; empty when it could not be made (errno says why).
+class ScratchDirectory {
+public:
+    explicit ScratchDirectory(const std::string &what)
+    {
+        std::string pattern = ScratchPath(what) + "-XXXXXX";
+        if (::mkdtemp(pattern.data()) != nullptr)
+            path_ = pattern;
+    }
+    ~ScratchDirectory()
+    {
+        std::error_code ec;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ec);
+    }
+    ScratchDirectory(const ScratchDirectory &) = delete;
+    ScratchDirectory &operator=(const ScratchDirectory &) = delete;
+
+    const std::string &path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+struct LsArgs {
+    std::vector<std::string> args; // card patterns (a backslash first) and at most one listing file
+    bool longFormat = false;
+    std::vector<std::string> patterns;
+    std::string file;
+};
+
+// The size in bytes of every file of the card whose data pages are all sound,
+// counted from those pages as df counts them; false after saying why.
+bool FileSizes(Session &session, std::map<std::string, long long> &sizes)
 {
+    PageDevice *device = session.Pages();
+    if (device == nullptr)
+        return false;
+    check::DevicePages pages(*device);
+    const check::CardReport report = check::CheckCard(pages);
+    for (const check::FileReport &file : report.files) {
+        if (file.pagesKnown && file.intact)
+            sizes[file.name] = file.size;
+    }
+    return true;
+}
+
+int Listing(Session &session, const LsArgs &a)
+{
+    const std::string &file = a.file;
     if (!file.empty()) {
         const std::filesystem::path parent = std::filesystem::path(file).parent_path();
         const std::string why = LocalDirectoryTrouble(parent.empty() ? "." : parent.string());
@@ -197,21 +310,47 @@ int Listing(Session &session, const std::string &file)
     const std::string listing = ReadWholeFile(out);
     std::filesystem::remove(out);
     // path*YYYYMMDDhhmmss, every entry ending in ","
-    nlohmann::json files = nlohmann::json::array();
+    std::vector<std::pair<std::string, std::string>> entries; // path, stamp
     std::size_t start = 0;
     for (std::size_t comma; (comma = listing.find(',', start)) != std::string::npos; start = comma + 1) {
         const std::string entry = listing.substr(start, comma - start);
         const std::size_t star = entry.find('*');
-        const std::string path = entry.substr(0, star);
-        const std::string stamp = star == std::string::npos ? "" : entry.substr(star + 1);
+        entries.emplace_back(entry.substr(0, star), star == std::string::npos ? "" : entry.substr(star + 1));
+    }
+    if (!a.patterns.empty()) {
+        std::vector<std::string> paths;
+        for (const auto &entry : entries)
+            paths.push_back(entry.first);
+        std::set<std::string> chosen;
+        for (const std::string &pattern : a.patterns) {
+            const std::vector<std::string> matches = Matching(paths, pattern);
+            if (matches.empty()) {
+                Say("ls", NoMatch(pattern));
+                return kFailed;
+            }
+            chosen.insert(matches.begin(), matches.end());
+        }
+        std::erase_if(entries, [&](const auto &entry) { return chosen.count(entry.first) == 0; });
+    }
+    std::map<std::string, long long> sizes;
+    if ((a.longFormat || session.options().json) && !FileSizes(session, sizes))
+        return kFailed;
+    nlohmann::json files = nlohmann::json::array();
+    for (const auto &[path, stamp] : entries) {
+        const auto size = sizes.find(path);
         if (session.options().json) {
-            nlohmann::json item{{"path", path}, {"stamp", stamp}, {"time", nullptr}};
+            nlohmann::json item{{"path", path}, {"stamp", stamp}, {"time", nullptr}, {"size", nullptr}};
             if (stamp.size() == 14) {
                 std::string iso = ShownTime(stamp);
                 iso[10] = 'T';
                 item["time"] = iso;
             }
+            if (size != sizes.end())
+                item["size"] = size->second;
             files.push_back(item);
+        } else if (a.longFormat) {
+            std::printf("%10s  %-19s  %s\n", size != sizes.end() ? std::to_string(size->second).c_str() : "?",
+                        ShownTime(stamp).c_str(), check::Printable(path).c_str());
         } else {
             std::printf("%-19s  %s\n", ShownTime(stamp).c_str(), check::Printable(path).c_str());
         }
@@ -261,6 +400,17 @@ int Bitmap(Session &session, const std::string &file)
     return kOk;
 }
 
+std::string CopyTrouble(Session &session)
+{
+    const std::string why = CardTrouble(session);
+    return why.empty() ? "the card may be full (kelvara df) or a page failed (kelvara fsck)" : why;
+}
+
+struct PutArgs {
+    std::string directory, files, name;
+    bool recursive = false;
+};
+
 int Put(Session &session, const std::string &directory, const std::string &files)
 {
     const std::string local = LocalFilesTrouble(files);
@@ -275,17 +425,145 @@ int Put(Session &session, const std::string &directory, const std::string &files
     }
     if (session.Card().Put(directory, files) == 0)
         return kOk;
-    why = CardTrouble(session);
-    Say("put",
-        "copying " + files + " into '" + check::Printable(directory) +
-            "' failed: " + (why.empty() ? "the card may be full (kelvara df) or a page failed (kelvara fsck)" : why));
+    Say("put", "copying " + files + " into '" + check::Printable(directory) + "' failed: " + CopyTrouble(session));
     return kFailed;
+}
+
+// put CARD_DIR - --name NAME: standard input, read to its end, becomes one
+// card file. Nothing reaches the card when the input fails.
+int PutStandardInput(Session &session, const PutArgs &a)
+{
+    std::string content;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+        content.append(buffer, n);
+    if (std::ferror(stdin)) {
+        Say("put", std::string("standard input: ") + std::strerror(errno) + "; nothing copied");
+        return kFailed;
+    }
+    const ScratchDirectory scratch("stdin");
+    if (scratch.path().empty()) {
+        Say("put", std::string("no scratch directory for standard input: ") + std::strerror(errno));
+        return kFailed;
+    }
+    const std::string file = scratch.path() + "/" + a.name;
+    if (!WriteWholeFile(file, content)) {
+        Say("put", "standard input could not be kept in " + file + "; nothing copied");
+        return kFailed;
+    }
+    std::string why;
+    if (!session.Card().Open(why)) {
+        Say("put", why);
+        return kFailed;
+    }
+    if (session.Card().Put(a.directory, file) == 0) {
+        session.Log(1,
+                    "copied " + check::Counted(static_cast<long long>(content.size()), "byte") +
+                        " of standard input to '" + check::Printable(a.directory) + "\\" + a.name + "'");
+        return kOk;
+    }
+    Say("put",
+        "copying standard input as '" + check::Printable(a.directory) + "\\" + a.name +
+            "' failed: " + CopyTrouble(session));
+    return kFailed;
+}
+
+// put -r CARD_DIR LOCAL_DIR: every file of the local tree, each into the card
+// directory its local directory becomes. The tree is checked whole before
+// the first file is copied.
+int PutTree(Session &session, const PutArgs &a)
+{
+    namespace fs = std::filesystem;
+    struct stat st {};
+    if (::stat(a.files.c_str(), &st) != 0) {
+        Say("put", a.files + ": " + std::strerror(errno));
+        return kFailed;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        Say("put", a.files + ": not a directory (put -r copies a directory tree)");
+        return kFailed;
+    }
+    std::string base = a.directory;
+    while (!base.empty() && base.back() == '\\')
+        base.pop_back();
+    std::vector<std::pair<std::string, std::string>> copies; // local file, card directory
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(a.files, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code kind;
+        if (!it->is_regular_file(kind)) {
+            if (!it->is_directory(kind))
+                session.Log(1, "skipped " + it->path().string() + ": not a regular file");
+            continue;
+        }
+        const fs::path relative = it->path().lexically_relative(a.files);
+        std::string directory = base;
+        for (const fs::path &part : relative) {
+            const std::string name = part.string();
+            if (name.find_first_of("\\*?") != std::string::npos) {
+                Say("put", it->path().string() + ": a name with \\, * or ? cannot go onto the card; nothing copied");
+                return kFailed;
+            }
+            if (part != relative.filename())
+                directory += "\\" + name;
+        }
+        copies.emplace_back(it->path().string(), directory);
+    }
+    if (ec) {
+        Say("put", a.files + ": " + ec.message() + "; nothing copied");
+        return kFailed;
+    }
+    if (copies.empty()) {
+        Say("put", "no file under " + a.files);
+        return kFailed;
+    }
+    std::sort(copies.begin(), copies.end());
+    std::string why;
+    if (!session.Card().Open(why)) {
+        Say("put", why);
+        return kFailed;
+    }
+    std::size_t done = 0;
+    for (const auto &[local, directory] : copies) {
+        if (session.Card().Put(directory, local) != 0) {
+            Say("put",
+                "copying " + local + " into '" + check::Printable(directory) + "' failed: " + CopyTrouble(session) +
+                    "; " + check::Counted(static_cast<long long>(done), "file") + " copied before it");
+            return kFailed;
+        }
+        session.Log(1, "copied " + local + " into '" + check::Printable(directory) + "'");
+        ++done;
+    }
+    return kOk;
 }
 
 struct GetArgs {
     std::string directory, pattern;
     bool noClobber = false;
+    bool keepDirs = false; // card directories below the pattern's become local ones
 };
+
+// The local directory a card file goes into under --keep-dirs: its card
+// directories below `base` as local ones; false when one of them cannot be a
+// local name.
+bool LocalDirectoryOf(const std::string &directory, const std::string &base, const std::string &path,
+                      std::string &local)
+{
+    local = directory;
+    const std::string cardDirectory = SplitCardPath(path).first;
+    const std::string below = cardDirectory.substr(std::min(base.size(), cardDirectory.size()));
+    std::size_t start = below.empty() || below.front() != '\\' ? 0 : 1;
+    while (start < below.size()) {
+        std::size_t slash = name_text::Find(below, "\\", start);
+        if (slash == name_text::npos)
+            slash = below.size();
+        const std::string part = below.substr(start, slash - start);
+        if (part.empty() || part == "." || part == ".." || part.find('/') != std::string::npos)
+            return false;
+        local += part + "/";
+        start = slash + 1;
+    }
+    return true;
+}
 
 int Get(Session &session, const GetArgs &a)
 {
@@ -302,28 +580,39 @@ int Get(Session &session, const GetArgs &a)
         Say("get", NoMatch(a.pattern));
         return kFailed;
     }
-    // Every file gets its own local name, or nothing is copied.
-    std::map<std::string, std::string> byName;
-    for (const std::string &path : matches) {
-        const std::string name = CardFileSystem::FileNameOf(path);
-        if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
-            Say("get", "'" + check::Printable(path) + "' has no name a local file can take; nothing copied");
-            return kFailed;
-        }
-        const auto [at, fresh] = byName.emplace(name, path);
-        if (!fresh) {
-            Say("get",
-                "'" + check::Printable(at->second) + "' and '" + check::Printable(path) + "' would both become " +
-                    check::Printable(name) + "; nothing copied (get them into separate directories)");
-            return kFailed;
-        }
-    }
     std::string directory = a.directory;
     if (directory.back() != '/')
         directory.push_back('/');
+    const std::size_t all = a.pattern.find(kAllFiles);
+    const std::string base = all != std::string::npos ? a.pattern.substr(0, all) : SplitCardPath(a.pattern).first;
+    // Every file gets its own local name, or nothing is copied.
+    std::map<std::string, std::string> byName; // local path -> card path
+    std::vector<std::string> targets; // the local directory of each match
     for (const std::string &path : matches) {
-        const std::string target = directory + CardFileSystem::FileNameOf(path);
+        const std::string name = CardFileSystem::FileNameOf(path);
+        std::string target = directory;
+        if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+            (a.keepDirs && !LocalDirectoryOf(directory, base, path, target))) {
+            Say("get", "'" + check::Printable(path) + "' has no name a local file can take; nothing copied");
+            return kFailed;
+        }
+        targets.push_back(target);
+        const auto [at, fresh] = byName.emplace(target + name, path);
+        if (!fresh) {
+            Say("get",
+                "'" + check::Printable(at->second) + "' and '" + check::Printable(path) + "' would both become " +
+                    check::Printable(name) + "; nothing copied (get them into separate directories, or -d)");
+            return kFailed;
+        }
+    }
+    for (std::size_t i = 0; i < matches.size(); ++i) {
+        const std::string &path = matches[i];
+        const std::string target = targets[i] + CardFileSystem::FileNameOf(path);
         std::error_code ec;
+        if (a.keepDirs && !std::filesystem::create_directories(targets[i], ec) && ec) {
+            Say("get", "cannot make " + check::Printable(targets[i]) + ": " + ec.message());
+            return kNotWritten;
+        }
         if (std::filesystem::exists(std::filesystem::symlink_status(target, ec))) {
             if (a.noClobber) {
                 Say("get", check::Printable(target) + " exists: kept (--no-clobber)");
@@ -332,7 +621,7 @@ int Get(Session &session, const GetArgs &a)
             Say("get", check::Printable(target) + " exists: overwritten");
         }
         std::string names;
-        if (session.Card().Get(directory, path, names) != 0 || names.empty()) {
+        if (session.Card().Get(targets[i], path, names) != 0 || names.empty()) {
             const std::string why = CardTrouble(session);
             Say("get",
                 "'" + check::Printable(path) + "' not copied: " +
@@ -341,8 +630,79 @@ int Get(Session &session, const GetArgs &a)
                                  : why));
             return kFailed;
         }
-        std::printf("%s\n", check::Printable(names).c_str());
+        std::printf("%s\n", check::Printable(a.keepDirs ? target.substr(directory.size()) : names).c_str());
     }
+    return kOk;
+}
+
+int Cat(Session &session, const std::vector<std::string> &patterns)
+{
+    std::vector<std::string> paths;
+    if (!CardFiles(session, "cat", paths))
+        return kFailed;
+    std::vector<std::string> files;
+    for (const std::string &pattern : patterns) {
+        const std::vector<std::string> matches = Matching(paths, pattern);
+        if (matches.empty()) {
+            Say("cat", NoMatch(pattern));
+            return kFailed;
+        }
+        files.insert(files.end(), matches.begin(), matches.end());
+    }
+    // Each file goes through a directory of the tool's own: the card file
+    // system writes whole local files only.
+    const ScratchDirectory scratch("cat");
+    if (scratch.path().empty()) {
+        Say("cat", std::string("no scratch directory: ") + std::strerror(errno));
+        return kFailed;
+    }
+    for (const std::string &path : files) {
+        std::string names;
+        if (session.Card().Get(scratch.path() + "/", path, names) != 0 || names.empty()) {
+            const std::string why = CardTrouble(session);
+            Say("cat",
+                "'" + check::Printable(path) +
+                    "' not read: " + (why.empty() ? "a page of it could not be read (kelvara fsck tells more)" : why));
+            return kFailed;
+        }
+        const std::string local = scratch.path() + "/" + names;
+        const std::string content = ReadWholeFile(local);
+        std::error_code ec;
+        std::filesystem::remove(local, ec); // the scratch directory goes at the end anyway
+        if (std::fwrite(content.data(), 1, content.size(), stdout) != content.size() || std::fflush(stdout) != 0) {
+            Say("cat", std::string("standard output: ") + std::strerror(errno));
+            return kFailed;
+        }
+    }
+    return kOk;
+}
+
+int Move(Session &session, const std::string &from, std::string to)
+{
+    std::vector<std::string> paths;
+    if (!CardFiles(session, "mv", paths))
+        return kFailed;
+    const std::vector<std::string> source = Matching(paths, from);
+    if (source.empty()) {
+        Say("mv", NoMatch(from));
+        return kFailed;
+    }
+    if (to.back() == '\\')
+        to += SplitCardPath(source.front()).second;
+    for (const std::string &path : paths) {
+        if (SameNoCase(path, to)) {
+            Say("mv", "'" + check::Printable(path) + "' exists already; nothing renamed (kelvara rm deletes it)");
+            return kFailed;
+        }
+    }
+    if (session.Card().Rename(source.front(), to) != 0) {
+        const std::string why = CardTrouble(session);
+        Say("mv",
+            "renaming '" + check::Printable(source.front()) + "' to '" + check::Printable(to) +
+                "' failed: " + (why.empty() ? "the card's index could not be written (kelvara fsck tells more)" : why));
+        return kFailed;
+    }
+    session.Log(1, "renamed '" + check::Printable(source.front()) + "' to '" + check::Printable(to) + "'");
     return kOk;
 }
 
@@ -356,11 +716,19 @@ int Remove(Session &session, const std::string &pattern)
         Say("rm", NoMatch(pattern));
         return kFailed;
     }
-    if (session.Card().Remove(pattern) != 0) {
-        const std::string why = CardTrouble(session);
-        Say("rm",
-            "the card's index could not be written" + (why.empty() ? std::string(" (kelvara fsck)") : ": " + why));
-        return kFailed;
+    // The library deletes DIR\*.* and single paths itself; the files other
+    // wildcards match go one by one.
+    const std::vector<std::string> removals = IsWildcardPattern(pattern) ? matches : std::vector{pattern};
+    for (std::size_t i = 0; i < removals.size(); ++i) {
+        if (session.Card().Remove(removals[i]) != 0) {
+            const std::string why = CardTrouble(session);
+            Say("rm",
+                "'" + check::Printable(removals[i]) + "' not deleted: the card's index could not be written" +
+                    (why.empty() ? std::string(" (kelvara fsck)") : ": " + why) +
+                    (i > 0 ? "; " + check::Counted(static_cast<long long>(i), "file") + " deleted before it"
+                           : std::string()));
+            return kFailed;
+        }
     }
     session.Log(1, "deleted " + check::Counted(static_cast<long long>(matches.size()), "file"));
     return kOk;
@@ -428,50 +796,137 @@ void AddFileCommands(CLI::App &app, Step &step)
     });
 
     {
-        struct Args {
-            std::string directory, files;
-        };
-        auto a = std::make_shared<Args>();
-        CLI::App *put = app.add_subcommand("put", "copy local files (wildcards * and ?) into a card directory");
+        auto a = std::make_shared<PutArgs>();
+        CLI::App *put = app.add_subcommand(
+            "put",
+            "copy local files (wildcards * and ?) into a card directory; '-' with --name: standard input; "
+            "-r: a local directory tree");
         put->group(kGroup);
         put->add_option("card-dir", a->directory, "card directory, e.g. '\\tax' ('' for the root)")->required();
-        put->add_option("local-files", a->files, "local file, or a pattern with * and ?")->required();
+        put->add_option("local-files", a->files,
+                        "local file, a pattern with * and ?, '-' for standard input, or with -r a local directory")
+            ->required();
+        put->add_option("--name", a->name, "the card file's name for standard input (put CARD_DIR - --name NAME)");
+        put->add_flag("-r,--recursive", a->recursive,
+                      "copy every file under the local directory; its subdirectories become card directories "
+                      "below CARD_DIR");
         put->callback([&step, a] {
             CheckCardPath("put", a->directory, true);
-            step = [a](Session &s) { return Put(s, a->directory, a->files); };
+            if (a->files == "-") {
+                if (a->recursive)
+                    throw CLI::ValidationError("put", "-r takes a local directory, not standard input");
+                const std::string &n = a->name;
+                if (n.empty() || n == "." || n == ".." || n.find_first_of("/\\*?") != std::string::npos)
+                    throw CLI::ValidationError("put",
+                                               "standard input needs --name NAME, a file name without /, \\, "
+                                               "* and ? (put '\\tax' - --name a.xml)");
+                step = [a](Session &s) { return PutStandardInput(s, *a); };
+                return;
+            }
+            if (!a->name.empty())
+                throw CLI::ValidationError("put", "--name names standard input ('-'); a local file keeps its name");
+            if (a->recursive)
+                step = [a](Session &s) { return PutTree(s, *a); };
+            else
+                step = [a](Session &s) { return Put(s, a->directory, a->files); };
         });
     }
     {
         auto a = std::make_shared<GetArgs>();
         CLI::App *get = app.add_subcommand(
             "get",
-            "copy a card file (or CARD_DIR\\*.*) into a local directory; an existing file is overwritten "
-            "(said on stderr) unless -n");
+            "copy card files (a path, CARD_DIR\\*.*, or * and ? in the file name) into a local directory; an "
+            "existing file is overwritten (said on stderr) unless -n");
         get->group(kGroup);
         get->add_option("local-dir", a->directory, "local directory")->required();
-        get->add_option("card-path", a->pattern, "card path, or CARD_DIR\\*.*")->required();
+        get->add_option("card-path", a->pattern, "card path, CARD_DIR\\*.*, or CARD_DIR\\pattern with * and ?")
+            ->required();
         get->add_flag("-n,--no-clobber", a->noClobber, "keep local files that exist (said on stderr)");
+        get->add_flag("-d,--keep-dirs", a->keepDirs,
+                      "make the card directories below the pattern's local directories, so files of one name in "
+                      "different card directories do not collide");
         get->callback([&step, a] {
             CheckCardPath("get", a->pattern, false);
             step = [a](Session &s) { return Get(s, *a); };
         });
     }
     {
+        auto patterns = std::make_shared<std::vector<std::string>>();
+        CLI::App *cat = app.add_subcommand("cat", "write card files' bytes to standard output, one after another");
+        cat->group(kGroup);
+        cat->add_option("card-path", *patterns, "card path, CARD_DIR\\*.*, or CARD_DIR\\pattern with * and ?")
+            ->required();
+        cat->callback([&step, patterns] {
+            for (const std::string &pattern : *patterns)
+                CheckCardPath("cat", pattern, false);
+            step = [patterns](Session &s) { return Cat(s, *patterns); };
+        });
+    }
+    {
+        struct Args {
+            std::string from, to;
+        };
+        auto a = std::make_shared<Args>();
+        CLI::App *mv = app.add_subcommand(
+            "mv", "rename a card file (only its index record is rewritten; a target ending in \\ keeps the name)");
+        mv->group(kGroup);
+        mv->add_option("card-path", a->from, "the file's card path")->required();
+        mv->add_option("new-card-path", a->to, "its new card path, or a card directory ending in \\")->required();
+        mv->callback([&step, a] {
+            CheckCardPath("mv", a->from, false);
+            CheckCardPath("mv", a->to, false);
+            if (a->from.find_first_of("*?") != std::string::npos)
+                throw CLI::ValidationError("mv", "mv renames one file: no wildcards in '" + a->from + "'");
+            if (!CardFileSystem::IsValidCardPath(a->to.back() == '\\' ? a->to + "x" : a->to))
+                throw CLI::ValidationError("mv",
+                                           "'" + a->to +
+                                               "' is no path a card file can take (no *, no empty "
+                                               "directory, a file name after the last backslash)");
+            step = [a](Session &s) { return Move(s, a->from, a->to); };
+        });
+    }
+    {
         auto pattern = std::make_shared<std::string>();
-        CLI::App *rm = app.add_subcommand("rm", "delete a card file (or CARD_DIR\\*.*)");
+        CLI::App *rm =
+            app.add_subcommand("rm", "delete card files (a path, CARD_DIR\\*.*, or * and ? in the file name)");
         rm->group(kGroup);
-        rm->add_option("card-path", *pattern, "card path, or CARD_DIR\\*.*")->required();
+        rm->add_option("card-path", *pattern, "card path, CARD_DIR\\*.*, or CARD_DIR\\pattern with * and ?")
+            ->required();
         rm->callback([&step, pattern] {
             CheckCardPath("rm", *pattern, false);
             step = [pattern](Session &s) { return Remove(s, *pattern); };
         });
     }
     {
-        auto file = std::make_shared<std::string>();
-        CLI::App *ls = app.add_subcommand("ls", "list the card's files (or write the library's listing to FILE)");
+        auto a = std::make_shared<LsArgs>();
+        CLI::App *ls = app.add_subcommand(
+            "ls", "list the card's files, or those card patterns name (or write the library's listing to FILE)");
         ls->group(kGroup);
-        ls->add_option("file", *file, "write the listing text to this file instead");
-        ls->callback([&step, file] { step = [file](Session &s) { return Listing(s, *file); }; });
+        ls->add_option("patterns-or-file", a->args,
+                       "card paths and patterns (a backslash first: a path, CARD_DIR\\*.*, or * and ? in the "
+                       "file name), or FILE: write the listing text to this file instead");
+        ls->add_flag("-l,--long", a->longFormat, "one line a file: size in bytes, write time, path");
+        ls->callback([&step, a] {
+            a->patterns.clear();
+            a->file.clear();
+            for (const std::string &arg : a->args) {
+                if (!arg.empty() && arg.front() == '\\') {
+                    CheckCardPath("ls", arg, false);
+                    a->patterns.push_back(arg);
+                } else if (a->file.empty()) {
+                    a->file = arg;
+                } else {
+                    throw CLI::ValidationError("ls",
+                                               "one listing file only ('" + a->file + "', '" + arg +
+                                                   "'); quote card paths, e.g. '\\tax\\*.xml'");
+                }
+            }
+            if (!a->file.empty() && (!a->patterns.empty() || a->longFormat))
+                throw CLI::ValidationError("ls",
+                                           "the listing file takes the library's listing of the whole card; "
+                                           "patterns and -l are for the terminal");
+            step = [a](Session &s) { return Listing(s, *a); };
+        });
     }
     {
         auto name = std::make_shared<std::string>();

@@ -93,7 +93,7 @@ using Step = std::function<int(Session &)>;
 // Each command file adds its subcommands to `app`; a subcommand that is
 // chosen stores its step in `step`.
 void AddReaderCommands(CLI::App &app, Step &step); // check, release, lock, exit, version
-void AddFileCommands(CLI::App &app, Step &step); // format, isformat, put, get, rm, ls, time, test, bitmap, df
+void AddFileCommands(CLI::App &app, Step &step); // format, isformat, put, get, cat, mv, rm, ls, time, test, bitmap, df
 void AddPageCommands(CLI::App &app, Step &step); // read-page, write-page, image dump|restore
 void AddCheckCommands(CLI::App &app, Step &step); // fsck, map
 void AddTraceCommands(CLI::App &app, Step &step); // trace

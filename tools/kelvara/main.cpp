@@ -32,6 +32,8 @@ const char kDescription[] = "kelvara: the Kelvara card library from a terminal.\
 const char kFooter[] = "Card paths keep their backslashes (quote them: '\\tax\\a.xml'); one without its leading\n"
                        "backslash is refused. Without a terminal, or with --batch, the library's questions are\n"
                        "cancelled. Every failure says why on stderr; a card path that matches nothing fails.\n"
+                       "A card pattern is a path, DIR\\*.* (every file under DIR, deeper ones too), or a path\n"
+                       "with * and ? in its file name (the files of that one directory).\n"
                        "\n"
                        "Environment:\n"
                        "  WQN_COMn          the device of COMn (e.g. WQN_COM1=/dev/ttyUSB0)\n"
