@@ -168,7 +168,7 @@ tools_suite() {
   sampora=$(exe tools/sampora/sampora.exe)
   mkdir -p "$dir/back" && cd "$dir" || return 1
   printf '<return year="2025"><tax>8120</tax></return>\r\n' > return.xml
-  "$wine" "$kelvara" --batch --image card.img format -- put '\tax' return.xml -- get back '\tax\return.xml' -- ls &&
+  "$wine" "$kelvara" --batch --image card.img format -- put '\tax' return.xml -- get back '\tax\return.xml' -- ls -l &&
     cmp return.xml back/return.xml &&
     { "$wine" "$kelvara" --batch --json readers > readers.json || true; } &&
     grep -q '"COM1"' readers.json &&
