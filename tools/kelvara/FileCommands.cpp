@@ -20,6 +20,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -231,14 +232,27 @@ std::string ShownTime(const std::string &t)
 }
 
 // A scratch directory of its own, removed with everything in it at the end
-// of the scope; empty when it could not be made (errno says why).
+// of the scope; empty when it could not be made.
 class ScratchDirectory {
 public:
     explicit ScratchDirectory(const std::string &what)
     {
-        std::string pattern = ScratchPath(what) + "-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
+        // A name nobody has taken: create_directory fails on one that exists.
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const std::string candidate = ScratchPath(what) + "-" + std::to_string(random() % 1000000);
+            std::error_code ec;
+            if (std::filesystem::create_directory(candidate, ec)) {
+                std::filesystem::permissions(candidate, std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::replace, ec);
+                path_ = candidate;
+            } else if (ec) {
+                why_ = ec.message();
+                return;
+            }
+        }
+        if (path_.empty())
+            why_ = "every name tried was taken";
     }
     ~ScratchDirectory()
     {
@@ -250,9 +264,11 @@ public:
     ScratchDirectory &operator=(const ScratchDirectory &) = delete;
 
     const std::string &path() const { return path_; }
+    const std::string &why() const { return why_; } // when path() is empty
 
 private:
     std::string path_;
+    std::string why_;
 };
 
 struct LsArgs {
@@ -443,7 +459,7 @@ int PutStandardInput(Session &session, const PutArgs &a)
     }
     const ScratchDirectory scratch("stdin");
     if (scratch.path().empty()) {
-        Say("put", std::string("no scratch directory for standard input: ") + std::strerror(errno));
+        Say("put", "no scratch directory for standard input: " + scratch.why());
         return kFailed;
     }
     const std::string file = scratch.path() + "/" + a.name;
@@ -653,7 +669,7 @@ int Cat(Session &session, const std::vector<std::string> &patterns)
     // system writes whole local files only.
     const ScratchDirectory scratch("cat");
     if (scratch.path().empty()) {
-        Say("cat", std::string("no scratch directory: ") + std::strerror(errno));
+        Say("cat", "no scratch directory: " + scratch.why());
         return kFailed;
     }
     for (const std::string &path : files) {
