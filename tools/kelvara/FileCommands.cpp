@@ -1,6 +1,7 @@
 // Commands on the card's files: format, copy in and out, show, rename,
 // delete, list, file times, the bitmap and the space figures.
 #include "kelvara/services/LocalFiles.h"
+#include "kelvara/services/NameCase.h"
 #include "kelvara/services/NameText.h"
 #include "kelvara/storage/CardFileSystem.h"
 #include "tools/cardcheck/CardCheck.h"
@@ -92,38 +93,36 @@ bool CardFiles(Session &session, const char *command, std::vector<std::string> &
     return true;
 }
 
-bool SameNoCase(const std::string &a, const std::string &b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // Whether `name` matches `pattern`, where * stands for any run of
-// characters and ? for one, ignoring case as the card does.
+// characters and ? for one, under the card's case rules (a double-byte
+// character is one character, its trail byte never a letter).
 bool WildcardMatch(const std::string &pattern, const std::string &name)
 {
-    const auto same = [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    };
-    std::size_t p = 0, n = 0, star = std::string::npos, resume = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            resume = n;
+    const std::string p = LowerText(pattern), n = LowerText(name);
+    std::size_t s = 0, i = 0, star = std::string::npos, resume = 0;
+    while (i < n.size()) {
+        const std::size_t length = CharLengthAt(n, i);
+        if (s < p.size() && p[s] == '?') {
+            ++s;
+            i += length;
+        } else if (s < p.size() && p[s] == '*') {
+            star = ++s;
+            resume = i;
+        } else if (s + length <= p.size() && p.compare(s, length, n, i, length) == 0) {
+            s += length;
+            i += length;
         } else if (star != std::string::npos) {
-            p = star + 1;
-            n = ++resume;
+            // Let the last star take one more character and try again.
+            resume += CharLengthAt(n, resume);
+            i = resume;
+            s = star;
         } else {
             return false;
         }
     }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
+    while (s < p.size() && p[s] == '*')
+        ++s;
+    return s == p.size();
 }
 
 // A card path split at its last backslash: the directory (no backslash at
@@ -155,27 +154,34 @@ std::vector<std::string> Matching(const std::vector<std::string> &paths, const s
     for (const std::string &path : paths) {
         if (wildcards) {
             const auto [pathDirectory, name] = SplitCardPath(path);
-            if (SameNoCase(pathDirectory, directory) && WildcardMatch(last, name))
+            if (EqualsNoCase(pathDirectory, directory) && WildcardMatch(last, name))
                 found.push_back(path);
             continue;
         }
         if (all == std::string::npos) {
-            if (SameNoCase(path, pattern))
+            if (EqualsNoCase(path, pattern))
                 found.push_back(path);
             continue;
         }
         const std::string prefix = pattern.substr(0, all);
         if (path.size() > prefix.size() && path[prefix.size()] == '\\' &&
-            SameNoCase(path.substr(0, prefix.size()), prefix))
+            EqualsNoCase(path.substr(0, prefix.size()), prefix))
             found.push_back(path);
     }
     return found;
 }
 
-std::string NoMatch(const std::string &pattern)
+// The card files `pattern` matches among `paths`; none is a failure of
+// `command`, said on stderr.
+bool MatchOrSay(const char *command, const std::vector<std::string> &paths, const std::string &pattern,
+                std::vector<std::string> &matches)
 {
-    return "no file on the card matches '" + check::Printable(pattern) + "' (kelvara ls lists them; a pattern is " +
-        "a whole path, DIR\\*.* or a file name with * and ?)";
+    matches = Matching(paths, pattern);
+    if (matches.empty())
+        Say(command,
+            "no file on the card matches '" + check::Printable(pattern) +
+                "' (kelvara ls lists them; a pattern is a whole path, DIR\\*.* or a file name with * and ?)");
+    return !matches.empty();
 }
 
 // Why `directory` cannot take new files, or "".
@@ -339,11 +345,9 @@ int Listing(Session &session, const LsArgs &a)
             paths.push_back(entry.first);
         std::set<std::string> chosen;
         for (const std::string &pattern : a.patterns) {
-            const std::vector<std::string> matches = Matching(paths, pattern);
-            if (matches.empty()) {
-                Say("ls", NoMatch(pattern));
+            std::vector<std::string> matches;
+            if (!MatchOrSay("ls", paths, pattern, matches))
                 return kFailed;
-            }
             chosen.insert(matches.begin(), matches.end());
         }
         std::erase_if(entries, [&](const auto &entry) { return chosen.count(entry.first) == 0; });
@@ -591,11 +595,9 @@ int Get(Session &session, const GetArgs &a)
     std::vector<std::string> paths;
     if (!CardFiles(session, "get", paths))
         return kFailed;
-    const std::vector<std::string> matches = Matching(paths, a.pattern);
-    if (matches.empty()) {
-        Say("get", NoMatch(a.pattern));
+    std::vector<std::string> matches;
+    if (!MatchOrSay("get", paths, a.pattern, matches))
         return kFailed;
-    }
     std::string directory = a.directory;
     if (directory.back() != '/')
         directory.push_back('/');
@@ -658,11 +660,9 @@ int Cat(Session &session, const std::vector<std::string> &patterns)
         return kFailed;
     std::vector<std::string> files;
     for (const std::string &pattern : patterns) {
-        const std::vector<std::string> matches = Matching(paths, pattern);
-        if (matches.empty()) {
-            Say("cat", NoMatch(pattern));
+        std::vector<std::string> matches;
+        if (!MatchOrSay("cat", paths, pattern, matches))
             return kFailed;
-        }
         files.insert(files.end(), matches.begin(), matches.end());
     }
     // Each file goes through a directory of the tool's own: the card file
@@ -698,15 +698,13 @@ int Move(Session &session, const std::string &from, std::string to)
     std::vector<std::string> paths;
     if (!CardFiles(session, "mv", paths))
         return kFailed;
-    const std::vector<std::string> source = Matching(paths, from);
-    if (source.empty()) {
-        Say("mv", NoMatch(from));
+    std::vector<std::string> source;
+    if (!MatchOrSay("mv", paths, from, source))
         return kFailed;
-    }
     if (to.back() == '\\')
         to += SplitCardPath(source.front()).second;
     for (const std::string &path : paths) {
-        if (SameNoCase(path, to)) {
+        if (EqualsNoCase(path, to)) {
             Say("mv", "'" + check::Printable(path) + "' exists already; nothing renamed (kelvara rm deletes it)");
             return kFailed;
         }
@@ -727,11 +725,9 @@ int Remove(Session &session, const std::string &pattern)
     std::vector<std::string> paths;
     if (!CardFiles(session, "rm", paths))
         return kFailed;
-    const std::vector<std::string> matches = Matching(paths, pattern);
-    if (matches.empty()) {
-        Say("rm", NoMatch(pattern));
+    std::vector<std::string> matches;
+    if (!MatchOrSay("rm", paths, pattern, matches))
         return kFailed;
-    }
     // The library deletes DIR\*.* and single paths itself; the files other
     // wildcards match go one by one.
     const std::vector<std::string> removals = IsWildcardPattern(pattern) ? matches : std::vector{pattern};
